@@ -1,0 +1,1 @@
+"""orvex: a Python framework whose ``orvex.tcl`` package bridges Python and Tcl."""

@@ -1,0 +1,236 @@
+// Argument binding for METH_FASTCALL | METH_KEYWORDS functions.
+//
+// A `Signature` describes a Python parameter list:
+//
+//     // def get_obj(self, array_index=None, cast=__marker)
+//     static Signature get_obj_sig{"get_obj",
+//         {opt("array_index", py_none), opt("cast", marker)}};
+//
+// and `bind` maps the vectorcall arguments onto it the way CPython binds a
+// call to a Python function: positional-or-keyword parameters with defaults,
+// *args, keyword-only parameters, **kwargs, and TypeError messages worded as
+// CPython words them.  The common case (positional arguments only, no *args)
+// binds without allocating anything.
+//
+// Defaults are given as a reference to a `PyObject*` variable, read at call
+// time, so that a default that only exists once the module is loaded (a
+// sentinel object) can be declared statically.
+#pragma once
+
+#include "names.hpp"
+
+#include <string>
+#include <vector>
+
+namespace orvex::capi {
+
+enum class Kind { positional, var_positional, keyword_only, var_keyword };
+
+struct Param {
+    const char* name;
+    Kind kind;
+    PyObject* const* default_value;  // nullptr: required
+};
+
+// Parameter constructors, named after the Python syntax they stand for.
+inline Param req(const char* name) { return {name, Kind::positional, nullptr}; }
+inline Param opt(const char* name, PyObject* const& default_value) {
+    return {name, Kind::positional, &default_value};
+}
+inline Param star(const char* name) { return {name, Kind::var_positional, nullptr}; }
+inline Param kwonly(const char* name) { return {name, Kind::keyword_only, nullptr}; }
+inline Param kwonly(const char* name, PyObject* const& default_value) {
+    return {name, Kind::keyword_only, &default_value};
+}
+inline Param starstar(const char* name) { return {name, Kind::var_keyword, nullptr}; }
+
+// Defaults that are always there.
+inline PyObject* const py_none = Py_None;
+inline PyObject* const py_true = Py_True;
+inline PyObject* const py_false = Py_False;
+
+class Signature;
+
+// The bound arguments: one slot per parameter, in declaration order.  Plain
+// parameters hold borrowed references (the caller's arguments or the
+// defaults, alive for the whole call); *args holds a tuple and **kwargs a
+// dict, both owned here.
+class Args {
+public:
+    PyObject* operator[](size_t i) const { return slots_[i]; }
+    // True when the parameter was given by the caller (not defaulted).
+    bool given(size_t i) const { return given_ & (1ull << i); }
+    // The *args tuple / **kwargs dict.
+    PyObject* varargs() const { return varargs_.get(); }
+    PyObject* varkw() const { return varkw_.get(); }
+
+private:
+    friend class Signature;
+    static constexpr size_t max_params = 16;
+    PyObject* slots_[max_params] = {};
+    unsigned long long given_ = 0;
+    Ref varargs_, varkw_;
+};
+
+class Signature {
+public:
+    // `name` is the function's name for error messages; the class builder
+    // turns it into "Class.name" when it installs a method.
+    Signature(const char* name, std::initializer_list<Param> params, bool is_method = true)
+        : name_(name), params_(params), is_method_(is_method) {
+        for (size_t i = 0; i < params_.size(); ++i) {
+            switch (params_[i].kind) {
+                case Kind::positional:
+                    ++n_positional_;
+                    if (!params_[i].default_value) ++n_required_;
+                    break;
+                case Kind::var_positional: varargs_index_ = int(i); break;
+                case Kind::keyword_only: break;
+                case Kind::var_keyword: varkw_index_ = int(i); break;
+            }
+        }
+    }
+
+    const std::string& name() const { return name_; }
+    void set_qualname(std::string qualname) { name_ = std::move(qualname); }
+    void set_is_method(bool is_method) { is_method_ = is_method; }
+    bool is_method() const { return is_method_; }
+
+    // Bind a vectorcall argument vector; throws PyError with a TypeError set
+    // when the call does not fit the signature.
+    void bind(Args& out, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) const;
+
+private:
+    [[noreturn]] void too_many_positional(size_t given, size_t given_keywords) const;
+    [[noreturn]] void missing(const std::vector<const char*>& names, const char* what) const;
+    [[noreturn]] void type_error(const std::string& message) const;
+    int find_keyword(PyObject* key) const;
+
+    std::string name_;
+    std::vector<Param> params_;
+    bool is_method_;
+    size_t n_positional_ = 0, n_required_ = 0;
+    int varargs_index_ = -1, varkw_index_ = -1;
+};
+
+// --- implementation -------------------------------------------------------
+
+inline void Signature::type_error(const std::string& message) const {
+    PyErr_SetString(PyExc_TypeError, (name_ + "() " + message).c_str());
+    throw PyError{};
+}
+
+inline void Signature::too_many_positional(size_t given, size_t given_keywords) const {
+    // CPython counts `self` in these numbers for methods.
+    size_t offset = is_method_ ? 1 : 0;
+    size_t most = n_positional_ + offset, least = n_required_ + offset;
+    std::string takes = least == most ? std::to_string(most)
+                                      : "from " + std::to_string(least) + " to " + std::to_string(most);
+    std::string plural = most == 1 ? "" : "s";
+    std::string message = "takes " + takes + " positional argument" + plural + " but " +
+                          std::to_string(given + offset);
+    if (given_keywords) {
+        message += " positional argument" + std::string(given + offset == 1 ? "" : "s") + " (and " +
+                   std::to_string(given_keywords) + " keyword-only argument" +
+                   (given_keywords == 1 ? "" : "s") + ") were given";
+    } else {
+        message += given + offset == 1 ? " was given" : " were given";
+    }
+    type_error(message);
+}
+
+inline void Signature::missing(const std::vector<const char*>& names, const char* what) const {
+    // "missing 1 required positional argument: 'x'"
+    // "missing 3 required positional arguments: 'x', 'y', and 'z'"
+    std::string list;
+    for (size_t i = 0; i < names.size(); ++i) {
+        if (i) list += names.size() == 2 ? " and " : (i + 1 == names.size() ? ", and " : ", ");
+        list += std::string("'") + names[i] + "'";
+    }
+    type_error("missing " + std::to_string(names.size()) + " required " + what + " argument" +
+               (names.size() == 1 ? "" : "s") + ": " + list);
+}
+
+inline int Signature::find_keyword(PyObject* key) const {
+    for (size_t i = 0; i < params_.size(); ++i) {
+        Kind kind = params_[i].kind;
+        if (kind != Kind::positional && kind != Kind::keyword_only) continue;
+        if (PyUnicode_CompareWithASCIIString(key, params_[i].name) == 0) return int(i);
+    }
+    return -1;
+}
+
+inline void Signature::bind(Args& out, PyObject* const* args, Py_ssize_t nargsf,
+                            PyObject* kwnames) const {
+    size_t nargs = size_t(PyVectorcall_NARGS(nargsf));
+    size_t nkw = kwnames ? size_t(PyTuple_GET_SIZE(kwnames)) : 0;
+
+    // Positional arguments fill the positional-or-keyword parameters in
+    // order (they always come first in the list); the rest go to *args.
+    size_t take = nargs < n_positional_ ? nargs : n_positional_;
+    for (size_t i = 0; i < take; ++i) {
+        out.slots_[i] = args[i];
+        out.given_ |= 1ull << i;
+    }
+    if (nargs > n_positional_) {
+        if (varargs_index_ < 0) {
+            size_t keyword_only_given = 0;
+            for (size_t k = 0; k < nkw; ++k) {
+                int index = find_keyword(PyTuple_GET_ITEM(kwnames, k));
+                if (index >= 0 && params_[index].kind == Kind::keyword_only) ++keyword_only_given;
+            }
+            too_many_positional(nargs, keyword_only_given);
+        }
+    }
+    if (varargs_index_ >= 0) {
+        size_t extra = nargs > n_positional_ ? nargs - n_positional_ : 0;
+        out.varargs_ = own(PyTuple_New(Py_ssize_t(extra)));
+        for (size_t i = 0; i < extra; ++i)
+            PyTuple_SET_ITEM(out.varargs_.get(), Py_ssize_t(i), Py_NewRef(args[n_positional_ + i]));
+        out.slots_[varargs_index_] = out.varargs_.get();
+    }
+    if (varkw_index_ >= 0) {
+        out.varkw_ = own(PyDict_New());
+        out.slots_[varkw_index_] = out.varkw_.get();
+    }
+
+    // Keywords: matched by interned pointer first, then by text.
+    for (size_t k = 0; k < nkw; ++k) {
+        PyObject* key = PyTuple_GET_ITEM(kwnames, k);
+        PyObject* value = args[nargs + k];
+        int index = find_keyword(key);
+        if (index < 0) {
+            if (varkw_index_ < 0) {
+                PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%U'",
+                             name_.c_str(), key);
+                throw PyError{};
+            }
+            check(PyDict_SetItem(out.varkw_.get(), key, value));
+            continue;
+        }
+        if (out.given_ & (1ull << index)) {
+            PyErr_Format(PyExc_TypeError, "%s() got multiple values for argument '%s'",
+                         name_.c_str(), params_[index].name);
+            throw PyError{};
+        }
+        out.slots_[index] = value;
+        out.given_ |= 1ull << index;
+    }
+
+    // Defaults, and the missing-argument errors.
+    std::vector<const char*> missing_positional, missing_keyword;
+    for (size_t i = 0; i < params_.size(); ++i) {
+        const Param& p = params_[i];
+        if (p.kind != Kind::positional && p.kind != Kind::keyword_only) continue;
+        if (out.given_ & (1ull << i)) continue;
+        if (p.default_value) {
+            out.slots_[i] = *p.default_value;
+        } else {
+            (p.kind == Kind::positional ? missing_positional : missing_keyword).push_back(p.name);
+        }
+    }
+    if (!missing_positional.empty()) missing(missing_positional, "positional");
+    if (!missing_keyword.empty()) missing(missing_keyword, "keyword-only");
+}
+
+}  // namespace orvex::capi

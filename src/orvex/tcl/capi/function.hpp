@@ -1,0 +1,288 @@
+// Functions, methods, classes and modules, the way Python code makes them.
+//
+// A function body is a C++ function of the shape
+//
+//     Ref body(PyObject* self, const Args& args);
+//
+// paired with its `Signature` (args.hpp).  `trampoline<Sig, body>` is the
+// METH_FASTCALL | METH_KEYWORDS entry point CPython calls: it binds the
+// arguments, runs the body and turns a PyError throw (or a C++ exception)
+// back into a NULL return with the Python exception set.
+//
+// `ClassBuilder` makes a class as a class statement does: the metaclass is
+// the most derived metaclass of the bases (so MutableMapping among the bases
+// gives ABCMeta), the namespace comes from the metaclass's __prepare__ and is
+// filled in source order (__module__, __qualname__, __doc__, then the body),
+// and the metaclass is called with it, which runs __set_name__ and the bases'
+// __init_subclass__.  Methods become real method descriptors
+// (PyDescr_NewMethod), so `obj.method(...)` takes the interpreter's
+// LOAD_ATTR-method fast path and `Class.method` binds like a Python function.
+// A method descriptor needs the finished type, so the body is first laid
+// out with placeholders and the descriptors replace them afterwards: a dict
+// keeps a key's position when its value is replaced, so the class __dict__
+// lists everything in the order it was declared.
+#pragma once
+
+#include "args.hpp"
+
+#include <deque>
+#include <new>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace orvex::capi {
+
+using Body = Ref (*)(PyObject* self, const Args& args);
+
+template <Signature& S, Body F>
+PyObject* trampoline(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
+    try {
+        Args bound;
+        S.bind(bound, args, nargsf, kwnames);
+        Ref result = F(self, bound);
+        if (!result && !PyErr_Occurred())
+            PyErr_Format(PyExc_SystemError, "%s() returned no result", S.name().c_str());
+        return result.release();
+    } catch (const PyError&) {
+        return nullptr;
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+        return nullptr;
+    } catch (const std::exception& error) {
+        PyErr_SetString(PyExc_SystemError, error.what());
+        return nullptr;
+    }
+}
+
+// One PyMethodDef per (signature, body) pair, alive for the process.
+template <Signature& S, Body F>
+PyMethodDef* method_def(const char* name, const char* doc) {
+    static PyMethodDef def{name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(
+                                     &trampoline<S, F>)),
+                           METH_FASTCALL | METH_KEYWORDS, doc};
+    return &def;
+}
+
+// A module-level function (a builtin function whose __module__ is the
+// module's name).
+template <Signature& S, Body F>
+Ref make_function(PyObject* module, const char* doc = nullptr) {
+    S.set_is_method(false);
+    Ref module_name = own(PyObject_GetAttrString(module, "__name__"));
+    PyMethodDef* def = method_def<S, F>(S.name().c_str(), doc);
+    return own(PyCFunction_NewEx(def, module, module_name.get()));
+}
+
+// Run a module's initialisation body, turning a throw into a failed import.
+template <typename Fn>
+PyObject* init_module(PyModuleDef& def, Fn body) {
+    try {
+        Ref module = own(PyModule_Create(&def));
+        body(module.get());
+        return module.release();
+    } catch (const PyError&) {
+        return nullptr;
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+        return nullptr;
+    } catch (const std::exception& error) {
+        PyErr_SetString(PyExc_ImportError, error.what());
+        return nullptr;
+    }
+}
+
+// module.name = value
+inline void add(PyObject* module, const char* name, PyObject* value) {
+    check(PyObject_SetAttrString(module, name, value));
+}
+
+// An instance attribute kept in a member slot (from __slots__): read from a
+// fixed offset in the object, without a dictionary lookup.  To users it is an
+// ordinary attribute (readable, writable, deletable through the member
+// descriptor).
+class Slot {
+public:
+    Slot() = default;
+    Slot(Py_ssize_t offset, const char* name) : offset_(offset), name_(name) {}
+
+    // The value, borrowed; AttributeError when it was never set or deleted.
+    PyObject* get(PyObject* self) const {
+        PyObject* value = *field(self);
+        if (value == nullptr) {
+            PyErr_Format(PyExc_AttributeError, "'%.100s' object has no attribute '%s'",
+                         Py_TYPE(self)->tp_name, name_);
+            throw PyError{};
+        }
+        return value;
+    }
+    void set(PyObject* self, PyObject* value) const {
+        PyObject* old = *field(self);
+        *field(self) = Py_NewRef(value);
+        Py_XDECREF(old);
+    }
+
+private:
+    PyObject** field(PyObject* self) const {
+        return reinterpret_cast<PyObject**>(reinterpret_cast<char*>(self) + offset_);
+    }
+    Py_ssize_t offset_ = 0;
+    const char* name_ = "";
+};
+
+class ClassBuilder {
+public:
+    ClassBuilder(PyObject* module, const char* name, std::initializer_list<PyObject*> bases,
+                 const char* doc = nullptr, std::string qualname = {})
+        : module_(module), name_(name), qualname_(qualname.empty() ? name : qualname), doc_(doc) {
+        bases_ = own(PyTuple_New(Py_ssize_t(bases.size())));
+        Py_ssize_t i = 0;
+        for (PyObject* base : bases) PyTuple_SET_ITEM(bases_.get(), i++, Py_NewRef(base));
+    }
+
+    // def name(self, ...): an instance method.
+    template <Signature& S, Body F>
+    ClassBuilder& method(const char* name, const char* doc = nullptr) {
+        S.set_qualname(qualname_ + "." + name);
+        S.set_is_method(true);
+        entries_.push_back({name, Entry::method, {}, method_def<S, F>(name, doc), nullptr});
+        return *this;
+    }
+
+    // @staticmethod def name(...)
+    template <Signature& S, Body F>
+    ClassBuilder& staticmethod(const char* name, const char* doc = nullptr) {
+        S.set_qualname(qualname_ + "." + name);
+        S.set_is_method(false);
+        entries_.push_back({name, Entry::static_method, {}, method_def<S, F>(name, doc), nullptr});
+        return *this;
+    }
+
+    // name = value (any object: a constant, a function taken from elsewhere)
+    ClassBuilder& attr(const char* name, PyObject* value) {
+        entries_.push_back({name, Entry::plain, Ref::borrow(value), nullptr, nullptr});
+        return *this;
+    }
+
+    // name = existing   (a second name for something defined above)
+    ClassBuilder& alias(const char* name, const char* existing) {
+        entries_.push_back({name, Entry::alias, {}, nullptr, existing});
+        return *this;
+    }
+
+    // __slots__ = (*names, '__dict__', '__weakref__'): the names become member
+    // slots readable with slot(); instances keep a __dict__ and weak refs.
+    ClassBuilder& slots(std::initializer_list<const char*> names) {
+        slot_names_.assign(names.begin(), names.end());
+        has_slots_ = true;
+        return *this;
+    }
+
+    // Make the class.
+    Ref build();
+
+    // The member slot made for `name` by slots(); valid after build().
+    Slot slot(PyObject* cls, const char* name) const;
+
+private:
+    struct Entry {
+        enum Kind { method, static_method, plain, alias };
+        const char* name;
+        Kind kind;
+        Ref value;                  // value
+        PyMethodDef* def;           // method, static_method
+        const char* target;         // alias
+    };
+    Ref metaclass() const;
+
+    PyObject* module_;
+    std::string name_, qualname_;
+    const char* doc_;
+    Ref bases_;
+    std::vector<Entry> entries_;
+    std::vector<const char*> slot_names_;
+    bool has_slots_ = false;
+};
+
+// The most derived metaclass among the bases (what __build_class__ does).
+inline Ref ClassBuilder::metaclass() const {
+    PyTypeObject* winner = &PyType_Type;
+    for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(bases_.get()); ++i) {
+        PyTypeObject* candidate = Py_TYPE(PyTuple_GET_ITEM(bases_.get(), i));
+        if (PyType_IsSubtype(winner, candidate)) continue;
+        if (PyType_IsSubtype(candidate, winner)) {
+            winner = candidate;
+            continue;
+        }
+        raise(PyExc_TypeError,
+              "metaclass conflict: the metaclass of a derived class must be a (non-strict) "
+              "subclass of the metaclasses of all its bases");
+    }
+    return Ref::borrow(reinterpret_cast<PyObject*>(winner));
+}
+
+inline Ref ClassBuilder::build() {
+    Ref meta = metaclass();
+    Ref name = text(name_.c_str());
+    Ref ns = call_method(meta, text("__prepare__"), name.get(), bases_.get());
+
+    Ref module_name = own(PyObject_GetAttrString(module_, "__name__"));
+    check(PyObject_SetItem(ns, text("__module__"), module_name));
+    check(PyObject_SetItem(ns, text("__qualname__"), text(qualname_.c_str())));
+    if (doc_) check(PyObject_SetItem(ns, text("__doc__"), text(doc_)));
+    if (has_slots_) {
+        Ref slots = own(PyTuple_New(Py_ssize_t(slot_names_.size() + 2)));
+        Py_ssize_t i = 0;
+        for (const char* slot : slot_names_) PyTuple_SET_ITEM(slots.get(), i++, text(slot).release());
+        PyTuple_SET_ITEM(slots.get(), i++, text("__dict__").release());
+        PyTuple_SET_ITEM(slots.get(), i++, text("__weakref__").release());
+        check(PyObject_SetItem(ns, text("__slots__"), slots));
+    }
+
+    // The body, in order.  Methods hold their place with None until the type
+    // exists; static methods, values and aliases are final already.
+    for (Entry& entry : entries_) {
+        Ref key = text(entry.name);
+        Ref value;
+        switch (entry.kind) {
+            case Entry::method: value = none(); break;
+            case Entry::static_method: {
+                Ref function = own(PyCFunction_NewEx(entry.def, module_, module_name));
+                value = own(PyStaticMethod_New(function));
+                break;
+            }
+            case Entry::plain: value = entry.value; break;
+            case Entry::alias: value = own(PyObject_GetItem(ns, text(entry.target))); break;
+        }
+        check(PyObject_SetItem(ns, key, value));
+    }
+
+    Ref cls = call(meta, name.get(), bases_.get(), ns.get());
+    if (!PyType_Check(cls.get())) raise(PyExc_TypeError, "metaclass did not return a class");
+
+    // Now the method descriptors, and aliases of methods.
+    PyTypeObject* type = reinterpret_cast<PyTypeObject*>(cls.get());
+    for (Entry& entry : entries_) {
+        if (entry.kind == Entry::method) {
+            Ref descriptor = own(PyDescr_NewMethod(type, entry.def));
+            check(PyObject_SetAttrString(cls, entry.name, descriptor));
+        }
+    }
+    for (Entry& entry : entries_) {
+        if (entry.kind != Entry::alias) continue;
+        Ref dict = own(PyObject_GetAttrString(cls, "__dict__"));
+        Ref target = own(PyObject_GetItem(dict, text(entry.target)));
+        check(PyObject_SetAttrString(cls, entry.name, target));
+    }
+    return cls;
+}
+
+inline Slot ClassBuilder::slot(PyObject* cls, const char* name) const {
+    Ref descriptor = own(PyObject_GetAttrString(cls, name));
+    if (!PyObject_TypeCheck(descriptor.get(), &PyMemberDescr_Type))
+        raise_format(PyExc_TypeError, "%s is not a member slot", name);
+    PyMemberDef* member = reinterpret_cast<PyMemberDescrObject*>(descriptor.get())->d_member;
+    return Slot(member->offset, name);
+}
+
+}  // namespace orvex::capi

@@ -1,0 +1,125 @@
+// Interned attribute names and the everyday object operations.
+//
+// `Name` is an interned str made once, on first use, and kept for the life of
+// the process.  Attribute lookups and method calls through an interned name
+// hit the type's attribute cache and the dict's pointer-compare fast path,
+// which is most of what a C++ method can win over a Python one.
+//
+//     static Name n_append{"append"};
+//     call_method(history, n_append, words);
+#pragma once
+
+#include "ref.hpp"
+
+#include <array>
+#include <initializer_list>
+
+namespace orvex::capi {
+
+class Name {
+public:
+    explicit constexpr Name(const char* text) noexcept : text_(text) {}
+    Name(const Name&) = delete;
+    Name& operator=(const Name&) = delete;
+
+    PyObject* get() const {
+        if (obj_ == nullptr) {
+            obj_ = PyUnicode_InternFromString(text_);
+            if (obj_ == nullptr) throw PyError{};
+        }
+        return obj_;
+    }
+    operator PyObject*() const { return get(); }
+    const char* text() const noexcept { return text_; }
+
+private:
+    const char* text_;
+    mutable PyObject* obj_ = nullptr;  // owned forever
+};
+
+// --- attribute access ----------------------------------------------------
+
+inline Ref getattr(PyObject* obj, PyObject* name) { return own(PyObject_GetAttr(obj, name)); }
+
+// getattr(obj, name, None) where only AttributeError means "absent": the
+// result is empty when the attribute is missing; any other error propagates.
+inline Ref getattr_optional(PyObject* obj, PyObject* name) {
+    PyObject* result = nullptr;
+#if PY_VERSION_HEX >= 0x030D0000
+    if (PyObject_GetOptionalAttr(obj, name, &result) < 0) throw PyError{};
+#else
+    if (_PyObject_LookupAttr(obj, name, &result) < 0) throw PyError{};
+#endif
+    return Ref::steal(result);
+}
+
+inline void setattr(PyObject* obj, PyObject* name, PyObject* value) {
+    check(PyObject_SetAttr(obj, name, value));
+}
+
+inline bool hasattr(PyObject* obj, PyObject* name) { return bool(getattr_optional(obj, name)); }
+
+// --- calls -------------------------------------------------------------------
+
+// callable(*args) through vectorcall, no tuple made.
+template <typename... A>
+Ref call(PyObject* callable, A... args) {
+    std::array<PyObject*, sizeof...(A) + 1> argv{nullptr, static_cast<PyObject*>(args)...};
+    return own(PyObject_Vectorcall(callable, argv.data() + 1,
+                                   sizeof...(A) | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
+}
+
+// obj.name(*args) through PyObject_VectorcallMethod (no bound method made).
+template <typename... A>
+Ref call_method(PyObject* obj, PyObject* name, A... args) {
+    std::array<PyObject*, sizeof...(A) + 1> argv{obj, static_cast<PyObject*>(args)...};
+    return own(PyObject_VectorcallMethod(name, argv.data(),
+                                         (sizeof...(A) + 1) | PY_VECTORCALL_ARGUMENTS_OFFSET,
+                                         nullptr));
+}
+
+// callable(*args) from a run of objects, with an optional tuple of keyword
+// names for the last entries (the vectorcall convention).
+inline Ref call_vector(PyObject* callable, PyObject* const* args, size_t nargs,
+                       PyObject* kwnames = nullptr) {
+    return own(PyObject_Vectorcall(callable, args, nargs, kwnames));
+}
+
+// callable(*args_tuple, **kwargs_dict)
+inline Ref call_tuple(PyObject* callable, PyObject* args, PyObject* kwargs = nullptr) {
+    return own(PyObject_Call(callable, args, kwargs));
+}
+
+// --- small conversions ------------------------------------------------------
+
+inline Ref str(PyObject* obj) {
+    if (PyUnicode_CheckExact(obj)) return Ref::borrow(obj);
+    return own(PyObject_Str(obj));
+}
+inline Ref repr(PyObject* obj) { return own(PyObject_Repr(obj)); }
+inline Ref text(const char* utf8) { return own(PyUnicode_FromString(utf8)); }
+inline Ref integer(long long value) { return own(PyLong_FromLongLong(value)); }
+inline bool truthy(PyObject* obj) { return check(PyObject_IsTrue(obj)) != 0; }
+inline bool isinstance(PyObject* obj, PyObject* cls) {
+    return check(PyObject_IsInstance(obj, cls)) != 0;
+}
+
+// Build a tuple from references (each is added with a new reference).
+inline Ref tuple_of(std::initializer_list<PyObject*> items) {
+    Ref result = own(PyTuple_New(static_cast<Py_ssize_t>(items.size())));
+    Py_ssize_t i = 0;
+    for (PyObject* item : items) PyTuple_SET_ITEM(result.get(), i++, Py_NewRef(item));
+    return result;
+}
+
+// --- imports ------------------------------------------------------------------
+
+inline Ref import(const char* module) { return own(PyImport_ImportModule(module)); }
+
+// `from module import name`
+inline Ref import_from(const char* module, const char* name) {
+    Ref mod = import(module);
+    return own(PyObject_GetAttrString(mod, name));
+}
+
+}  // namespace orvex::capi

@@ -1,0 +1,13 @@
+// orvex.tcl.kelvor (filled in by its own change).
+#include "capi.hpp"
+
+using namespace orvex::capi;
+
+namespace {
+PyModuleDef module_def{PyModuleDef_HEAD_INIT, "orvex.tcl.kelvor", nullptr, -1,
+                       nullptr, nullptr, nullptr, nullptr, nullptr};
+}  // namespace
+
+PyMODINIT_FUNC PyInit_kelvor() {
+    return init_module(module_def, [](PyObject*) {});
+}

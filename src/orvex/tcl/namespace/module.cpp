@@ -1,0 +1,79 @@
+// orvex.tcl.namespace: Python handles on Tcl namespaces, variables, arrays
+// and commands of one interpreter.  This file makes the module, imports what
+// the classes read as module globals, and holds the rules they share.
+#include "namespace_module.hpp"
+
+namespace orvex::tcl_namespace {
+
+ModuleGlobals module_globals;
+
+namespace {
+
+Name n_proxy{"proxy"};
+Name n_ProxyTypes{"ProxyTypes"};
+
+Ref weakref_module;
+
+}  // namespace
+
+Ref interpreter_proxy(PyObject* tcl) {
+    Ref interp;
+    if (truthy(tcl)) {
+        interp = Ref::borrow(tcl);
+    } else {
+        interp = import("orvex.tcl");
+    }
+    Ref proxy_types = getattr(weakref_module, n_ProxyTypes);
+    Ref type = Ref::borrow(reinterpret_cast<PyObject*>(Py_TYPE(interp.get())));
+    if (check(PySequence_Contains(proxy_types, type))) return interp;
+    return call_method(weakref_module, n_proxy, interp.get());
+}
+
+Ref list_as_script(PyObject* list_text) {
+    Ref text = str(list_text);
+    if (PyUnicode_GET_LENGTH(text.get()) > 0 && PyUnicode_READ_CHAR(text.get(), 0) == '#') {
+        return own(PyUnicode_FromFormat("\\%U", text.get()));
+    }
+    return text;
+}
+
+namespace {
+
+const char* const all_names[] = {
+    "TclVariable", "TempTclVariable", "TclArrayVariable", "TempTclArrayVariable",
+    "TclCommand",  "TempTclCommand",  "TclNamespace",     "TempTclNamespace",
+};
+
+PyModuleDef module_def{PyModuleDef_HEAD_INIT, "orvex.tcl.namespace",
+                       "Python handles on Tcl namespaces, variables, arrays and commands.", -1,
+                       nullptr, nullptr, nullptr, nullptr, nullptr};
+
+}  // namespace
+}  // namespace orvex::tcl_namespace
+
+using namespace orvex::tcl_namespace;
+
+PyMODINIT_FUNC PyInit_namespace() {
+    return init_module(module_def, [](PyObject* module) {
+        weakref_module = import("weakref");
+        // Module globals the classes read when they run.
+        add(module, "weakref", weakref_module);
+        Ref abc = import("collections.abc");
+        add(module, "MutableMapping", getattr(abc, Ref(text("MutableMapping"))));
+        add(module, "Mapping", getattr(abc, Ref(text("Mapping"))));
+        add(module, "sorvan", import_from("orvex.tcl.sorvan", "sorvan"));
+        add(module, "tclobj", import_from("orvex.tcl.sorvan", "tclobj"));
+        module_globals.watch(module);
+
+        define_variables(module);
+        define_commands(module);
+        define_namespaces(module);
+
+        // __all__: the classes, in their fixed order, that this build defines.
+        Ref all = own(PyList_New(0));
+        for (const char* name : all_names) {
+            if (PyObject_HasAttrString(module, name)) check(PyList_Append(all, Ref(text(name))));
+        }
+        add(module, "__all__", own(PyList_AsTuple(all)));
+    });
+}

@@ -1,0 +1,32 @@
+// What the source files of orvex.tcl.namespace share: the module's globals
+// (read at call time, see globals.hpp), the interpreter-proxy rule and the
+// script-text rule, and the functions that define each file's classes.
+#pragma once
+
+#include "capi.hpp"
+
+namespace orvex::tcl_namespace {
+
+using namespace orvex::capi;
+
+// The module's __dict__, watched; each file declares the Globals it reads:
+//     static Global g_sorvan{module_globals, "sorvan"};
+extern ModuleGlobals module_globals;
+
+// The interpreter a handle keeps: `tcl` itself when it is already a weak
+// proxy, else weakref.proxy(tcl); when `tcl` is false, the package module
+// orvex.tcl (imported at this moment) stands for the interpreter.
+Ref interpreter_proxy(PyObject* tcl);
+
+// List text made into a script: Tcl reads a script whose first word starts
+// with '#' as a comment, so a leading '#' is escaped and the first word runs
+// as the command it names.  Any other text is returned as it is.
+Ref list_as_script(PyObject* list_text);
+
+// Each defines its classes on the module (in this order, so that __all__
+// and the module dict follow the order of the classes).
+void define_variables(PyObject* module);   // variables.cpp
+void define_commands(PyObject* module);    // commands.cpp
+void define_namespaces(PyObject* module);  // namespaces.cpp, views.cpp
+
+}  // namespace orvex::tcl_namespace
