@@ -50,6 +50,13 @@ Name n_absolute{"absolute"};
 Name n_array_set{"array_set"};
 Name n_array_unset{"array_unset"};
 Name n_array_size{"array_size"};
+// keyword names
+Name n_array_index{"array_index"};
+Name n_nocomplain{"nocomplain"};
+Name n_tcl{"tcl"};
+Name n_cast{"cast"};
+Name n_cls{"cls"};
+Name n_id{"id"};
 
 // Tcl words.  The command words are fully qualified, so a namespace's own
 // `array` or `info` command cannot stand in for Tcl's; the current-namespace
@@ -88,12 +95,6 @@ private:
     mutable PyObject* tuple_ = nullptr;  // owned forever
 };
 
-Name n_array_index{"array_index"};
-Name n_nocomplain{"nocomplain"};
-Name n_tcl{"tcl"};
-Name n_cast{"cast"};
-Name n_cls{"cls"};
-Name n_id{"id"};
 const KeywordNames kw_array_index{n_array_index};
 const KeywordNames kw_nocomplain{n_nocomplain};
 const KeywordNames kw_array_index_tcl_cast{n_array_index, n_tcl, n_cast};
