@@ -26,6 +26,7 @@
 #include "args.hpp"
 
 #include <deque>
+#include <iterator>
 #include <new>
 #include <stdexcept>
 #include <string>
@@ -62,6 +63,71 @@ PyMethodDef* method_def(const char* name, const char* doc) {
                                      &trampoline<S, F>)),
                            METH_FASTCALL | METH_KEYWORDS, doc};
     return &def;
+}
+
+// --- methods that take their arguments unbound -------------------------------
+//
+// The hot methods of the shape  def name(self, *args, **kwargs)  take the
+// vectorcall arguments as they arrive: binding them would build a tuple and
+// a dict on every call only to be read once.
+//
+//     Ref call(PyObject* self, const VectorArgs& args);
+//     builder.vector_method<call>("call", "call(*args, **kwargs)");
+
+struct VectorArgs {
+    PyObject* const* items;  // the positional arguments, then the keyword values
+    size_t nargs;            // how many positional arguments
+    PyObject* kwnames;       // tuple of the keyword names, or NULL
+
+    size_t nkw() const { return kwnames ? size_t(PyTuple_GET_SIZE(kwnames)) : 0; }
+    PyObject* operator[](size_t i) const { return items[i]; }
+    PyObject* keyword_name(size_t k) const { return PyTuple_GET_ITEM(kwnames, Py_ssize_t(k)); }
+    PyObject* keyword_value(size_t k) const { return items[nargs + k]; }
+};
+
+using VectorBody = Ref (*)(PyObject* self, const VectorArgs& args);
+
+template <VectorBody F>
+PyObject* vector_trampoline(PyObject* self, PyObject* const* args, Py_ssize_t nargsf,
+                            PyObject* kwnames) {
+    try {
+        Ref result = F(self, VectorArgs{args, size_t(PyVectorcall_NARGS(nargsf)), kwnames});
+        if (!result && !PyErr_Occurred())
+            PyErr_SetString(PyExc_SystemError, "method returned no result");
+        return result.release();
+    } catch (const PyError&) {
+        return nullptr;
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+        return nullptr;
+    } catch (const std::exception& error) {
+        PyErr_SetString(PyExc_SystemError, error.what());
+        return nullptr;
+    }
+}
+
+template <VectorBody F>
+PyMethodDef* vector_method_def(const char* name, const char* doc) {
+    static PyMethodDef def{name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(
+                                     &vector_trampoline<F>)),
+                           METH_FASTCALL | METH_KEYWORDS, doc};
+    return &def;
+}
+
+// obj.name(*args, **kwargs) with arguments received as VectorArgs: hands a
+// method's own arguments on to another method (or to an override of it).
+inline Ref call_method_forward(PyObject* obj, PyObject* name, const VectorArgs& args) {
+    size_t total = args.nargs + args.nkw();
+    PyObject* small[9];
+    std::vector<PyObject*> large;
+    PyObject** argv = small;
+    if (total + 1 > std::size(small)) {
+        large.resize(total + 1);
+        argv = large.data();
+    }
+    argv[0] = obj;
+    for (size_t i = 0; i < total; ++i) argv[i + 1] = args.items[i];
+    return own(PyObject_VectorcallMethod(name, argv, args.nargs + 1, args.kwnames));
 }
 
 // A module-level function (a builtin function whose __module__ is the
@@ -146,6 +212,14 @@ public:
         S.set_qualname(qualname_ + "." + name);
         S.set_is_method(true);
         entries_.push_back({name, Entry::method, {}, method_def<S, F>(name, doc), nullptr});
+        return *this;
+    }
+
+    // def name(self, *args, **kwargs): an instance method taking its
+    // arguments unbound (VectorArgs).
+    template <VectorBody F>
+    ClassBuilder& vector_method(const char* name, const char* doc = nullptr) {
+        entries_.push_back({name, Entry::method, {}, vector_method_def<F>(name, doc), nullptr});
         return *this;
     }
 

@@ -90,6 +90,28 @@ inline Ref call_tuple(PyObject* callable, PyObject* args, PyObject* kwargs = nul
     return own(PyObject_Call(callable, args, kwargs));
 }
 
+// --- methods that may have been replaced ----------------------------------
+//
+// A C++ method that calls a sibling through the object (self.other(...), so
+// that a subclass or an instance may replace it) can skip the lookup and the
+// call while the name still finds the class's own attribute.  True when
+// obj.name would find `original` on the type (its MRO) and the instance
+// dict does not shadow it; `original` is the raw class-dict entry (the
+// method descriptor, the staticmethod object).  Meant for non-data
+// descriptors, which an instance attribute overrides.
+inline bool resolves_to(PyObject* obj, PyObject* name, PyObject* original) {
+    if (_PyType_Lookup(Py_TYPE(obj), name) != original) return false;
+    PyObject** dict = _PyObject_GetDictPtr(obj);
+    if (dict == nullptr || *dict == nullptr || PyDict_GET_SIZE(*dict) == 0) return true;
+    return check(PyDict_Contains(*dict, name)) == 0;
+}
+
+// types.MethodType(function, self): the bound-method object that a
+// function-like descriptor's __get__ returns.
+inline Ref bound_method(PyObject* function, PyObject* self) {
+    return own(PyMethod_New(function, self));
+}
+
 // --- small conversions ------------------------------------------------------
 
 inline Ref str(PyObject* obj) {
@@ -109,6 +131,40 @@ inline Ref tuple_of(std::initializer_list<PyObject*> items) {
     Ref result = own(PyTuple_New(static_cast<Py_ssize_t>(items.size())));
     Py_ssize_t i = 0;
     for (PyObject* item : items) PyTuple_SET_ITEM(result.get(), i++, Py_NewRef(item));
+    return result;
+}
+
+// --- with blocks ------------------------------------------------------------
+
+// with manager as entered: body(entered)
+// The body is a callable taking the entered object and returning a Ref.
+// __exit__ gets the exception that leaves the body (and may suppress it, in
+// which case the result is empty) or three Nones; an error raised by
+// __exit__ itself replaces the body's, with the body's as its context.
+template <typename Body>
+Ref with_block(PyObject* manager, Body body) {
+    static Name n_enter{"__enter__"}, n_exit{"__exit__"};
+    Ref exit = getattr(manager, n_exit);
+    Ref entered = call_method(manager, n_enter);
+    Ref result;
+    try {
+        result = body(entered.get());
+    } catch (const PyError&) {
+        Ref error = fetch_error();
+        PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(error.get()));
+        Ref traceback = Ref::steal(PyException_GetTraceback(error));
+        Ref suppress;
+        try {
+            suppress = call(exit, type, error.get(), traceback ? traceback.get() : Py_None);
+        } catch (const PyError&) {
+            Ref exit_error = fetch_error();
+            if (exit_error.get() != error.get()) PyException_SetContext(exit_error, error.release());
+            restore_error(std::move(exit_error));
+        }
+        if (!truthy(suppress)) restore_error(std::move(error));
+        return Ref();
+    }
+    call(exit, Py_None, Py_None, Py_None);
     return result;
 }
 
