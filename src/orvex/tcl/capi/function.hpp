@@ -30,6 +30,7 @@
 #include <new>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace orvex::capi {
@@ -112,6 +113,42 @@ PyMethodDef* vector_method_def(const char* name, const char* doc) {
                                      &vector_trampoline<F>)),
                            METH_FASTCALL | METH_KEYWORDS, doc};
     return &def;
+}
+
+// The same body as the type's call slot (tp_call), for a __call__ made with
+// vector_method: calling an instance then goes straight to the body instead
+// of through slot_tp_call (a lookup of __call__ and a re-packing of the
+// arguments).  Keyword arguments arrive as a dict and are laid out the
+// vectorcall way first.
+template <VectorBody F>
+PyObject* vector_tp_call(PyObject* self, PyObject* args, PyObject* kwargs) {
+    try {
+        size_t nargs = size_t(PyTuple_GET_SIZE(args));
+        PyObject* const* items = &PyTuple_GET_ITEM(args, 0);
+        if (kwargs == nullptr || PyDict_GET_SIZE(kwargs) == 0) {
+            Ref result = F(self, VectorArgs{items, nargs, nullptr});
+            return result.release();
+        }
+        Py_ssize_t nkw = PyDict_GET_SIZE(kwargs);
+        std::vector<PyObject*> argv(items, items + nargs);
+        Ref kwnames = own(PyTuple_New(nkw));
+        Py_ssize_t pos = 0, k = 0;
+        PyObject *key, *value;
+        while (PyDict_Next(kwargs, &pos, &key, &value)) {
+            PyTuple_SET_ITEM(kwnames.get(), k++, Py_NewRef(key));
+            argv.push_back(value);  // borrowed: the dict holds it for the call
+        }
+        Ref result = F(self, VectorArgs{argv.data(), nargs, kwnames.get()});
+        return result.release();
+    } catch (const PyError&) {
+        return nullptr;
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+        return nullptr;
+    } catch (const std::exception& error) {
+        PyErr_SetString(PyExc_SystemError, error.what());
+        return nullptr;
+    }
 }
 
 // obj.name(*args, **kwargs) with arguments received as VectorArgs: hands a
@@ -217,9 +254,13 @@ public:
 
     // def name(self, *args, **kwargs): an instance method taking its
     // arguments unbound (VectorArgs).
+    // A __call__ made this way also becomes the class's call slot (see
+    // vector_tp_call); assigning __call__ on the class later resets the slot
+    // as usual, and subclasses get the ordinary slot that looks __call__ up.
     template <VectorBody F>
     ClassBuilder& vector_method(const char* name, const char* doc = nullptr) {
         entries_.push_back({name, Entry::method, {}, vector_method_def<F>(name, doc), nullptr});
+        if (std::string_view(name) == "__call__") call_slot_ = &vector_tp_call<F>;
         return *this;
     }
 
@@ -276,6 +317,7 @@ private:
     std::vector<Entry> entries_;
     std::vector<const char*> slot_names_;
     bool has_slots_ = false;
+    ternaryfunc call_slot_ = nullptr;
 };
 
 // The most derived metaclass among the bases (what __build_class__ does).
@@ -342,6 +384,7 @@ inline Ref ClassBuilder::build() {
             check(PyObject_SetAttrString(cls, entry.name, descriptor));
         }
     }
+    if (call_slot_) type->tp_call = call_slot_;
     for (Entry& entry : entries_) {
         if (entry.kind != Entry::alias) continue;
         Ref dict = own(PyObject_GetAttrString(cls, "__dict__"));

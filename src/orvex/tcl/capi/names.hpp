@@ -94,17 +94,48 @@ inline Ref call_tuple(PyObject* callable, PyObject* args, PyObject* kwargs = nul
 //
 // A C++ method that calls a sibling through the object (self.other(...), so
 // that a subclass or an instance may replace it) can skip the lookup and the
-// call while the name still finds the class's own attribute.  True when
-// obj.name would find `original` on the type (its MRO) and the instance
-// dict does not shadow it; `original` is the raw class-dict entry (the
-// method descriptor, the staticmethod object).  Meant for non-data
-// descriptors, which an instance attribute overrides.
-inline bool resolves_to(PyObject* obj, PyObject* name, PyObject* original) {
-    if (_PyType_Lookup(Py_TYPE(obj), name) != original) return false;
-    PyObject** dict = _PyObject_GetDictPtr(obj);
-    if (dict == nullptr || *dict == nullptr || PyDict_GET_SIZE(*dict) == 0) return true;
-    return check(PyDict_Contains(*dict, name)) == 0;
-}
+// call while the name still finds the class's own entry:
+//
+//     static OwnMethod own_call{"call"};
+//     own_call.take(cls);                    // once, after the class is built
+//     if (own_call.found_on(self)) ...       // call the C++ body directly
+//
+// found_on(obj) is true when obj.name would find the entry taken from the
+// class (the raw class-dict value: method descriptor, staticmethod object):
+// found on the type's MRO and not shadowed by the instance's __dict__ (the
+// entries are non-data descriptors, which an instance attribute overrides).
+// The answer for a type is remembered with the type's version tag, which
+// CPython replaces whenever an attribute of the type or of a base is set or
+// deleted, and never hands out twice; so an unchanged type costs one
+// comparison, and only the instance dict is looked at on every call.
+class OwnMethod {
+public:
+    explicit OwnMethod(const char* name) : name_(name) {}
+
+    void take(PyObject* cls) {
+        original_ = _PyType_Lookup(reinterpret_cast<PyTypeObject*>(cls), name_);
+    }
+
+    bool found_on(PyObject* obj) {
+        PyTypeObject* type = Py_TYPE(obj);
+        if (type != seen_type_ || seen_tag_ == 0 || type->tp_version_tag != seen_tag_) {
+            if (_PyType_Lookup(type, name_) != original_) return false;
+            seen_type_ = type;
+            seen_tag_ = PyUnstable_Type_AssignVersionTag(type) ? type->tp_version_tag : 0;
+        }
+        PyObject** dict = _PyObject_GetDictPtr(obj);
+        if (dict == nullptr || *dict == nullptr || PyDict_GET_SIZE(*dict) == 0) return true;
+        return check(PyDict_Contains(*dict, name_)) == 0;
+    }
+
+    PyObject* name() const { return name_.get(); }
+
+private:
+    Name name_;
+    PyObject* original_ = nullptr;       // borrowed from the class, which outlives us
+    PyTypeObject* seen_type_ = nullptr;  // compared only, never dereferenced when stale
+    unsigned int seen_tag_ = 0;
+};
 
 // types.MethodType(function, self): the bound-method object that a
 // function-like descriptor's __get__ returns.

@@ -62,13 +62,13 @@ PyObject* default_template = nullptr;   // "::__orvex__{cls}_{id}_tmp"
 PyObject* no_arguments = nullptr;       // ()
 PyObject* kwnames_tcl = nullptr;        // ("tcl",)
 PyObject* kwnames_cls_id = nullptr;     // ("cls", "id")
+PyObject* sorvan_tclobj = nullptr;      // the module's own `tclobj`, from orvex.tcl.sorvan
 
-// The class's own entries for the methods that are called through the
-// object; while a lookup still finds them, the C++ below calls its own
-// implementation directly (see resolves_to).
-PyObject* own_call = nullptr;
-PyObject* own_build_tclcmd = nullptr;
-PyObject* own_kwargs_to_dashed_args = nullptr;
+// The methods called through the object; while a lookup still finds the
+// class's own entry, the C++ below calls its own body directly.
+OwnMethod own_call{"call"};
+OwnMethod own_build_tclcmd{"build_tclcmd"};
+OwnMethod own_kwargs_to_dashed_args{"kwargs_to_dashed_args"};
 
 // --- helpers ----------------------------------------------------------------
 
@@ -100,6 +100,36 @@ Ref after_first(PyObject* sequence) {
     Ref from_one = own(PySlice_New(Ref(integer(1)), Py_None, Py_None));
     return own(PyObject_GetItem(sequence, from_one));
 }
+
+// tclobj(value) for one word.  While the module's `tclobj` is still the
+// sorvan function, the values that it hands back unchanged - exact str,
+// bytes, bool, float, and int within the machine range - are used as they
+// are, without the call: they are of built-in types, which carry no
+// __tclobj__ hook that could change the answer.
+class WordConverter {
+public:
+    WordConverter() : tclobj_(g_tclobj.get()), is_sorvan_(tclobj_.get() == sorvan_tclobj) {}
+
+    Ref operator()(PyObject* value) const {
+        if (is_sorvan_ && passes_unchanged(value)) return Ref::borrow(value);
+        return call(tclobj_, value);
+    }
+
+private:
+    static bool passes_unchanged(PyObject* value) {
+        PyTypeObject* type = Py_TYPE(value);
+        if (type == &PyUnicode_Type || type == &PyFloat_Type || type == &PyBool_Type ||
+            type == &PyBytes_Type)
+            return true;
+        if (type != &PyLong_Type) return false;
+        int overflow = 0;
+        long long number = PyLong_AsLongLongAndOverflow(value, &overflow);
+        return overflow == 0 && number >= PY_SSIZE_T_MIN && number <= PY_SSIZE_T_MAX;
+    }
+
+    Ref tclobj_;
+    bool is_sorvan_;
+};
 
 // What `**options` hands on: the dict itself, or a dict made from a mapping.
 Ref keyword_dict(PyObject* options) {
@@ -209,25 +239,22 @@ Ref build_tclcmd(PyObject* self, const VectorArgs& a) {
     PyTuple_SET_ITEM(words.get(), 0, Py_NewRef(cmd_name_slot.get(self)));
     for (Py_ssize_t i = 0; i < n_bound; ++i)
         PyTuple_SET_ITEM(words.get(), 1 + i, Py_NewRef(PyTuple_GET_ITEM(bound, i)));
-    if (a.nargs || a.nkw()) {
-        Ref tclobj = g_tclobj.get();
-        for (size_t i = 0; i < a.nargs; ++i)
-            PyTuple_SET_ITEM(words.get(), 1 + n_bound + Py_ssize_t(i), call(tclobj, a[i]).release());
-    }
+    WordConverter tclobj;
+    for (size_t i = 0; i < a.nargs; ++i)
+        PyTuple_SET_ITEM(words.get(), 1 + n_bound + Py_ssize_t(i), tclobj(a[i]).release());
 
     // The options: self.keywords, or a copy of it updated with the call's
     // options (converted), so the stored ones never change.
     Ref options = Ref::borrow(keywords_slot.get(self));
     if (a.nkw()) {
         options = call_method(options, n_copy);
-        Ref tclobj = g_tclobj.get();
         for (size_t k = 0; k < a.nkw(); ++k) {
-            Ref value = call(tclobj, a.keyword_value(k));
+            Ref value = tclobj(a.keyword_value(k));
             check(PyObject_SetItem(options, a.keyword_name(k), value));
         }
     }
     Ref option_dict = keyword_dict(options);
-    if (resolves_to(self, n_kwargs_to_dashed_args, own_kwargs_to_dashed_args))
+    if (own_kwargs_to_dashed_args.found_on(self))
         return append_dashed(std::move(words), option_dict);
     Ref dashed = call_tuple(getattr(self, n_kwargs_to_dashed_args), no_arguments, option_dict);
     return own(PyNumber_Add(words, dashed));
@@ -235,7 +262,7 @@ Ref build_tclcmd(PyObject* self, const VectorArgs& a) {
 
 // self.build_tclcmd(*args, **kwargs)
 Ref words_for(PyObject* self, const VectorArgs& a) {
-    if (resolves_to(self, n_build_tclcmd, own_build_tclcmd)) return build_tclcmd(self, a);
+    if (own_build_tclcmd.found_on(self)) return build_tclcmd(self, a);
     return call_method_forward(self, n_build_tclcmd, a);
 }
 
@@ -255,7 +282,7 @@ Ref call_command(PyObject* self, const VectorArgs& a) {
 
 // self.call(*args, **kwargs)
 Ref dunder_call(PyObject* self, const VectorArgs& a) {
-    if (resolves_to(self, n_call, own_call)) return call_command(self, a);
+    if (own_call.found_on(self)) return call_command(self, a);
     return call_method_forward(self, n_call, a);
 }
 
@@ -445,6 +472,7 @@ void define_commands(PyObject* module) {
     default_template = forever(text("::__orvex__{cls}_{id}_tmp"));
     no_arguments = forever(own(PyTuple_New(0)));
     kwnames_tcl = forever(tuple_of({Ref(text("tcl")).get()}));
+    sorvan_tclobj = forever(getattr(module, Ref(text("tclobj"))));
     kwnames_cls_id = forever(tuple_of({Ref(text("cls")).get(), Ref(text("id")).get()}));
 
     ClassBuilder command(
@@ -496,10 +524,9 @@ void define_commands(PyObject* module) {
     keywords_slot = command.slot(command_class, "keywords");
     cast_slot = command.slot(command_class, "cast");
     logger_slot = command.slot(command_class, "logger");
-    PyTypeObject* command_type = reinterpret_cast<PyTypeObject*>(command_class.get());
-    own_call = _PyType_Lookup(command_type, n_call);
-    own_build_tclcmd = _PyType_Lookup(command_type, n_build_tclcmd);
-    own_kwargs_to_dashed_args = _PyType_Lookup(command_type, n_kwargs_to_dashed_args);
+    own_call.take(command_class);
+    own_build_tclcmd.take(command_class);
+    own_kwargs_to_dashed_args.take(command_class);
     add(module, "TclCommand", command_class);
     tcl_command_class = forever(command_class);
 
