@@ -203,6 +203,16 @@ Ref with_block(PyObject* manager, Body body) {
 
 inline Ref import(const char* module) { return own(PyImport_ImportModule(module)); }
 
+// import module, taken straight from sys.modules when it is there and fully
+// initialised (what a repeated `import a.b` statement costs in Python); else
+// imported as usual.
+inline Ref import_loaded(const Name& module) {
+    Ref loaded = Ref::steal(PyImport_GetModule(module));
+    if (loaded) return loaded;
+    if (PyErr_Occurred()) throw PyError{};
+    return import(module.text());
+}
+
 // `from module import name`
 inline Ref import_from(const char* module, const char* name) {
     Ref mod = import(module);

@@ -42,6 +42,7 @@ Name n_cast_list{"cast_list"}, n_cast_boolean{"cast_boolean"}, n_items{"items"},
 Name n_exists{"exists"}, n_is_proc{"is_proc"}, n_delete{"delete"}, n_absolute{"absolute"};
 Name n_join{"join"}, n_get{"get"}, n_info{"info"}, n_format{"format"}, n_startswith{"startswith"};
 Name n_init{"__init__"}, n_enter{"__enter__"}, n_exit{"__exit__"}, n_del{"__del__"};
+Name n_orvex_tcl{"orvex.tcl"};
 Name n_wrapped{"__wrapped__"}, n_class{"__class__"}, n_name{"__name__"};
 
 // Tcl words (interned texts are ordinary words to Tcl).
@@ -92,6 +93,19 @@ Ref cast_result(PyObject* self, Ref result) {
 
 Ref super_of(PyObject* cls, PyObject* self) {
     return call(reinterpret_cast<PyObject*>(&PySuper_Type), cls, self);
+}
+
+// super(cls, self).__init__(); skipped when the next class in self's MRO is
+// `object`, whose __init__ does nothing when given no arguments.
+void init_next(PyObject* cls, PyObject* self) {
+    PyObject* mro = Py_TYPE(self)->tp_mro;
+    Py_ssize_t n = mro ? PyTuple_GET_SIZE(mro) : 0;
+    for (Py_ssize_t i = 0; i + 1 < n; ++i) {
+        if (PyTuple_GET_ITEM(mro, i) != cls) continue;
+        if (PyTuple_GET_ITEM(mro, i + 1) == reinterpret_cast<PyObject*>(&PyBaseObject_Type)) return;
+        break;
+    }
+    call_method(super_of(cls, self), n_init);
 }
 
 // obj[0] and obj[1:], the way Python subscripts them.
@@ -167,8 +181,8 @@ Ref append_dashed(Ref words, PyObject* options) {
 Signature init_sig{"__init__", {req("cmd"), opt("args", py_none), opt("keywords", py_none),
                                 opt("tcl", py_none), opt("cast", py_none), opt("logger", py_none)}};
 Ref init(PyObject* self, const Args& a) {
-    call_method(super_of(tcl_command_class, self), n_init);
-    Ref package = import("orvex.tcl");
+    init_next(tcl_command_class, self);
+    Ref package = import_loaded(n_orvex_tcl);
     tcl_slot.set(self, interpreter_proxy(a[3]));
 
     // The command and its pre-bound arguments.  Without `args`, the command
