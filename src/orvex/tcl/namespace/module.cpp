@@ -12,9 +12,9 @@ namespace {
 Name n_proxy{"proxy"};
 Name n_ProxyTypes{"ProxyTypes"};
 
-// Owned for the life of the process and never released: a static Ref would
-// release it from a C++ destructor after Python has finalised, and abort.
-PyObject* weakref_module = nullptr;
+// Never destroyed: a static's destructor would run at process exit, after
+// Python has finalised, and must not touch a Python object then.
+Ref& weakref_module = *new Ref;
 
 }  // namespace
 
@@ -57,7 +57,7 @@ using namespace orvex::tcl_namespace;
 
 PyMODINIT_FUNC PyInit_namespace() {
     return init_module(module_def, [](PyObject* module) {
-        weakref_module = import("weakref").release();
+        weakref_module = import("weakref");
         // Module globals the classes read when they run.
         add(module, "weakref", weakref_module);
         Ref abc = import("collections.abc");
