@@ -50,6 +50,13 @@ Name n_absolute{"absolute"};
 Name n_array_set{"array_set"};
 Name n_array_unset{"array_unset"};
 Name n_array_size{"array_size"};
+// keyword names
+Name n_array_index{"array_index"};
+Name n_nocomplain{"nocomplain"};
+Name n_tcl{"tcl"};
+Name n_cast{"cast"};
+Name n_cls{"cls"};
+Name n_id{"id"};
 
 // Tcl words.  The command words are fully qualified, so a namespace's own
 // `array` or `info` command cannot stand in for Tcl's; the current-namespace
@@ -88,12 +95,6 @@ private:
     mutable PyObject* tuple_ = nullptr;  // owned forever
 };
 
-Name n_array_index{"array_index"};
-Name n_nocomplain{"nocomplain"};
-Name n_tcl{"tcl"};
-Name n_cast{"cast"};
-Name n_cls{"cls"};
-Name n_id{"id"};
 const KeywordNames kw_array_index{n_array_index};
 const KeywordNames kw_nocomplain{n_nocomplain};
 const KeywordNames kw_array_index_tcl_cast{n_array_index, n_tcl, n_cast};
@@ -137,23 +138,14 @@ Slot tcl_slot, cast_slot, var_name_slot;
 
 Ref sorvan(PyObject* value) { return call(g_sorvan.get(), value); }
 
-// tclobj(value).  The values tclobj hands back unchanged (exact str, bytes,
-// bool, float, and int within the machine range) skip the call while the
-// module's `tclobj` is still its own: these types have no `__tclobj__` hook
-// and cannot be given one.
+// tclobj(value).  Exact str, bytes, bool and float values, which tclobj
+// hands back unchanged, skip the call while the module's `tclobj` is still
+// its own: these types have no `__tclobj__` hook and cannot be given one.
 Ref tclobj(PyObject* value) {
-    if (g_tclobj.is(module_tclobj)) {
-        PyTypeObject* type = Py_TYPE(value);
-        if (type == &PyUnicode_Type || type == &PyBytes_Type || type == &PyBool_Type ||
-            type == &PyFloat_Type) {
-            return Ref::borrow(value);
-        }
-        if (type == &PyLong_Type) {
-            // -sys.maxsize - 1 <= value <= sys.maxsize
-            if (!(PyLong_AsSsize_t(value) == -1 && PyErr_Occurred())) return Ref::borrow(value);
-            PyErr_Clear();
-        }
-    }
+    PyTypeObject* type = Py_TYPE(value);
+    bool passes_unchanged = type == &PyUnicode_Type || type == &PyBytes_Type ||
+                            type == &PyBool_Type || type == &PyFloat_Type;
+    if (passes_unchanged && g_tclobj.is(module_tclobj)) return Ref::borrow(value);
     return call(g_tclobj.get(), value);
 }
 
