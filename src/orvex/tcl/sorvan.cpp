@@ -790,8 +790,8 @@ Ref convert_element_body(PyObject*, const Args& args) {
     // write after it.
     bool leading_brace = PyUnicode_READ_CHAR(text.get(), 0) == '{';
     if (leading_brace) call_method(flags, n_add, n_braces_unmatched.get());
-    bool later_brace = with_data(text, [](auto s, Py_ssize_t length) {
-        for (Py_ssize_t i = 1; i < length; ++i)
+    bool later_brace = with_data(text, [leading_brace](auto s, Py_ssize_t length) {
+        for (Py_ssize_t i = leading_brace ? 1 : 0; i < length; ++i)
             if (s[i] == '{' || s[i] == '}') return true;
         return false;
     });
