@@ -3,6 +3,7 @@
 #include "namespaces.hpp"
 
 #include <algorithm>
+#include <cstring>
 
 namespace orvex::tcl_namespace {
 
@@ -43,7 +44,12 @@ Ref name_text(PyObject* value) {
     if (g_sorvan.is(module_sorvan)) {
         if (PyUnicode_CheckExact(value)) return Ref::borrow(value);
         if (plain(value)) {
+            // The class carries no hook (it is as built); the instance
+            // carries none when its __dict__ is empty, as it normally is:
+            // every attribute of a namespace lives in a member slot.
             PyObject* name = ns_slot.get(value);
+            Ref dict = own(PyObject_GenericGetDict(value, nullptr));
+            if (PyUnicode_CheckExact(name) && PyDict_GET_SIZE(dict.get()) == 0) return Ref::borrow(name);
             if (PyUnicode_CheckExact(name) && !getattr_optional(value, n_sorvan_hook) &&
                 !getattr_optional(value, n_tclobj_hook))
                 return Ref::borrow(name);
@@ -130,7 +136,14 @@ Pieces scan(PyObject* text) {
 
 // Writes text[start:end] into `out` from `at` on, advancing `at`.
 void put(PyObject* out, Py_ssize_t& at, PyObject* text, Py_ssize_t start, Py_ssize_t end) {
-    check_size(PyUnicode_CopyCharacters(out, at, text, start, end - start));
+    int kind = PyUnicode_KIND(out);
+    if (PyUnicode_KIND(text) == kind) {
+        std::memcpy(static_cast<char*>(PyUnicode_DATA(out)) + at * kind,
+                    static_cast<const char*>(PyUnicode_DATA(text)) + start * kind,
+                    size_t(end - start) * size_t(kind));
+    } else {
+        check_size(PyUnicode_CopyCharacters(out, at, text, start, end - start));
+    }
     at += end - start;
 }
 
