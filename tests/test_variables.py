@@ -323,6 +323,14 @@ def test_module_globals_are_read_at_call_time(tcl, monkeypatch):
     monkeypatch.setattr(namespace_module, "sorvan", lambda value: "renamed")
     assert TclVariable("anything", tcl=tcl).var_name == "renamed"
 
+    class Names:
+        @staticmethod
+        def join(base, name):
+            return f"{base}|{name}"
+
+    monkeypatch.setattr(namespace_module, "TclNamespace", Names)
+    assert v.absolute() == "::|x"
+
 
 def test_subclasses(tcl):
     class Counter(TclArrayVariable):

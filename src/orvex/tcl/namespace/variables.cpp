@@ -8,9 +8,9 @@
 // A handle holds the interpreter (as a weak proxy), the variable's Tcl name
 // text and a default cast; it caches nothing and sends every operation to
 // the interpreter's `tk` when it is called.  `sorvan`, `tclobj`,
-// `TclNamespace`, `TclVariable` and `MutableMapping` are read from the
-// module's globals when a function runs, so replacing one on the module
-// changes what the next call does.
+// `TclNamespace` (through join_name), `TclVariable` and `MutableMapping` are
+// read from the module's globals when a function runs, so replacing one on
+// the module changes what the next call does.
 #include "namespace_module.hpp"
 #include "namespaces.hpp"
 #include "type_method.hpp"
@@ -23,7 +23,6 @@ namespace {
 
 Global g_sorvan{module_globals, "sorvan"};
 Global g_tclobj{module_globals, "tclobj"};
-Global g_TclNamespace{module_globals, "TclNamespace"};
 Global g_TclVariable{module_globals, "TclVariable"};
 Global g_MutableMapping{module_globals, "MutableMapping"};
 
@@ -37,7 +36,6 @@ Name n_eval{"eval"};
 Name n_cast_boolean{"cast_boolean"};
 Name n_cast_list{"cast_list"};
 Name n_cast_array{"cast_array"};
-Name n_join{"join"};
 Name n_startswith{"startswith"};
 Name n_format{"format"};
 Name n_class{"__class__"};
@@ -296,10 +294,10 @@ Ref absolute(PyObject* self, const Args&) {
     // is any text and goes back unchanged (the name algebra would read
     // "::" runs inside it as separators and rewrite or reject them).
     Py_ssize_t open = element_start(var_name);
-    if (open < 0) return call_method(g_TclNamespace.get(), n_join, current.get(), var_name);
+    if (open < 0) return join_name(current, var_name);
     Ref array_name = own(PyUnicode_Substring(var_name, 0, open));
     Ref index_part = own(PyUnicode_Substring(var_name, open, PyUnicode_GET_LENGTH(var_name)));
-    Ref qualified = call_method(g_TclNamespace.get(), n_join, current.get(), array_name.get());
+    Ref qualified = join_name(current, array_name);
     return own(PyUnicode_Concat(str(qualified), index_part));
 }
 
