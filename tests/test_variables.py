@@ -426,6 +426,16 @@ def test_hostile_names_run_nothing(tcl, canary, name):
     assert canary() == "0"
 
 
+# One interpreter for all examples (hypothesis runs the test many times).
+_SHARED = []
+
+
+def _shared_interpreter():
+    if not _SHARED:
+        _SHARED.append(Interpreter())
+    return _SHARED[0]
+
+
 @settings(max_examples=60, deadline=None)
 @given(st.text(st.characters(blacklist_categories=("Cs",), blacklist_characters="\x00(:"),
                min_size=1))
@@ -440,13 +450,18 @@ def test_any_name_reads_back(name):
         interp.tk.unsetvar(name)
 
 
-_SHARED = []
-
-
-def _shared_interpreter():
-    if not _SHARED:
-        _SHARED.append(Interpreter())
-    return _SHARED[0]
+@settings(max_examples=60, deadline=None)
+@given(st.text(st.characters(blacklist_categories=("Cs",), blacklist_characters="\x00")))
+def test_any_index_reads_back(index):
+    interp = _shared_interpreter()
+    element = TclVariable("arr", array_index=index, tcl=interp)
+    element.set(index)
+    try:
+        assert interp.tk.getvar("arr", index) == index
+        assert element.get_str() == element.get() == index and element.exists()
+        assert TclVariable("arr", tcl=interp).get_str(index) == index
+    finally:
+        element.unset()
 
 
 # --- reference leaks ---------------------------------------------------------------
