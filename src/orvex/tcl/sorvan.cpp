@@ -456,6 +456,12 @@ bool machine_int(PyObject* obj, long long& value) {
     return overflow == 0;
 }
 
+// -sys.maxsize - 1 <= value <= sys.maxsize, for an exact int.
+bool machine_size(PyObject* value) {
+    long long number;
+    return machine_int(value, number) && number >= PY_SSIZE_T_MIN && number <= PY_SSIZE_T_MAX;
+}
+
 bool ready(PyObject* obj) {
     long long value;
     return PyUnicode_CheckExact(obj) || (PyLong_CheckExact(obj) && machine_int(obj, value));
@@ -854,14 +860,6 @@ Ref container_tclobj(PyObject* obj, Abc abc) {
     return sorvan_global(obj);
 }
 
-// -sys.maxsize - 1 <= value <= sys.maxsize, for an exact int.
-bool machine_size(PyObject* value) {
-    int overflow = 0;
-    long long number = PyLong_AsLongLongAndOverflow(value, &overflow);
-    if (number == -1 && PyErr_Occurred()) throw PyError{};
-    return overflow == 0 && number >= PY_SSIZE_T_MIN && number <= PY_SSIZE_T_MAX;
-}
-
 // The same test against whatever _sysmaxsize and _long_type now hold.
 bool machine_size_int(PyObject* obj) {
     PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(obj));
@@ -918,10 +916,9 @@ Ref tuple_from(Refs& items) {
 // code.
 bool plain_value(PyObject* obj) {
     PyTypeObject* type = Py_TYPE(obj);
-    long long value;
     return type == &PyUnicode_Type || type == &PyFloat_Type || type == &PyBool_Type ||
            obj == Py_None || type == &PyBytes_Type ||
-           (type == &PyLong_Type && machine_int(obj, value));
+           (type == &PyLong_Type && machine_size(obj));
 }
 
 // A new tuple of the same items.
