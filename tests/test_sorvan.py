@@ -8,6 +8,7 @@ from __future__ import annotations
 import collections
 import collections.abc
 import enum
+import inspect
 import pickle
 import subprocess
 import sys
@@ -630,6 +631,13 @@ def test_functions_behave_like_functions():
     tclobj.note = "kept"
     assert tclobj.note == "kept"
     del tclobj.note
+    assert str(inspect.signature(sorvan)) == "(obj)"
+    assert str(inspect.signature(module._Tcl_ConvertElement)) == "(src, flags)"
+
+    class Holder:
+        convert = sorvan
+
+    assert Holder().convert is sorvan  # not bound, as builtins are not
 
 
 # --- bad input ---------------------------------------------------------------------
