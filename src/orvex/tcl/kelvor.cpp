@@ -580,15 +580,15 @@ PyMODINIT_FUNC PyInit_kelvor() {
         require_dict_operations(attr_dict);
 
         ClassBuilder kelvor(module, "Kelvor", {attr_dict.get(), mutable_mapping.get()}, kelvor_doc);
-        kelvor.method<init_sig, init>("__init__", "Initialize self.  See help(type(self)) for accurate signature.")
+        kelvor.method<init_sig, init>("__init__", "__init__($self, /, *args, **kwargs)\n--\n\nBuild from what dict() takes; see the class.")
             .staticmethod<from_tcl_sig, from_tcl_method>(
                 "from_tcl",
                 "from_tcl(string)\n--\n\n"
                 "A new Kelvor parsed from a Tcl keyed list (text or Tcl_Obj).")
-            .method<getitem_sig, getitem_method>("__getitem__", "__getitem__($self, key, /)\n--\n\nself[key]")
-            .method<setitem_sig, setitem_method>("__setitem__", "__setitem__($self, key, value, /)\n--\n\nself[key] = value")
-            .method<contains_sig, contains_method>("__contains__", "__contains__($self, key, /)\n--\n\nkey in self")
-            .method<delitem_sig, delitem_method>("__delitem__", "__delitem__($self, key, /)\n--\n\ndel self[key]")
+            .method<getitem_sig, getitem_method>("__getitem__", "__getitem__($self, key)\n--\n\nself[key]")
+            .method<setitem_sig, setitem_method>("__setitem__", "__setitem__($self, key, value)\n--\n\nself[key] = value")
+            .method<contains_sig, contains_method>("__contains__", "__contains__($self, key)\n--\n\nkey in self")
+            .method<delitem_sig, delitem_method>("__delitem__", "__delitem__($self, key)\n--\n\ndel self[key]")
             .attr("get", getattr(mutable_mapping, Ref(text("get"))))
             .attr("pop", getattr(mutable_mapping, Ref(text("pop"))))
             .attr("setdefault", getattr(mutable_mapping, Ref(text("setdefault"))))
@@ -598,13 +598,13 @@ PyMODINIT_FUNC PyInit_kelvor() {
                 "Store the items of one mapping (or iterable of pairs) and of the keywords.\n"
                 "A Kelvor, positional or as a keyword value, merges leaf by leaf.")
             .method<all_keys_sig, all_keys_method>(
-                "all_keys", "all_keys($self, /)\n--\n\nThe full dotted key of every leaf, depth first.")
+                "all_keys", "all_keys($self)\n--\n\nThe full dotted key of every leaf, depth first.")
             .method<all_items_sig, all_items_method>(
                 "all_items",
-                "all_items($self, /)\n--\n\n(full dotted key, value) of every leaf, depth first.")
+                "all_items($self)\n--\n\n(full dotted key, value) of every leaf, depth first.")
             .alias("has_key", "__contains__")
             .method<tclobj_sig, tclobj_method>(
-                "__tclobj__", "__tclobj__($self, /)\n--\n\nThe keyed list as Tcl receives it: tclobj of its (key, value) pairs.");
+                "__tclobj__", "__tclobj__($self)\n--\n\nThe keyed list as Tcl receives it: tclobj of its (key, value) pairs.");
         Ref cls = kelvor.build();
         kelvor_type = reinterpret_cast<PyTypeObject*>(cls.get());
         add(module, "Kelvor", cls);
