@@ -1,10 +1,12 @@
 // The C++ layer under the extension modules: owning references and the
 // error convention (ref.hpp), interned names and object operations
 // (names.hpp), argument binding (args.hpp), functions, classes and modules
-// (function.hpp), and module globals read at call time (globals.hpp).
+// (function.hpp), functions that carry attributes (dict_function.hpp), and
+// module globals read at call time (globals.hpp).
 #pragma once
 
 #include "args.hpp"
+#include "dict_function.hpp"
 #include "function.hpp"
 #include "globals.hpp"
 #include "names.hpp"
