@@ -37,12 +37,16 @@ def _item_operations() -> None:
         ("get kl['net.eth0.speed']", lambda: fast[key], lambda: slow[key]),
         ("set kl['net.eth0.speed'] = 100", store(fast), store(slow)),
         ("'net.eth0.speed' in kl", lambda: key in fast, lambda: key in slow),
-        ("get('net.eth0.mtu') (missing leaf)", lambda: fast.get("net.eth0.mtu"),
-         lambda: slow.get("net.eth0.mtu")),
     ]
     for title, c_op, py_op in cases:
         times = compare(title, {"plain Python": py_op, "Kelvor (C++)": c_op})
         report("speed-up", times["plain Python"] / times["Kelvor (C++)"], "at least 3x")
+    # get() is MutableMapping's own Python function in both classes, and a
+    # miss is a KeyError caught there: only the path walk beneath is ours.
+    times = compare("get('net.eth0.mtu') (missing leaf, through MutableMapping.get)",
+                    {"plain Python": lambda: slow.get("net.eth0.mtu"),
+                     "Kelvor (C++)": lambda: fast.get("net.eth0.mtu")})
+    report("speed-up", times["plain Python"] / times["Kelvor (C++)"])
 
 
 def _from_tcl() -> None:
