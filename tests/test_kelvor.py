@@ -283,6 +283,15 @@ def test_subclass_overrides_are_honoured():
     target.update(Kelvor({"p.q": 1}))
     assert seen[-1] == "p.q"
 
+    class Counted(Kelvor):
+        updates = 0
+
+        def update(self, *args, **kwargs):
+            type(self).updates += 1
+            super().update(*args, **kwargs)
+
+    assert Counted(a=1) == {"a": 1} and Counted.updates == 1  # __init__ stores through update
+
 
 # --- the Tcl form ----------------------------------------------------------------
 

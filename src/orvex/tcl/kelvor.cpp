@@ -63,12 +63,19 @@ void unpack_pair(PyObject* pair, Ref& first, Ref& second) {
         second = Ref::borrow(PyTuple_GET_ITEM(pair, 1));
         return;
     }
-    Ref items = own(PySequence_Tuple(pair));
-    Py_ssize_t size = PyTuple_GET_SIZE(items.get());
-    if (size > 2) raise(PyExc_ValueError, "too many values to unpack (expected 2)");
-    if (size < 2) raise_format(PyExc_ValueError, "not enough values to unpack (expected 2, got %zd)", size);
-    first = Ref::borrow(PyTuple_GET_ITEM(items.get(), 0));
-    second = Ref::borrow(PyTuple_GET_ITEM(items.get(), 1));
+    // Like the interpreter, take at most one item more than needed.
+    Ref iterator = own(PyObject_GetIter(pair));
+    Ref items[3];
+    int count = 0;
+    for (; count < 3; ++count) {
+        items[count] = Ref::steal(PyIter_Next(iterator));
+        if (!items[count]) break;
+    }
+    if (PyErr_Occurred()) rethrow();
+    if (count > 2) raise(PyExc_ValueError, "too many values to unpack (expected 2)");
+    if (count < 2) raise_format(PyExc_ValueError, "not enough values to unpack (expected 2, got %d)", count);
+    first = items[0];
+    second = items[1];
 }
 
 // Dotted str keys are split once and remembered: a program reads and writes
@@ -484,7 +491,11 @@ Ref init(PyObject* self, const Args& args) {
             PyErr_Clear();
         }
     }
-    update_from(self, dsc);
+    // self.update(dsc)
+    if (exactly_kelvor(self))
+        update_from(self, dsc);
+    else
+        call_method(self, n_update, dsc.get());
     return none();
 }
 
