@@ -10,7 +10,7 @@ from orvex.tcl.sorvan import sorvan, tclobj
 
 
 def show(label, value):
-    print(f"{label:<52} {value!r}")
+    print(f"  {label:<50} {value!r}")
 
 
 def main():
