@@ -82,8 +82,11 @@ void unpack_pair(PyObject* pair, Ref& first, Ref& second) {
 // the same few paths over and over, and the components kept here carry
 // their hash (and, once stored, are the very keys of the nested dicts), so
 // each level's lookup neither allocates nor hashes.  The memo is bounded -
-// emptied when full - so it never holds more than a few hundred small tuples.
+// emptied when full, and only short keys go in - so it never holds more than
+// a few hundred small tuples.
 constexpr Py_ssize_t split_memo_limit = 512;
+
+constexpr Py_ssize_t split_memo_longest_key = 200;
 PyObject* split_memo = nullptr;  // {dotted key: tuple of its components}; owned forever
 
 Ref components_of(PyObject* key) {
@@ -91,8 +94,10 @@ Ref components_of(PyObject* key) {
     if (PyErr_Occurred()) rethrow();
     Ref parts = own(PyUnicode_Split(key, n_dot, -1));
     Ref components = own(PyList_AsTuple(parts));
-    if (PyDict_GET_SIZE(split_memo) >= split_memo_limit) PyDict_Clear(split_memo);
-    check(PyDict_SetItem(split_memo, key, components));
+    if (PyUnicode_GET_LENGTH(key) <= split_memo_longest_key) {
+        if (PyDict_GET_SIZE(split_memo) >= split_memo_limit) PyDict_Clear(split_memo);
+        check(PyDict_SetItem(split_memo, key, components));
+    }
     return components;
 }
 
@@ -292,18 +297,17 @@ void set_item_of(PyObject* target, PyObject* key, PyObject* value) {
 
 // __delitem__: a level that the deletion leaves empty goes too, so deleting
 // the last leaf under a path removes every level the path emptied (but
-// never the keyed list the deletion started on).
-void del_item(PyObject* self, PyObject* key) {
-    KeyPath path(key);
+// never the keyed list the deletion started on).  The levels are removed on
+// the way back up, so this recurses, carrying the key's walk along.
+void del_path(PyObject* self, KeyPath& path) {
     Ref head;
     if (!path.split(head)) return base_del(self, path.rest());
     RecursionGuard guard(" while deleting from a keyed list");
     Ref target = base_get(self, head);
-    Ref rest = path.rest();
     if (exactly_kelvor(target))
-        del_item(target, rest);
+        del_path(target, path);
     else
-        check(PyObject_DelItem(target, rest));
+        check(PyObject_DelItem(target, path.rest()));
     Ref after = base_get(self, head);
     if (!truthy(after)) base_del(self, head);
 }
@@ -516,7 +520,8 @@ Ref contains_method(PyObject* self, const Args& args) { return contains(self, ar
 
 Signature delitem_sig{"__delitem__", {req("key")}};
 Ref delitem_method(PyObject* self, const Args& args) {
-    del_item(self, args[0]);
+    KeyPath path(args[0]);
+    del_path(self, path);
     return none();
 }
 
