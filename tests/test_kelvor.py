@@ -292,6 +292,13 @@ def test_subclass_overrides_are_honoured():
 
     assert Counted(a=1) == {"a": 1} and Counted.updates == 1  # __init__ stores through update
 
+    class ListedItems(Kelvor):
+        def items(self):
+            return [[key, value] for key, value in super().items()]
+
+    assert ListedItems({"a.b": 1, "c": 2}).all_items() == [("a.b", 1), ("c", 2)]
+    assert ListedItems(c=2).__tclobj__() == (("c", 2),)
+
 
 # --- the Tcl form ----------------------------------------------------------------
 

@@ -346,9 +346,8 @@ void flatten(PyObject* self, PyObject* prefix, PyObject* out, bool with_values) 
     RecursionGuard guard(" while flattening a keyed list");
     Ref items = items_of(self);
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(items.get()); ++i) {
-        PyObject* pair = PyList_GET_ITEM(items.get(), i);
-        Ref key = Ref::borrow(PyTuple_GET_ITEM(pair, 0));
-        Ref value = Ref::borrow(PyTuple_GET_ITEM(pair, 1));
+        Ref key, value;  // a subclass's items() may give any pairs
+        unpack_pair(PyList_GET_ITEM(items.get(), i), key, value);
         Ref full = prefix ? own(PyNumber_Add(prefix, key)) : key;
         if (!is_kelvor(value)) {
             Ref entry = with_values ? tuple_of({full.get(), value.get()}) : full;
