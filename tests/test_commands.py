@@ -378,6 +378,8 @@ def test_replaced_methods_are_used(tcl):
             return super().call(*args, **kwargs) * 2
 
     assert Twice("::set", tcl=tcl)("x", "ab") == "abab"
+    many = Twice("::concat", tcl=tcl)(*"abcdefghij", k=1)  # more words than fit on the stack
+    assert many == "a b c d e f g h i j -k 1" * 2
 
     plain = TclCommand("::echo", tcl=tcl)
     plain.call = lambda *args: "instance"
