@@ -18,7 +18,9 @@
 //         def build_tclcmd(self, *args, **kwargs)
 //         @staticmethod
 //         def kwargs_to_dashed_args(**kwargs)
-//         def call(self, *args, **kwargs); __call__ = call (through self.call); eval
+//         def call(self, *args, **kwargs)
+//         def __call__(self, *args, **kwargs): return self.call(*args, **kwargs)
+//         def eval(self, *args, **kwargs)
 //         def absolute / make_absolute / __repr__ / __str__ / __tclobj__ / __get__
 //
 //     class TempTclCommand(TclCommand):
@@ -218,10 +220,12 @@ Ref init(PyObject* self, const Args& a) {
         Ref items = own(PyObject_GetIter(call_method(a[2], n_items)));
         Ref tclobj = g_tclobj.get();
         while (Ref item = Ref::steal(PyIter_Next(items))) {
+            // for k, v in keywords.items()
             Ref pair = own(PySequence_Tuple(item));
-            if (PyTuple_GET_SIZE(pair.get()) != 2)
-                raise_format(PyExc_ValueError, "expected 2 values to unpack, got %zd",
-                             PyTuple_GET_SIZE(pair.get()));
+            Py_ssize_t n = PyTuple_GET_SIZE(pair.get());
+            if (n > 2) raise(PyExc_ValueError, "too many values to unpack (expected 2)");
+            if (n < 2)
+                raise_format(PyExc_ValueError, "not enough values to unpack (expected 2, got %zd)", n);
             Ref value = call(tclobj, PyTuple_GET_ITEM(pair.get(), 1));
             check(PyObject_SetItem(keywords, PyTuple_GET_ITEM(pair.get(), 0), value));
         }
