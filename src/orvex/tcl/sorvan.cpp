@@ -39,6 +39,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <vector>
 
 using namespace orvex::capi;
@@ -86,21 +87,41 @@ struct Originals {
 PyObject* const str_type = reinterpret_cast<PyObject*>(&PyUnicode_Type);
 PyObject* const long_type = reinterpret_cast<PyObject*>(&PyLong_Type);
 
-// The names the text conversion tests types with.
-bool text_types_untouched() {
-    return g_unicode.is(str_type) && g_sequence.is(original.sequence) &&
-           g_set.is(original.set) && g_mapping.is(original.mapping);
+// Whether groups of module names still hold the module's own objects:
+// the names the text conversion tests types with, those tclobj adds, and
+// the functions the list quoting calls.  Worked out again only after the
+// module's dict has changed, so the untouched module pays one comparison.
+struct Untouched {
+    bool text_types = false;
+    bool object_types = false;
+    bool quoting = false;
+};
+
+// Global::is(), where a deleted name simply does not hold the original.
+bool holds(Global& name, PyObject* value) {
+    try {
+        return name.is(value);
+    } catch (const PyError&) {
+        if (!error_matches(PyExc_NameError)) throw;
+        PyErr_Clear();
+        return false;
+    }
 }
 
-// ... and those tclobj adds.
-bool object_types_untouched() {
-    return text_types_untouched() && g_tcl_obj.is(original.tcl_obj) &&
-           g_sysmaxsize.is(original.sysmaxsize) && g_long_type.is(long_type);
-}
-
-bool quoting_untouched() {
-    return g_sorvan.is(original.sorvan) && g_scan_element.is(original.scan_element) &&
-           g_convert_element.is(original.convert_element);
+const Untouched& untouched() {
+    static Untouched state;
+    static std::uint64_t seen = 0;
+    if (seen != globals.generation()) {
+        state.text_types = holds(g_unicode, str_type) && holds(g_sequence, original.sequence) &&
+                           holds(g_set, original.set) && holds(g_mapping, original.mapping);
+        state.object_types = state.text_types && holds(g_tcl_obj, original.tcl_obj) &&
+                             holds(g_sysmaxsize, original.sysmaxsize) && holds(g_long_type, long_type);
+        state.quoting = holds(g_sorvan, original.sorvan) &&
+                        holds(g_scan_element, original.scan_element) &&
+                        holds(g_convert_element, original.convert_element);
+        seen = globals.generation();
+    }
+    return state;
 }
 
 Name n_sorvan_hook{"__sorvan__"};
@@ -116,6 +137,26 @@ Name n_empty_braces{"{}"};
 
 Ref empty_text() { return own(PyUnicode_New(0, 0)); }
 
+// Working memory comes from Python's allocator, like the objects it is
+// made for, so that tracemalloc and Python's memory statistics see it.
+template <typename T>
+struct PyAllocator {
+    using value_type = T;
+    PyAllocator() = default;
+    template <typename U>
+    PyAllocator(const PyAllocator<U>&) noexcept {}
+    T* allocate(size_t count) {
+        if (count > size_t(PY_SSIZE_T_MAX) / sizeof(T)) throw std::bad_alloc();
+        void* memory = PyMem_Malloc(count * sizeof(T));
+        if (memory == nullptr) throw std::bad_alloc();
+        return static_cast<T*>(memory);
+    }
+    void deallocate(T* memory, size_t) noexcept { PyMem_Free(memory); }
+    friend bool operator==(const PyAllocator&, const PyAllocator&) noexcept { return true; }
+};
+
+using Refs = std::vector<Ref, PyAllocator<Ref>>;
+
 // --- element quoting ---------------------------------------------------------
 //
 // Flag sets are Python sets of names at the module's surface; inside they
@@ -129,11 +170,26 @@ enum : unsigned {
     ESCAPES = 8,
 };
 
-// What the scan makes of each ASCII character.
-enum ScanClass : std::uint8_t { ordinary, open_brace, close_brace, quoted, backslash, escaped };
+// Character tables, indexed by code point below 256 (everything above is
+// ordinary).  A zero entry is a character that needs no attention, so long
+// runs of ordinary text are skipped by skip_ordinary() without branching
+// per character.
 
-constexpr std::array<std::uint8_t, 256> scan_classes = [] {
-    std::array<std::uint8_t, 256> table{};
+using Table = std::array<std::uint8_t, 256>;
+
+// What the scan makes of a character (one bit each, so that a whole text
+// can be summarised by or-ing its characters' entries).
+enum ScanClass : std::uint8_t {
+    ordinary = 0,
+    open_brace = 1,
+    close_brace = 2,
+    quoted = 4,
+    backslash = 8,
+    escaped = 16,
+};
+
+constexpr Table scan_all = [] {
+    Table table{};
     table['{'] = open_brace;
     table['}'] = close_brace;
     for (unsigned char c : {'[', '$', ';', ' ', '\f', '\n', '\r', '\t', '\v'}) table[c] = quoted;
@@ -143,32 +199,60 @@ constexpr std::array<std::uint8_t, 256> scan_classes = [] {
     return table;
 }();
 
-// What backslash mode writes for each ASCII character.
-enum EscapeClass : std::uint8_t { as_is, with_backslash, brace, control };
-
-constexpr std::array<std::uint8_t, 128> escape_classes = [] {
-    std::array<std::uint8_t, 128> table{};
-    for (unsigned char c : {'[', ']', '$', ';', ' ', '\\', '"'}) table[c] = with_backslash;
-    table['{'] = brace;
-    table['}'] = brace;
-    for (unsigned char c : {'\f', '\n', '\r', '\t', '\v'}) table[c] = control;
+// Once braces are wanted, only what may forbid them still matters.
+constexpr Table scan_braces_only = [] {
+    Table table{};
+    table['{'] = open_brace;
+    table['}'] = close_brace;
+    table['\\'] = backslash;
     return table;
 }();
 
-constexpr char control_letter(Py_UCS4 c) {
-    switch (c) {
-        case '\f': return 'f';
-        case '\n': return 'n';
-        case '\r': return 'r';
-        case '\t': return 't';
-        default: return 'v';
-    }
-}
+// What backslash mode writes after the backslash it puts before a
+// character (zero: the character goes out alone).  Control white space is
+// written as a letter, so the quoted element stays on one line.
+constexpr Table escapes_keeping_braces = [] {
+    Table table{};
+    for (unsigned char c : {'[', ']', '$', ';', ' ', '\\', '"'}) table[c] = c;
+    table['\f'] = 'f';
+    table['\n'] = 'n';
+    table['\r'] = 'r';
+    table['\t'] = 't';
+    table['\v'] = 'v';
+    return table;
+}();
+
+constexpr Table braces = [] {
+    Table table{};
+    table['{'] = table['}'] = 1;
+    return table;
+}();
+
+constexpr Table escapes_with_braces = [] {
+    Table table = escapes_keeping_braces;
+    table['{'] = '{';
+    table['}'] = '}';
+    return table;
+}();
 
 template <typename C>
-inline std::uint8_t scan_class(C c) {
-    if constexpr (sizeof(C) == 1) return scan_classes[c];
-    else return c < 128 ? scan_classes[c] : std::uint8_t(ordinary);
+inline std::uint8_t lookup(const Table& table, C c) {
+    if constexpr (sizeof(C) == 1) return table[c];
+    else return c < 256 ? table[c] : 0;
+}
+
+// The index of the first character at or after `i` with a non-zero entry
+// in `table`, or n.  Eight characters are tested per step.
+template <typename C>
+[[gnu::always_inline]] inline Py_ssize_t skip_ordinary(const C* s, Py_ssize_t i, Py_ssize_t n, const Table& table) {
+    for (; i + 8 <= n; i += 8) {
+        if (lookup(table, s[i]) | lookup(table, s[i + 1]) | lookup(table, s[i + 2]) |
+            lookup(table, s[i + 3]) | lookup(table, s[i + 4]) | lookup(table, s[i + 5]) |
+            lookup(table, s[i + 6]) | lookup(table, s[i + 7]))
+            break;
+    }
+    while (i < n && !lookup(table, s[i])) ++i;
+    return i;
 }
 
 // Decide how one element is quoted.  Braces are preferred: they keep the
@@ -186,27 +270,46 @@ inline std::uint8_t scan_class(C c) {
 // Counting it would let `\{}` pass as balanced and be written in braces,
 // which Tcl then reads back as a different list.
 template <typename C>
-unsigned scan_element(const C* s, Py_ssize_t n) {
+[[gnu::always_inline]] inline unsigned scan_element(const C* s, Py_ssize_t n) {
     if (n == 0) return USE_BRACES;
     unsigned flags = (s[0] == '{' || s[0] == '"') ? unsigned(USE_BRACES) : 0u;
+    // Most texts hold no brace and no backslash: then one pass that merely
+    // collects which kinds of character occur decides.
+    constexpr unsigned structural = open_brace | close_brace | backslash;
+    unsigned occurring = 0;
+    Py_ssize_t i = 0;
+    for (; i + 8 <= n && !(occurring & structural); i += 8) {
+        occurring |= lookup(scan_all, s[i]) | lookup(scan_all, s[i + 1]) |
+                     lookup(scan_all, s[i + 2]) | lookup(scan_all, s[i + 3]) |
+                     lookup(scan_all, s[i + 4]) | lookup(scan_all, s[i + 5]) |
+                     lookup(scan_all, s[i + 6]) | lookup(scan_all, s[i + 7]);
+    }
+    if (!(occurring & structural))
+        for (; i < n; ++i) occurring |= lookup(scan_all, s[i]);
+    if (!(occurring & structural)) {
+        if (occurring & quoted) flags |= USE_BRACES;
+        if (occurring & escaped) flags |= ESCAPES;
+        return flags;
+    }
     Py_ssize_t nesting = 0;
-    for (Py_ssize_t i = 0; i < n; ++i) {
-        switch (scan_class(s[i])) {
-            case ordinary: break;
-            case open_brace: ++nesting; break;
-            case close_brace:
-                if (--nesting < 0) flags |= DONT_USE_BRACES | BRACES_UNMATCHED;
-                break;
-            case quoted: flags |= USE_BRACES; break;
-            case escaped: flags |= ESCAPES; break;
-            case backslash:
-                if (i + 1 == n || s[i + 1] == '\n') {
-                    flags = DONT_USE_BRACES | BRACES_UNMATCHED;
-                } else {
-                    flags |= USE_BRACES;
-                    ++i;
-                }
-                break;
+    for (Py_ssize_t i = 0;; ++i) {
+        const Table& table = (flags & USE_BRACES) ? scan_braces_only : scan_all;
+        i = skip_ordinary(s, i, n, table);
+        if (i >= n) break;
+        std::uint8_t found = lookup(table, s[i]);
+        if (found == open_brace) {
+            ++nesting;
+        } else if (found == close_brace) {
+            if (--nesting < 0) flags |= DONT_USE_BRACES | BRACES_UNMATCHED;
+        } else if (found == backslash) {
+            if (i + 1 == n || s[i + 1] == '\n') {
+                flags = DONT_USE_BRACES | BRACES_UNMATCHED;
+            } else {
+                flags |= USE_BRACES;
+                ++i;
+            }
+        } else {
+            flags |= found == quoted ? unsigned(USE_BRACES) : unsigned(ESCAPES);
         }
     }
     if (nesting != 0) flags = DONT_USE_BRACES | BRACES_UNMATCHED;
@@ -219,22 +322,22 @@ bool brace_mode(unsigned flags) { return (flags & USE_BRACES) && !(flags & DONT_
 // escaped (a word starting with a brace would be read as a braced word).
 template <typename C>
 Py_ssize_t backslashed_length(const C* s, Py_ssize_t n, bool unmatched) {
+    const Table& table = unmatched ? escapes_with_braces : escapes_keeping_braces;
     Py_ssize_t length = n, i = 0;
     if (s[0] == '{') {
         ++length;
         i = 1;
     }
-    for (; i < n; ++i) {
-        Py_UCS4 c = s[i];
-        if (c >= 128) continue;
-        std::uint8_t kind = escape_classes[c];
-        if (kind == with_backslash || kind == control || (kind == brace && unmatched)) ++length;
-    }
+    for (; i < n; ++i) length += lookup(table, s[i]) != 0;
     return length;
 }
 
 template <typename O, typename C>
-O* copy_text(O* out, const C* s, Py_ssize_t n) {
+[[gnu::always_inline]] inline O* copy_text(O* out, const C* s, Py_ssize_t n) {
+    if (n <= 16) {  // most elements: cheaper than a call to memcpy
+        for (Py_ssize_t i = 0; i < n; ++i) out[i] = O(s[i]);
+        return out + n;
+    }
     if constexpr (sizeof(O) == sizeof(C)) {
         std::memcpy(out, s, size_t(n) * sizeof(C));
         return out + n;
@@ -246,36 +349,27 @@ O* copy_text(O* out, const C* s, Py_ssize_t n) {
 
 template <typename O, typename C>
 O* write_backslashed(O* out, const C* s, Py_ssize_t n, bool unmatched) {
+    const Table& table = unmatched ? escapes_with_braces : escapes_keeping_braces;
     Py_ssize_t i = 0;
     if (s[0] == '{') {
         *out++ = '\\';
         *out++ = '{';
         i = 1;
     }
-    for (; i < n; ++i) {
-        Py_UCS4 c = s[i];
-        if (c < 128) {
-            switch (escape_classes[c]) {
-                case as_is: break;
-                case with_backslash: *out++ = '\\'; break;
-                case brace:
-                    if (unmatched) *out++ = '\\';
-                    break;
-                case control:
-                    *out++ = '\\';
-                    c = Py_UCS4(control_letter(c));
-                    break;
-            }
-        }
-        *out++ = O(c);
+    while (true) {
+        Py_ssize_t special = skip_ordinary(s, i, n, table);
+        out = copy_text(out, s + i, special - i);
+        if (special >= n) return out;
+        *out++ = '\\';
+        *out++ = O(lookup(table, s[special]));
+        i = special + 1;
     }
-    return out;
 }
 
 // Quoted length and quoted text of one element whose flags came from
 // scan_element (so a leading `{` in backslash mode makes braces unmatched).
 template <typename C>
-Py_ssize_t quoted_length(const C* s, Py_ssize_t n, unsigned flags) {
+[[gnu::always_inline]] inline Py_ssize_t quoted_length(const C* s, Py_ssize_t n, unsigned flags) {
     if (n == 0) return 2;
     if (flags == 0) return n;
     if (brace_mode(flags)) return n + 2;
@@ -283,7 +377,7 @@ Py_ssize_t quoted_length(const C* s, Py_ssize_t n, unsigned flags) {
 }
 
 template <typename O, typename C>
-O* write_quoted(O* out, const C* s, Py_ssize_t n, unsigned flags) {
+[[gnu::always_inline]] inline O* write_quoted(O* out, const C* s, Py_ssize_t n, unsigned flags) {
     if (n == 0) {
         *out++ = '{';
         *out++ = '}';
@@ -337,51 +431,104 @@ unsigned scan_text(PyObject* text) {
 
 [[noreturn]] void too_long() { raise(PyExc_OverflowError, "Tcl list text would be too long"); }
 
-// A few flag bytes on the stack, more on the heap.
+// A few flag bytes on the stack, more from Python's allocator.
 class FlagBuffer {
 public:
     explicit FlagBuffer(Py_ssize_t count) {
-        if (count > Py_ssize_t(sizeof local_)) {
-            heap_.reset(new std::uint8_t[size_t(count)]);
-            data_ = heap_.get();
-        }
+        if (count > Py_ssize_t(sizeof local_)) heap_.resize(size_t(count));
+        data_ = heap_.empty() ? local_ : heap_.data();
     }
     std::uint8_t& operator[](Py_ssize_t i) { return data_[i]; }
 
 private:
     std::uint8_t local_[64];
-    std::uint8_t* data_ = local_;
-    std::unique_ptr<std::uint8_t[]> heap_;
+    std::vector<std::uint8_t, PyAllocator<std::uint8_t>> heap_;
+    std::uint8_t* data_;
 };
 
-// The list text of `count` exact str elements, text_at(i) giving each: scan
-// every element once, add up the quoted sizes, and write the result once.
-template <typename TextAt>
-Ref join_quoted(Py_ssize_t count, TextAt text_at) {
+// Elements written straight from their objects: an exact str, and an
+// exact int of machine size, whose decimal digits (and minus sign) never
+// need quoting and are written without making a str of them first.
+bool machine_int(PyObject* obj, long long& value) {
+    int overflow = 0;
+    value = PyLong_AsLongLongAndOverflow(obj, &overflow);
+    if (value == -1 && !overflow && PyErr_Occurred()) throw PyError{};
+    return overflow == 0;
+}
+
+bool ready(PyObject* obj) {
+    long long value;
+    return PyUnicode_CheckExact(obj) || (PyLong_CheckExact(obj) && machine_int(obj, value));
+}
+
+// The decimal text of `value`, ending at `end`; returns where it starts.
+char* decimal(long long value, char* end) {
+    unsigned long long magnitude = value < 0 ? 0ull - static_cast<unsigned long long>(value)
+                                             : static_cast<unsigned long long>(value);
+    do {
+        *--end = char('0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude);
+    if (value < 0) *--end = '-';
+    return end;
+}
+
+struct Digits {
+    char buffer[24];
+    char* start;
+    explicit Digits(PyObject* number) {
+        long long value;
+        machine_int(number, value);
+        start = decimal(value, buffer + sizeof buffer);
+    }
+    Py_ssize_t length() const { return buffer + sizeof buffer - start; }
+};
+
+// The list text of `count` elements, element_at(i) giving each: scan every
+// element once, add up the quoted sizes, and write the result once.  An
+// empty result (no exception set) when an element is not ready; nothing has
+// happened then that the caller could notice.
+template <typename ElementAt>
+Ref join_quoted(Py_ssize_t count, ElementAt element_at) {
     if (count == 0) return empty_text();
     FlagBuffer flags(count);
     Py_ssize_t total = count - 1;  // the separating spaces
     Py_UCS4 maxchar = 0x7f;
     for (Py_ssize_t i = 0; i < count; ++i) {
-        PyObject* text = text_at(i);
-        unsigned element_flags = scan_text(text);
-        flags[i] = std::uint8_t(element_flags);
-        Py_ssize_t length = with_data(
-            text, [=](auto s, Py_ssize_t n) { return quoted_length(s, n, element_flags); });
+        PyObject* element = element_at(i);
+        Py_ssize_t length;
+        if (!ready(element)) return Ref();
+        if (PyUnicode_CheckExact(element)) {
+            length = with_data(element, [&](auto s, Py_ssize_t n) {
+                unsigned element_flags = scan_element(s, n);
+                flags[i] = std::uint8_t(element_flags);
+                return quoted_length(s, n, element_flags);
+            });
+            Py_UCS4 widest = max_char(element);
+            if (widest > maxchar) maxchar = widest;
+        } else {
+            flags[i] = 0;
+            length = Digits(element).length();
+        }
         if (length > PY_SSIZE_T_MAX - total) too_long();
         total += length;
-        Py_UCS4 widest = max_char(text);
-        if (widest > maxchar) maxchar = widest;
     }
     // One element that needs no quoting: the text itself (as ' '.join does).
-    if (count == 1 && flags[0] == 0) return Ref::borrow(text_at(0));
+    if (count == 1 && flags[0] == 0 && PyUnicode_CheckExact(element_at(0)))
+        return Ref::borrow(element_at(0));
     return build_text(total, maxchar, [&](auto out) {
         for (Py_ssize_t i = 0; i < count; ++i) {
             if (i) *out++ = ' ';
-            unsigned element_flags = flags[i];
-            with_data(text_at(i), [&](auto s, Py_ssize_t n) {
-                out = write_quoted(out, s, n, element_flags);
-            });
+            PyObject* element = element_at(i);
+            if (PyUnicode_CheckExact(element)) {
+                unsigned element_flags = flags[i];
+                with_data(element, [&](auto s, Py_ssize_t n) {
+                    out = write_quoted(out, s, n, element_flags);
+                });
+            } else {
+                Digits digits(element);
+                out = copy_text(out, reinterpret_cast<const Py_UCS1*>(digits.start), digits.length());
+            }
         }
     });
 }
@@ -430,22 +577,40 @@ Abc abc_kind(PyObject* obj) {
 // The same for an exact built-in type while the module's own abstract base
 // classes are in place.  list, tuple and bytes are registered sequences
 // (registrations are never undone).  For the other types the answer is
-// kept per type until any registration with any ABC changes abc's cache
-// token, so registering, say, dict with Sequence still counts.
+// kept per type and used while abc's cache token (which changes whenever
+// a class is registered with any ABC) stays the same, so registering, say,
+// dict with Sequence still counts.  The token is read at most once per call
+// into the module: a list of numbers does not ask for it once per number.
+bool abc_token_read = false;
+unsigned long long abc_token = 0;
+
+// Each function the module exposes starts by forgetting the token it read.
+void new_call() { abc_token_read = false; }
+
+unsigned long long current_abc_token() {
+    if (!abc_token_read) {
+        Ref token = call(original.get_cache_token);
+        abc_token = PyLong_AsUnsignedLongLong(token);
+        if (abc_token == ~0ull && PyErr_Occurred()) throw PyError{};
+        abc_token_read = true;
+    }
+    return abc_token;
+}
+
 Abc abc_kind_exact(Exact kind, PyObject* obj) {
     if (kind == Exact::list || kind == Exact::tuple || kind == Exact::bytes) return Abc::sequence;
     struct Known {
-        unsigned long long token = ~0ull;
+        bool valid = false;
+        unsigned long long token = 0;
         Abc abc = Abc::none;
     };
     static Known known[size_t(Exact::count)];
-    Ref token_obj = call(original.get_cache_token);
-    unsigned long long token = PyLong_AsUnsignedLongLong(token_obj);
-    if (token == ~0ull && PyErr_Occurred()) throw PyError{};
+    unsigned long long token = current_abc_token();
     Known& entry = known[size_t(kind)];
-    if (entry.token != token) {
+    if (!entry.valid || entry.token != token) {
         entry.abc = abc_kind(obj);
         entry.token = token;
+        entry.valid = true;
     }
     return entry.abc;
 }
@@ -485,7 +650,7 @@ Ref bool_text(bool value) { return Ref::borrow(value ? n_true.get() : n_false.ge
 
 Ref to_text(PyObject* obj) {
     Exact kind = exact_kind(Py_TYPE(obj));
-    if (kind != Exact::other && text_types_untouched()) {
+    if (kind != Exact::other && untouched().text_types) {
         switch (kind) {
             case Exact::str: return Ref::borrow(obj);
             case Exact::none: return empty_text();
@@ -536,9 +701,31 @@ Py_ssize_t length_hint(PyObject* iterable) {
 }
 
 // keys and values of a mapping, alternating: [x for key in obj for x in (key, obj[key])]
-std::vector<Ref> mapping_items(PyObject* mapping) {
-    std::vector<Ref> items;
-    if (PyDict_CheckExact(mapping)) items.reserve(size_t(PyDict_GET_SIZE(mapping)) * 2);
+Refs mapping_items(PyObject* mapping) {
+    Refs items;
+    if (PyDict_CheckExact(mapping)) {
+        // A plain dict is read entry by entry.  For a str or int key,
+        // obj[key] is the value stored beside it and looking it up runs no
+        // Python code; any other key is looked up, as the loop would, and
+        // a dict changed by that (a key's __hash__ or __eq__) is reported
+        // as iteration reports it.
+        Py_ssize_t size = PyDict_GET_SIZE(mapping);
+        items.reserve(size_t(size) * 2);
+        Py_ssize_t position = 0;
+        PyObject *key, *value;
+        while (PyDict_Next(mapping, &position, &key, &value)) {
+            Ref held_key = Ref::borrow(key);
+            Ref held_value = Ref::borrow(value);
+            if (!PyUnicode_CheckExact(key) && !PyLong_CheckExact(key)) {
+                held_value = own(PyObject_GetItem(mapping, key));
+                if (PyDict_GET_SIZE(mapping) != size)
+                    raise(PyExc_RuntimeError, "dictionary changed size during iteration");
+            }
+            items.push_back(std::move(held_key));
+            items.push_back(std::move(held_value));
+        }
+        return items;
+    }
     for_each_item(mapping, [&](PyObject* key) {
         Ref value = own(PyObject_GetItem(mapping, key));
         items.push_back(Ref::borrow(key));
@@ -547,37 +734,40 @@ std::vector<Ref> mapping_items(PyObject* mapping) {
     return items;
 }
 
-Ref list_of(std::vector<Ref>& items) {
+Ref list_of(Refs& items) {
     Ref list = own(PyList_New(Py_ssize_t(items.size())));
     for (size_t i = 0; i < items.size(); ++i) PyList_SET_ITEM(list.get(), Py_ssize_t(i), items[i].release());
     return list;
 }
 
-bool all_exact_str(PyObject* const* items, Py_ssize_t count) {
-    for (Py_ssize_t i = 0; i < count; ++i)
-        if (!PyUnicode_CheckExact(items[i])) return false;
-    return true;
+// SORVAN(item) for the first pass over a list's items.  While the module
+// is untouched, a ready element stands for its own text.
+Ref element_for_join(PyObject* item) {
+    if (untouched().quoting && untouched().text_types && ready(item)) return Ref::borrow(item);
+    return sorvan_global(item);
 }
 
 // The second and third passes over the element texts: scan, then convert
 // and join.  Directly while the quoting functions are the module's own and
-// every text is an exact str (for which SORVAN(text) is the text itself);
-// otherwise through the functions in the module's globals.
-Ref join_texts(std::vector<Ref>& texts) {
+// every element is ready (an exact str, for which SORVAN(text) is the text
+// itself, or a machine-size int); otherwise through the functions in the
+// module's globals.
+Ref join_texts(Refs& texts) {
     Py_ssize_t count = Py_ssize_t(texts.size());
-    bool direct = quoting_untouched() && text_types_untouched();
-    for (Py_ssize_t i = 0; direct && i < count; ++i) direct = PyUnicode_CheckExact(texts[i].get());
-    if (direct) return join_quoted(count, [&](Py_ssize_t i) { return texts[i].get(); });
+    if (untouched().quoting && untouched().text_types) {
+        Ref joined = join_quoted(count, [&](Py_ssize_t i) { return texts[i].get(); });
+        if (joined) return joined;
+    }
 
     static PyObject* const one = integer(1).release();
-    std::vector<Ref> flag_sets;
+    Refs flag_sets;
     flag_sets.reserve(texts.size());
     for (Ref& text : texts) {
         Ref scan = g_scan_element.get();
         Ref scanned = call(scan, text.get());
         flag_sets.push_back(own(PyObject_GetItem(scanned, one)));
     }
-    std::vector<Ref> parts;
+    Refs parts;
     parts.reserve(texts.size());
     for (size_t i = 0; i < texts.size(); ++i) {
         Ref convert = g_convert_element.get();
@@ -588,31 +778,33 @@ Ref join_texts(std::vector<Ref>& texts) {
 }
 
 Ref sequence_text(PyObject* iterable) {
-    RecursionGuard guard(" while converting a value to Tcl text");
-    // A list or tuple of plain str (the common case): no element needs
-    // converting and no Python code runs, so the items are read in place.
-    if ((PyList_CheckExact(iterable) || PyTuple_CheckExact(iterable)) && quoting_untouched() &&
-        text_types_untouched()) {
+    // A list or tuple of texts and numbers (the common case): no element
+    // needs converting and no Python code runs, so the items are read in
+    // place.
+    if ((PyList_CheckExact(iterable) || PyTuple_CheckExact(iterable)) && untouched().quoting &&
+        untouched().text_types) {
         PyObject* const* items = PySequence_Fast_ITEMS(iterable);
         Py_ssize_t count = PySequence_Fast_GET_SIZE(iterable);
-        if (all_exact_str(items, count))
-            return join_quoted(count, [items](Py_ssize_t i) { return items[i]; });
+        Ref joined = join_quoted(count, [items](Py_ssize_t i) { return items[i]; });
+        if (joined) return joined;
     }
-    std::vector<Ref> texts;
+    // Texts and numbers lead no deeper; other items may.
+    RecursionGuard guard(" while converting a value to Tcl text");
+    Refs texts;
     texts.reserve(size_t(length_hint(iterable)));
-    for_each_item(iterable, [&](PyObject* item) { texts.push_back(sorvan_global(item)); });
+    for_each_item(iterable, [&](PyObject* item) { texts.push_back(element_for_join(item)); });
     return join_texts(texts);
 }
 
 Ref mapping_text(PyObject* mapping) {
     RecursionGuard guard(" while converting a value to Tcl text");
-    std::vector<Ref> items = mapping_items(mapping);
+    Refs items = mapping_items(mapping);
     if (!g_sorvan_from_sequence.is(original.sorvan_from_sequence)) {
         Ref function = g_sorvan_from_sequence.get();
         Ref list = list_of(items);
         return call(function, list.get());
     }
-    for (Ref& item : items) item = sorvan_global(item);
+    for (Ref& item : items) item = element_for_join(item);
     return join_texts(items);
 }
 
@@ -687,7 +879,7 @@ bool machine_size_int(PyObject* obj) {
 
 Ref to_tclobj(PyObject* obj) {
     Exact kind = exact_kind(Py_TYPE(obj));
-    if (kind != Exact::other && object_types_untouched()) {
+    if (kind != Exact::other && untouched().object_types) {
         switch (kind) {
             case Exact::str:
             case Exact::bytes:
@@ -715,25 +907,97 @@ Ref to_tclobj(PyObject* obj) {
     return container_tclobj(obj, abc_kind(obj));
 }
 
-Ref tuple_from(std::vector<Ref>& items) {
+Ref tuple_from(Refs& items) {
     Ref tuple = own(PyTuple_New(Py_ssize_t(items.size())));
     for (size_t i = 0; i < items.size(); ++i)
         PyTuple_SET_ITEM(tuple.get(), Py_ssize_t(i), items[i].release());
     return tuple;
 }
 
+// Values tclobj gives back (or turns into '') without running any Python
+// code.
+bool plain_value(PyObject* obj) {
+    PyTypeObject* type = Py_TYPE(obj);
+    long long value;
+    return type == &PyUnicode_Type || type == &PyFloat_Type || type == &PyBool_Type ||
+           obj == Py_None || type == &PyBytes_Type ||
+           (type == &PyLong_Type && machine_int(obj, value));
+}
+
+// A new tuple of the same items.
+Ref tuple_copy(PyObject* const* items, Py_ssize_t count) {
+    Ref tuple = own(PyTuple_New(count));
+    for (Py_ssize_t i = 0; i < count; ++i) PyTuple_SET_ITEM(tuple.get(), i, Py_NewRef(items[i]));
+    return tuple;
+}
+
+// TCLOBJ(item) for every item of a tuple made here, in order, each result
+// taking its item's place.  (The tuple is a valid tuple at every moment, so
+// Python code run by a conversion may even come across it.)
+void convert_items(PyObject* tuple) {
+    for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(tuple); ++i) {
+        PyObject* item = PyTuple_GET_ITEM(tuple, i);
+        if (item != Py_None && plain_value(item) && g_tclobj.is(original.tclobj) &&
+            untouched().object_types)
+            continue;  // tclobj(item) is item
+        Ref converted = tclobj_global(item);
+        if (converted.get() == item) continue;
+        Ref replaced = Ref::steal(item);
+        PyTuple_SET_ITEM(tuple, i, converted.release());
+    }
+}
+
+// A tuple of TCLOBJ(item) for the items of a list or tuple, made by
+// copying the items and converting them where they stand.
+Ref converted_copy(PyObject* sequence) {
+    Ref result = tuple_copy(PySequence_Fast_ITEMS(sequence), PySequence_Fast_GET_SIZE(sequence));
+    convert_items(result);
+    return result;
+}
+
 Ref sequence_tuple(PyObject* iterable) {
+    // A tuple never changes while it is walked, nor does a list of plain
+    // values (nothing runs that could change it): for them the copy is the
+    // walk.  Plain values lead no deeper, so they need no recursion guard.
+    bool all_plain = PyList_CheckExact(iterable) || PyTuple_CheckExact(iterable);
+    for (Py_ssize_t i = 0; all_plain && i < PySequence_Fast_GET_SIZE(iterable); ++i)
+        all_plain = plain_value(PySequence_Fast_GET_ITEM(iterable, i));
+    if (all_plain) return converted_copy(iterable);
+
     RecursionGuard guard(" while converting a value to Tcl objects");
-    std::vector<Ref> items;
+    if (PyTuple_CheckExact(iterable)) return converted_copy(iterable);
+    Refs items;
     items.reserve(size_t(length_hint(iterable)));
     for_each_item(iterable, [&](PyObject* item) { items.push_back(tclobj_global(item)); });
     return tuple_from(items);
 }
 
+// The keys and values of a dict whose keys are all str or int, alternating
+// in a new tuple; an empty result for any other dict.  Nothing runs that
+// could change the dict while it is read.
+Ref plain_dict_items(PyObject* dict) {
+    Ref tuple = own(PyTuple_New(2 * PyDict_GET_SIZE(dict)));
+    Py_ssize_t position = 0, i = 0;
+    PyObject *key, *value;
+    while (PyDict_Next(dict, &position, &key, &value)) {
+        if (!PyUnicode_CheckExact(key) && !PyLong_CheckExact(key)) return Ref();
+        PyTuple_SET_ITEM(tuple.get(), i++, Py_NewRef(key));
+        PyTuple_SET_ITEM(tuple.get(), i++, Py_NewRef(value));
+    }
+    return tuple;
+}
+
 Ref mapping_tuple(PyObject* mapping) {
     RecursionGuard guard(" while converting a value to Tcl objects");
-    std::vector<Ref> items = mapping_items(mapping);
-    if (!g_tclobj_from_sequence.is(original.tclobj_from_sequence)) {
+    bool direct = g_tclobj_from_sequence.is(original.tclobj_from_sequence);
+    if (direct && PyDict_CheckExact(mapping)) {
+        if (Ref result = plain_dict_items(mapping)) {
+            convert_items(result);
+            return result;
+        }
+    }
+    Refs items = mapping_items(mapping);
+    if (!direct) {
         Ref function = g_tclobj_from_sequence.get();
         Ref list = list_of(items);
         return call(function, list.get());
@@ -754,13 +1018,20 @@ Ref element_text(PyObject* obj) {
 }
 
 Signature sorvan_sig{"sorvan", {req("obj")}};
-Ref sorvan_body(PyObject*, const Args& args) { return to_text(args[0]); }
+Ref sorvan_body(PyObject*, const Args& args) {
+    new_call();
+    return to_text(args[0]);
+}
 
 Signature tclobj_sig{"tclobj", {req("obj")}};
-Ref tclobj_body(PyObject*, const Args& args) { return to_tclobj(args[0]); }
+Ref tclobj_body(PyObject*, const Args& args) {
+    new_call();
+    return to_tclobj(args[0]);
+}
 
 Signature scan_element_sig{"_Tcl_ScanElement", {req("string")}};
 Ref scan_element_body(PyObject*, const Args& args) {
+    new_call();
     Ref text = element_text(args[0]);
     unsigned flags = scan_text(text);
     Ref flag_set = own(PySet_New(nullptr));
@@ -775,6 +1046,7 @@ bool has_flag(PyObject* flags, PyObject* name) { return check(PySequence_Contain
 
 Signature convert_element_sig{"_Tcl_ConvertElement", {req("src"), req("flags")}};
 Ref convert_element_body(PyObject*, const Args& args) {
+    new_call();
     Ref text = element_text(args[0]);
     PyObject* flags = args[1];
     Py_ssize_t n = PyUnicode_GET_LENGTH(text.get());
@@ -791,9 +1063,7 @@ Ref convert_element_body(PyObject*, const Args& args) {
     bool leading_brace = PyUnicode_READ_CHAR(text.get(), 0) == '{';
     if (leading_brace) call_method(flags, n_add, n_braces_unmatched.get());
     bool later_brace = with_data(text, [leading_brace](auto s, Py_ssize_t length) {
-        for (Py_ssize_t i = leading_brace ? 1 : 0; i < length; ++i)
-            if (s[i] == '{' || s[i] == '}') return true;
-        return false;
+        return skip_ordinary(s, leading_brace ? 1 : 0, length, braces) < length;
     });
     bool unmatched = later_brace && has_flag(flags, n_braces_unmatched);
     Py_ssize_t length = with_data(
@@ -804,16 +1074,28 @@ Ref convert_element_body(PyObject*, const Args& args) {
 }
 
 Signature update_string_sig{"_tcl_UpdateStringOfList", {req("listObj")}};
-Ref update_string_body(PyObject*, const Args& args) { return sequence_text(args[0]); }
+Ref update_string_body(PyObject*, const Args& args) {
+    new_call();
+    return sequence_text(args[0]);
+}
 
 Signature sorvan_from_mapping_sig{"_sorvan_from_mapping", {req("obj")}};
-Ref sorvan_from_mapping_body(PyObject*, const Args& args) { return mapping_text(args[0]); }
+Ref sorvan_from_mapping_body(PyObject*, const Args& args) {
+    new_call();
+    return mapping_text(args[0]);
+}
 
 Signature tclobj_from_sequence_sig{"_tclobj_from_sequence", {req("obj")}};
-Ref tclobj_from_sequence_body(PyObject*, const Args& args) { return sequence_tuple(args[0]); }
+Ref tclobj_from_sequence_body(PyObject*, const Args& args) {
+    new_call();
+    return sequence_tuple(args[0]);
+}
 
 Signature tclobj_from_mapping_sig{"_tclobj_from_mapping", {req("obj")}};
-Ref tclobj_from_mapping_body(PyObject*, const Args& args) { return mapping_tuple(args[0]); }
+Ref tclobj_from_mapping_body(PyObject*, const Args& args) {
+    new_call();
+    return mapping_tuple(args[0]);
+}
 
 const char* const sorvan_doc =
     "Convert any object into a string appropriate for use in Tcl.\n"
