@@ -622,3 +622,71 @@ def test_no_leak(n, no_leak):
     no_leak(lambda: n.children("*"))
     no_leak(lambda: n.eval("set", "x"))
     no_leak(lambda: TclNamespace("::n", tcl=n.tcl))
+
+
+# --- module globals and classes read at call time ----------------------------------------
+
+
+def test_views_build_what_the_module_names_now(n, monkeypatch):
+    import orvex.tcl.namespace as module
+
+    n.vars["x"] = 1
+    seen = []
+
+    class Traced(TclVariable):
+        def get_str(self, array_index=None):
+            seen.append(("get_str", self.var_name))
+            return super().get_str(array_index)
+
+        def get_obj(self, array_index=None, cast=None):
+            seen.append(("get_obj", self.var_name))
+            return "traced"
+
+    monkeypatch.setattr(module, "TclVariable", Traced)
+    assert type(n.vars.byref("x")) is Traced
+    assert n.vars["x"] == "1"
+    assert n.objs["x"] == "traced"
+    assert seen == [("get_str", "::n::x"), ("get_obj", "::n::x")]
+    monkeypatch.undo()
+    assert n.objs["x"] == 1 and len(seen) == 2
+
+
+def test_views_follow_a_replaced_method_or_join(n, monkeypatch):
+    n.vars["x"] = 1
+    monkeypatch.setattr(TclVariable, "get_obj", lambda self, array_index=None: "patched")
+    assert n.objs["x"] == "patched"
+    monkeypatch.undo()
+
+    joined = []
+
+    def join(string, *args):
+        joined.append((str(string),) + args)
+        return "::n::x"
+
+    monkeypatch.setattr(TclNamespace, "join", staticmethod(join))
+    assert n.vars["anything"] == "1"
+    assert joined == [("::n", "anything")]
+    monkeypatch.undo()
+    with pytest.raises(KeyError):
+        n.vars["anything"]
+
+
+def test_a_view_subclass_is_served_through_its_own_methods(n):
+    class Shouting(TclNamespace.VariablesView):
+        def get(self, var_name):
+            return super().get(var_name).upper()
+
+    n.vars["x"] = "quiet"
+    view = Shouting(n)
+    assert view["x"] == "QUIET"
+    assert dict(view) == {"x": "QUIET"}
+
+
+def test_a_hook_on_the_namespace_object_is_honoured(n):
+    n.vars["x"] = 1
+    other = TclNamespace("::other", tcl=n.tcl)
+    other.create()
+    other.vars["x"] = 2
+    n.__sorvan__ = lambda: "::other"
+    assert TclNamespace.join(n, "x") == "::other::x"
+    assert n.vars["x"] == "2"

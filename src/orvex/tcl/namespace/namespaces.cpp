@@ -2,14 +2,30 @@
 // algebra of qualified names as its static methods, and TempTclNamespace.
 #include "namespaces.hpp"
 
-#include <vector>
+#include <algorithm>
+#include <cstring>
 
 namespace orvex::tcl_namespace {
 
 namespace {
 
 Global g_sorvan{module_globals, "sorvan"};
-PyObject* module_sorvan = nullptr;  // the module's own sorvan, for the fast path
+PyObject* module_sorvan = nullptr;  // the module's own sorvan, for the fast paths
+
+// The two classes as built, and the member slots of TclNamespace.
+ClassVersion namespace_built, temp_namespace_built;
+PyObject* namespace_type = nullptr;
+PyObject* temp_namespace_type = nullptr;
+Slot ns_slot, tcl_slot;
+
+// True for a TclNamespace or TempTclNamespace whose class nobody changed:
+// its attributes are then the member slots and its methods are ours.
+bool plain(PyObject* obj) {
+    return namespace_built.holds(Py_TYPE(obj)) || temp_namespace_built.holds(Py_TYPE(obj));
+}
+
+Name n_sorvan_hook{"__sorvan__"};
+Name n_tclobj_hook{"__tclobj__"};
 
 }  // namespace
 
@@ -22,7 +38,23 @@ PyObject* module_sorvan = nullptr;  // the module's own sorvan, for the fast pat
 // with "::", behind a leading "::" when the name is absolute.
 
 Ref name_text(PyObject* value) {
-    if (PyUnicode_CheckExact(value) && g_sorvan.is(module_sorvan)) return Ref::borrow(value);
+    // While `sorvan` is the module's own, two conversions are known without
+    // the call: a str is itself, and a namespace object whose class and
+    // instance carry no conversion hook is str(ns), its `ns` text.
+    if (g_sorvan.is(module_sorvan)) {
+        if (PyUnicode_CheckExact(value)) return Ref::borrow(value);
+        if (plain(value)) {
+            // The class carries no hook (it is as built); the instance
+            // carries none when its __dict__ is empty, as it normally is:
+            // every attribute of a namespace lives in a member slot.
+            PyObject* name = ns_slot.get(value);
+            Ref dict = own(PyObject_GenericGetDict(value, nullptr));
+            if (PyUnicode_CheckExact(name) && PyDict_GET_SIZE(dict.get()) == 0) return Ref::borrow(name);
+            if (PyUnicode_CheckExact(name) && !getattr_optional(value, n_sorvan_hook) &&
+                !getattr_optional(value, n_tclobj_hook))
+                return Ref::borrow(name);
+        }
+    }
     Ref result = call(g_sorvan.get(), value);
     if (!PyUnicode_Check(result.get()))
         raise_format(PyExc_TypeError, "a Tcl name must be text, not '%.100s'",
@@ -37,8 +69,15 @@ struct Chars {
     explicit Chars(PyObject* text)
         : kind(PyUnicode_KIND(text)), data(PyUnicode_DATA(text)), size(PyUnicode_GET_LENGTH(text)) {}
     Py_UCS4 operator[](Py_ssize_t i) const { return PyUnicode_READ(kind, data, i); }
-    bool separator_at(Py_ssize_t i) const { return i + 1 < size && (*this)[i] == ':' && (*this)[i + 1] == ':'; }
+    bool separator_at(Py_ssize_t i) const {
+        return i + 1 < size && (*this)[i] == ':' && (*this)[i + 1] == ':';
+    }
     bool absolute() const { return separator_at(0); }
+    bool has_colon() const {
+        for (Py_ssize_t i = 0; i < size; ++i)
+            if ((*this)[i] == ':') return true;
+        return false;
+    }
 
     int kind;
     const void* data;
@@ -66,40 +105,45 @@ void for_each_piece(const Chars& chars, F&& piece) {
     raise(PyExc_ValueError, message.get());
 }
 
-// The pieces of a valid name: their count and total length, and whether the
-// text is already canonical.  ValueError for an invalid name.
+// What splitting a name finds: the number and total length of its pieces,
+// whether it is absolute, and whether every piece is free of ':'.
 struct Pieces {
-    Py_ssize_t count = 0, length = 0;
-    bool absolute = false;
-    bool canonical() const;
+    Py_ssize_t count = 0, length = 0, size = 0;
+    bool absolute = false, valid = true;
+
     Py_ssize_t canonical_size() const {
         if (count == 0) return 0;
         return length + 2 * (count - 1) + (absolute ? 2 : 0);
     }
-    Py_ssize_t size = 0;
+    // A length equal to the canonical one means that every separator is a
+    // single "::" and nothing is dropped: the text is its own canonical form.
+    bool canonical() const { return valid && canonical_size() == size; }
 };
-
-bool Pieces::canonical() const { return canonical_size() == size; }
 
 Pieces scan(PyObject* text) {
     Chars chars(text);
     Pieces pieces;
     pieces.absolute = chars.absolute();
     pieces.size = chars.size;
-    bool valid = true;
     for_each_piece(chars, [&](Py_ssize_t start, Py_ssize_t end) {
         for (Py_ssize_t i = start; i < end; ++i)
-            if (chars[i] == ':') valid = false;
+            if (chars[i] == ':') pieces.valid = false;
         ++pieces.count;
         pieces.length += end - start;
     });
-    if (!valid) invalid_name(text);
     return pieces;
 }
 
-// Writes text into `out` from `at` on, advancing `at`.
+// Writes text[start:end] into `out` from `at` on, advancing `at`.
 void put(PyObject* out, Py_ssize_t& at, PyObject* text, Py_ssize_t start, Py_ssize_t end) {
-    check_size(PyUnicode_CopyCharacters(out, at, text, start, end - start));
+    int kind = PyUnicode_KIND(out);
+    if (PyUnicode_KIND(text) == kind) {
+        std::memcpy(static_cast<char*>(PyUnicode_DATA(out)) + at * kind,
+                    static_cast<const char*>(PyUnicode_DATA(text)) + start * kind,
+                    size_t(end - start) * size_t(kind));
+    } else {
+        check_size(PyUnicode_CopyCharacters(out, at, text, start, end - start));
+    }
     at += end - start;
 }
 
@@ -109,11 +153,11 @@ void put_separator(PyObject* out, Py_ssize_t& at) {
     at += 2;
 }
 
-// The canonical text of a name that is already text.
+// The canonical text of a name that is already text; ValueError when a
+// piece holds ':'.
 Ref normalize_text(PyObject* text) {
     Pieces pieces = scan(text);
-    // A length equal to the canonical one means that every separator is a
-    // single "::" and nothing is dropped: the text is its own canonical form.
+    if (!pieces.valid) invalid_name(text);
     if (pieces.canonical()) return Ref::borrow(text);
     // Only colons are dropped, so the result needs no wider characters than
     // the text (whose width is exact, being a str).
@@ -128,20 +172,35 @@ Ref normalize_text(PyObject* text) {
     return out;
 }
 
-// TclNamespace.join of texts: an empty result or an absolute name starts
+// base + "::" + name
+Ref concat_names(PyObject* base, PyObject* name) {
+    Py_ssize_t base_size = PyUnicode_GET_LENGTH(base), name_size = PyUnicode_GET_LENGTH(name);
+    Py_UCS4 widest = std::max(PyUnicode_MAX_CHAR_VALUE(base), PyUnicode_MAX_CHAR_VALUE(name));
+    Ref out = own(PyUnicode_New(base_size + 2 + name_size, widest));
+    Py_ssize_t at = 0;
+    put(out, at, base, 0, base_size);
+    put_separator(out, at);
+    put(out, at, name, 0, name_size);
+    return out;
+}
+
+// One step of join, on texts: an empty result or an absolute name starts
 // afresh, an empty name changes nothing, anything else is appended after
-// "::"; the result is normalised.
-Ref join_texts(PyObject* const* texts, size_t count) {
-    Ref result = Ref::borrow(texts[0]);
-    for (size_t i = 1; i < count; ++i) {
-        PyObject* name = texts[i];
-        if (PyUnicode_GET_LENGTH(result.get()) == 0 || Chars(name).absolute()) {
-            result = Ref::borrow(name);
-        } else if (PyUnicode_GET_LENGTH(name) > 0) {
-            result = own(PyUnicode_FromFormat("%U::%U", result.get(), name));
-        }
-    }
-    return normalize_text(result);
+// "::".  Not yet normalised.
+Ref join_step(PyObject* result, PyObject* name) {
+    if (PyUnicode_GET_LENGTH(result) == 0 || Chars(name).absolute()) return Ref::borrow(name);
+    if (PyUnicode_GET_LENGTH(name) == 0) return Ref::borrow(result);
+    return concat_names(result, name);
+}
+
+// join(base, name), normalised.  The usual case - a canonical base and a
+// plain name without colons - is canonical once joined, and skips the
+// second scan.
+Ref join_texts(PyObject* base, PyObject* name) {
+    if (PyUnicode_GET_LENGTH(base) > 0 && PyUnicode_GET_LENGTH(name) > 0 && !Chars(name).has_colon() &&
+        scan(base).canonical())
+        return concat_names(base, name);
+    return normalize_text(join_step(base, name));
 }
 
 // The start of the last "::" in the text, or -1.
@@ -158,6 +217,7 @@ Signature split_sig{"split", {req("string")}};
 Ref split(PyObject*, const Args& args) {
     Ref name = name_text(args[0]);
     Pieces pieces = scan(name);
+    if (!pieces.valid) invalid_name(name);
     Ref result = own(PyList_New(0));
     if (pieces.absolute) check(PyList_Append(result, Ref(text(""))));
     for_each_piece(Chars(name), [&](Py_ssize_t start, Py_ssize_t end) {
@@ -169,14 +229,12 @@ Ref split(PyObject*, const Args& args) {
 Signature join_sig{"join", {req("string"), star("args")}};
 Ref join(PyObject*, const Args& args) {
     PyObject* more = args.varargs();
-    Py_ssize_t count = 1 + PyTuple_GET_SIZE(more);
-    std::vector<Ref> texts;
-    texts.reserve(size_t(count));
-    texts.push_back(name_text(args[0]));
-    for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(more); ++i)
-        texts.push_back(name_text(PyTuple_GET_ITEM(more, i)));
-    std::vector<PyObject*> raw(texts.begin(), texts.end());
-    return join_texts(raw.data(), raw.size());
+    Ref result = name_text(args[0]);
+    Py_ssize_t count = PyTuple_GET_SIZE(more);
+    if (count == 1) return join_texts(result, name_text(PyTuple_GET_ITEM(more, 0)));
+    for (Py_ssize_t i = 0; i < count; ++i)
+        result = join_step(result, name_text(PyTuple_GET_ITEM(more, i)));
+    return normalize_text(result);
 }
 
 Signature normalize_sig{"normalize", {req("string")}};
@@ -279,18 +337,6 @@ Name w_global{"::"};
 
 PyObject* temp_name_template = nullptr;  // "::__orvex__{cls}_{id}_tmp"
 PyObject* kw_cls_id = nullptr;           // ("cls", "id")
-
-// The two classes as built, and the member slots of TclNamespace.
-ClassVersion namespace_built, temp_namespace_built;
-PyObject* namespace_type = nullptr;
-PyObject* temp_namespace_type = nullptr;
-Slot ns_slot, tcl_slot;
-
-// True for a TclNamespace or TempTclNamespace whose class nobody changed:
-// its attributes are then the member slots and its methods are ours.
-bool plain(PyObject* obj) {
-    return namespace_built.holds(Py_TYPE(obj)) || temp_namespace_built.holds(Py_TYPE(obj));
-}
 
 Ref ns_of(PyObject* self) {
     if (plain(self)) return Ref::borrow(ns_slot.get(self));
@@ -603,33 +649,10 @@ Ref namespace_tcl(PyObject* ns) { return tcl_of(ns); }
 
 Ref namespace_call(PyObject* ns, PyObject* words) { return call_in_namespace(ns, words); }
 
-namespace {
-Name n_sorvan_hook{"__sorvan__"};
-Name n_tclobj_hook{"__tclobj__"};
-}  // namespace
-
-Ref namespace_name(PyObject* ns) {
-    // sorvan(ns) of a plain namespace object is str(ns), its `ns` text,
-    // unless the object itself carries a conversion hook.
-    if (plain(ns) && g_sorvan.is(module_sorvan)) {
-        PyObject* name = ns_slot.get(ns);
-        if (PyUnicode_CheckExact(name) && !getattr_optional(ns, n_sorvan_hook) &&
-            !getattr_optional(ns, n_tclobj_hook))
-            return Ref::borrow(name);
-    }
-    return name_text(ns);
-}
-
 Ref join_name(PyObject* base, PyObject* name) {
     Ref cls = g_TclNamespace.get();
-    if (namespace_built.holds(reinterpret_cast<PyTypeObject*>(cls.get()))) {
-        PyObject* texts[2];
-        Ref base_text = namespace_name(base);
-        Ref name_text_ = name_text(name);
-        texts[0] = base_text.get();
-        texts[1] = name_text_.get();
-        return join_texts(texts, 2);
-    }
+    if (namespace_built.holds(reinterpret_cast<PyTypeObject*>(cls.get())))
+        return join_texts(name_text(base), name_text(name));
     return call_method(cls, n_join, base, name);
 }
 

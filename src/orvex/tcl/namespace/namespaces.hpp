@@ -35,9 +35,10 @@ PyObject* tcl_error();
 
 // --- the name algebra on texts ------------------------------------------------
 
-// sorvan(value) with the `sorvan` module global of this moment; a text that
-// sorvan would hand back unchanged is returned without the call.  The result
-// must be a str (TypeError otherwise): names are texts.
+// sorvan(value) with the `sorvan` module global of this moment; a str, and
+// the name of a namespace object, are taken without the call while `sorvan`
+// is the module's own.  The result must be a str (TypeError otherwise):
+// names are texts.
 Ref name_text(PyObject* value);
 
 // TclNamespace.join(base, name), read from the module globals when called:
@@ -55,10 +56,6 @@ Ref namespace_tcl(PyObject* ns);
 
 // ns.call(words): the words run inside the namespace.
 Ref namespace_call(PyObject* ns, PyObject* words);
-
-// The namespace's name as a text: what sorvan(ns) gives (its `ns`
-// attribute for a namespace object).
-Ref namespace_name(PyObject* ns);
 
 // --- the views ------------------------------------------------------------------
 

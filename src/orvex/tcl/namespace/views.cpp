@@ -16,8 +16,13 @@ namespace {
 Global g_TclVariable{module_globals, "TclVariable"};
 Global g_TclArrayVariable{module_globals, "TclArrayVariable"};
 Global g_TclCommand{module_globals, "TclCommand"};
+Global g_sorvan{module_globals, "sorvan"};
 
 Name n_ns{"ns"};
+Name n_tk{"tk"};
+Name n_eval{"eval"};
+Name n_getvar{"getvar"};
+Name w_set{"set"};
 Name n_byref{"byref"};
 Name n_get{"get"};
 Name n_set{"set"};
@@ -144,6 +149,47 @@ Ref commands_byref(PyObject* self, PyObject* cmd_name, PyObject* extra, PyObject
 Ref variable_of(PyObject* self, PyObject* var_name) {
     if (plain_variables_view(self)) return variables_byref(self, var_name, nullptr, nullptr);
     return call_method(self, n_byref, var_name);
+}
+
+// --- reading, the hot path
+//
+// Reading through a fresh handle, TclVariable(name, tcl=ns.tcl).get_str()
+// or .get_obj(), sends one command: eval of the list text of `set name`, or
+// getvar of the name.  While the view's class and TclVariable are the
+// module's own, unchanged classes (and the interpreter is a true value,
+// which TclVariable keeps), the view sends that command itself and skips
+// building the handle, which would be dropped at once.
+PyObject* module_TclVariable = nullptr;  // TclVariable as the module defined it
+ClassVersion variable_built;
+
+bool reads_directly(PyObject* self) {
+    return plain_variables_view(self) && module_TclVariable && g_TclVariable.is(module_TclVariable) &&
+           variable_built.holds(reinterpret_cast<PyTypeObject*>(module_TclVariable));
+}
+
+// The view's variable as text: self.byref(var_name).get_str()
+Ref read_text(PyObject* self, PyObject* var_name) {
+    if (reads_directly(self)) {
+        Ref ns = view_ns(self);
+        Ref name = join_name(ns, var_name);
+        Ref tcl = namespace_tcl(ns);
+        if (truthy(tcl)) {
+            Ref script = call(g_sorvan.get(), Ref(tuple_of({w_set.get(), name.get()})).get());
+            return call_method(getattr(tcl, n_tk), n_eval, script.get());
+        }
+    }
+    return call_method(variable_of(self, var_name), n_get_str);
+}
+
+// The view's variable as an object: self.byref(var_name).get_obj(array_index=...)
+Ref read_object(PyObject* self, PyObject* var_name, PyObject* array_index) {
+    if (array_index == Py_None && reads_directly(self)) {
+        Ref ns = view_ns(self);
+        Ref name = join_name(ns, var_name);
+        Ref tcl = namespace_tcl(ns);
+        if (truthy(tcl)) return call_method(getattr(tcl, n_tk), n_getvar, name.get());
+    }
+    return call_method_keywords(variable_of(self, var_name), n_get_obj, kw_array_index, array_index);
 }
 
 Ref command_of(PyObject* self, PyObject* cmd_name) {
@@ -322,9 +368,7 @@ Ref array_byref(PyObject* self, const Args& args) {
 }
 
 Signature vget_sig{"get", {req("var_name")}};
-Ref vget(PyObject* self, const Args& args) {
-    return call_method(variable_of(self, args[0]), n_get_str);
-}
+Ref vget(PyObject* self, const Args& args) { return read_text(self, args[0]); }
 
 Signature vset_sig{"set", {req("var_name"), req("value"), opt("array_index", py_none)}};
 Ref vset(PyObject* self, const Args& args) {
@@ -376,10 +420,9 @@ Signature vgetitem_sig{"__getitem__", {req("var_name")}};
 Ref vgetitem(PyObject* self, const Args& args) {
     PyObject* var_name = args[0];
     try {
-        if (variables_built.holds(Py_TYPE(self)))
-            return call_method(variable_of(self, var_name), n_get_str);
-        if (objects_built.holds(Py_TYPE(self)))
-            return call_method_keywords(variable_of(self, var_name), n_get_obj, kw_array_index, Py_None);
+        // self.get(var_name), straight to the view's own get while it is ours.
+        if (variables_built.holds(Py_TYPE(self))) return read_text(self, var_name);
+        if (objects_built.holds(Py_TYPE(self))) return read_object(self, var_name, Py_None);
         return call_method(self, n_get, var_name);
     } catch (const PyError&) {
         if (!error_matches(tcl_error()) && !error_matches(PyExc_ValueError)) throw;
@@ -417,9 +460,7 @@ Ref viter(PyObject* self, const Args&) { return iterate(self, list_vars_words); 
 // --- ObjectsView
 
 Signature oget_sig{"get", {req("var_name"), opt("array_index", py_none)}};
-Ref oget(PyObject* self, const Args& args) {
-    return call_method_keywords(variable_of(self, args[0]), n_get_obj, kw_array_index, args[1]);
-}
+Ref oget(PyObject* self, const Args& args) { return read_object(self, args[0], args[1]); }
 
 Signature oarray_get_sig{"array_get", {req("var_name"), opt("pattern", py_none)}};
 Ref oarray_get(PyObject* self, const Args& args) {
@@ -543,6 +584,10 @@ ViewClasses make_view_classes(PyObject* module) {
         own(PyType_FromSpec(&name_iterator_spec)).release());
 
     Ref mutable_mapping = getattr(module, Ref(text("MutableMapping")));
+    if (Ref variable_class = getattr_optional(module, Ref(text("TclVariable")))) {
+        module_TclVariable = variable_class.release();  // kept for the life of the process
+        variable_built.take(module_TclVariable);
+    }
     ViewClasses views;
 
     ClassBuilder variables(module, "VariablesView", {mutable_mapping.get()},
