@@ -30,6 +30,10 @@ class RecordingTk:
         self.sent.append(("eval", script))
         return self._tk.eval(script)
 
+    def getvar(self, *args):
+        self.sent.append(("getvar",) + args)
+        return self._tk.getvar(*args)
+
     def __getattr__(self, name):
         return getattr(self._tk, name)
 
@@ -746,3 +750,16 @@ def test_any_command_names_are_listed_and_called(names):
         assert sorted(ns.procs) == sorted(names) == sorted(ns.cmds)
         for name in names:
             assert ns.cmds[name]() == name
+
+
+def test_reads_send_what_a_variable_handle_sends(n, rec):
+    n.vars["v1"] = 1
+    n.vars["a b"] = 2
+    ns = TclNamespace("::n", tcl=rec)
+    assert (ns.vars["v1"], ns.vars["a b"], ns.objs["v1"]) == ("1", "2", 1)
+    handle = Recording(n.tcl)
+    TclVariable("::n::v1", tcl=handle).get_str()
+    TclVariable("::n::a b", tcl=handle).get_str()
+    TclVariable("::n::v1", tcl=handle).get_obj()
+    assert rec.sent == handle.sent == [
+        ("eval", "set ::n::v1"), ("eval", "set {::n::a b}"), ("getvar", "::n::v1")]
