@@ -113,14 +113,12 @@ def test_dead_interpreter_raises_reference_error():
 
 
 def test_class_layout():
-    body = [name for name in TclNamespace.__dict__ if not name.startswith("__") or name in
-            ("__init__", "__str__")]
     expected = ["__init__", "children", "code", "current", "create", "delete", "eval", "call",
                 "exists", "export", "forget", "import_", "origin", "parent", "which",
                 "is_absolute", "is_relative", "absolute", "make_absolute", "__str__",
                 "qualifiers", "tail", "join", "split", "normalize",
                 "VariablesView", "ObjectsView", "CommandsView", "ProcsView"]
-    assert [name for name in body if name in expected] == expected
+    assert [name for name in TclNamespace.__dict__ if name in expected] == expected
     assert TclNamespace.__bases__ == (object,)
     assert TempTclNamespace.__bases__ == (TclNamespace,)
     assert TclNamespace.VariablesView.__qualname__ == "TclNamespace.VariablesView"
@@ -297,11 +295,11 @@ def test_call_runs_word_by_word(tcl):
     assert ns.call("set", "x", "a [b] $c") == "a [b] $c"
     assert tcl.tk.getvar("::k::x") == "a [b] $c"
     # One string: a script inside a namespace, one command name outside.
-    assert ns.call("set y 5") == 5 or ns.call("set y 5") == "5"
-    assert tcl.tk.getvar("::k::y") in (5, "5")
+    assert ns.call("set y 5") == "5"
+    assert tcl.tk.getvar("::k::y") == "5"
     with pytest.raises(TclError, match='invalid command name "set y 5"'):
         TclNamespace("", tcl=tcl).call("set y 5")
-    assert TclNamespace("", tcl=tcl).call("set", "::k::z", 1) in (1, "1")
+    assert TclNamespace("", tcl=tcl).call("set", "::k::z", 1) == 1
 
 
 def test_a_leading_hash_runs_as_a_command(tcl):
@@ -430,7 +428,7 @@ def test_byref_places_names(n, tcl):
 def test_variable_view_operations(n, tcl):
     v = n.vars
     v["x"] = 1
-    assert tcl.tk.getvar("::n::x") in (1, "1")
+    assert tcl.tk.getvar("::n::x") == 1
     assert v["x"] == "1" and v.get("x") == "1"
     assert n.objs["x"] == 1
     assert "x" in v and "y" not in v
