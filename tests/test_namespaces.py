@@ -122,6 +122,19 @@ def test_class_layout():
     assert TclNamespace.__bases__ == (object,)
     assert TempTclNamespace.__bases__ == (TclNamespace,)
     assert TclNamespace.VariablesView.__qualname__ == "TclNamespace.VariablesView"
+    views = {
+        TclNamespace.VariablesView: "__init__ byref array_byref get set unset array_get array_set "
+                                    "array_unset array_names is_array exists __getitem__ "
+                                    "__contains__ __setitem__ __delitem__ __len__ __iter__",
+        TclNamespace.ObjectsView: "get array_get",
+        TclNamespace.CommandsView: "__init__ byref exists createcommand delete rename origin "
+                                   "proc_body proc_args proc_arg_default __getitem__ __contains__ "
+                                   "__setitem__ __delitem__ __len__ __iter__",
+        TclNamespace.ProcsView: "exists __iter__",
+    }
+    for view, names in views.items():
+        expected_body = names.split()
+        assert [name for name in view.__dict__ if name in expected_body] == expected_body
     assert TclNamespace.ProcsView.__bases__ == (TclNamespace.CommandsView,)
     assert TclNamespace.ObjectsView.__bases__ == (TclNamespace.VariablesView,)
     import collections.abc
