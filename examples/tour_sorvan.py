@@ -17,15 +17,16 @@ def main():
     show("sorvan(['a b', '{x', '', 'y'])", text)
     show("Tcl: llength / lindex 1 of that text", (tcl.call("llength", text), tcl.call("lindex", text, 1)))
 
-    record = {"first name": "Ada", "langs": ["Tcl", "C"], "id": 7}
-    show("sorvan({'first name': 'Ada', 'langs': [..], 'id': 7})", sorvan(record))
+    record = {"first name": "Ada", "langs": ["Tcl", "C"]}
+    show("sorvan({'first name': 'Ada', 'langs': [..]})", sorvan(record))
     show("Tcl: dict get ... langs", tcl.call("dict", "get", sorvan(record), "langs"))
 
     show("sorvan(None), sorvan(True), sorvan(b'ab')", (sorvan(None), sorvan(True), sorvan(b"ab")))
 
     tricky = "a\\{ b} [set ::pwned 1]"
+    show("tricky", tricky)
     tcl.eval("set ::pwned 0")
-    show("sorvan(['set', '::v', 'a\\\\{ b} [set ::pwned 1]'])", sorvan(["set", "::v", tricky]))
+    show("sorvan(['set', '::v', tricky])", sorvan(["set", "::v", tricky]))
     show("Tcl: eval that; then set ::pwned", (tcl.eval(sorvan(["set", "::v", tricky])), tcl.eval("set ::pwned")))
 
     value = tclobj([1, "a b", [2.5, None], {"k": True}])

@@ -8,6 +8,7 @@ from __future__ import annotations
 import collections
 import collections.abc
 import enum
+import inspect
 import pickle
 import subprocess
 import sys
@@ -326,8 +327,6 @@ def test_registering_a_built_in_type_counts_at_once():
         from orvex.tcl.sorvan import sorvan, tclobj
         assert sorvan(1.5) == "1.5" and sorvan([1.5]) == "1.5"
         assert sorvan({"a": 1}) == "a 1"
-        class Stub(collections.abc.Sequence):
-            __getitem__ = __len__ = None
         collections.abc.Sequence.register(dict)
         assert sorvan({"a": 1}) == "a", sorvan({"a": 1})
         assert tclobj({"a": 1}) == ("a",)
@@ -630,6 +629,13 @@ def test_functions_behave_like_functions():
     tclobj.note = "kept"
     assert tclobj.note == "kept"
     del tclobj.note
+    assert str(inspect.signature(sorvan)) == "(obj)"
+    assert str(inspect.signature(module._Tcl_ConvertElement)) == "(src, flags)"
+
+    class Holder:
+        convert = sorvan
+
+    assert Holder().convert is sorvan  # not bound, as builtins are not
 
 
 # --- bad input ---------------------------------------------------------------------
