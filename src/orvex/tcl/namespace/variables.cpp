@@ -8,10 +8,11 @@
 // A handle holds the interpreter (as a weak proxy), the variable's Tcl name
 // text and a default cast; it caches nothing and sends every operation to
 // the interpreter's `tk` when it is called.  `sorvan`, `tclobj`,
-// `TclNamespace`, `TclVariable` and `MutableMapping` are read from the
-// module's globals when a function runs, so replacing one on the module
-// changes what the next call does.
+// `TclNamespace` (through join_name), `TclVariable` and `MutableMapping` are
+// read from the module's globals when a function runs, so replacing one on
+// the module changes what the next call does.
 #include "namespace_module.hpp"
+#include "namespaces.hpp"
 #include "type_method.hpp"
 
 #include <array>
@@ -22,7 +23,6 @@ namespace {
 
 Global g_sorvan{module_globals, "sorvan"};
 Global g_tclobj{module_globals, "tclobj"};
-Global g_TclNamespace{module_globals, "TclNamespace"};
 Global g_TclVariable{module_globals, "TclVariable"};
 Global g_MutableMapping{module_globals, "MutableMapping"};
 
@@ -36,7 +36,6 @@ Name n_eval{"eval"};
 Name n_cast_boolean{"cast_boolean"};
 Name n_cast_list{"cast_list"};
 Name n_cast_array{"cast_array"};
-Name n_join{"join"};
 Name n_startswith{"startswith"};
 Name n_format{"format"};
 Name n_class{"__class__"};
@@ -52,13 +51,6 @@ Name n_absolute{"absolute"};
 Name n_array_set{"array_set"};
 Name n_array_unset{"array_unset"};
 Name n_array_size{"array_size"};
-// keyword names
-Name n_array_index{"array_index"};
-Name n_nocomplain{"nocomplain"};
-Name n_tcl{"tcl"};
-Name n_cast{"cast"};
-Name n_cls{"cls"};
-Name n_id{"id"};
 
 // Tcl words.  The command words are fully qualified, so a namespace's own
 // `array` or `info` command cannot stand in for Tcl's; the current-namespace
@@ -75,63 +67,31 @@ Name w_namespace{"namespace"};
 Name w_current{"current"};
 Name w_global_prefix{"::"};
 
-// A tuple of keyword names for a vectorcall, made on first use and kept for
-// the life of the process (like `Name`).
-class KeywordNames {
-public:
-    template <typename... N>
-    explicit KeywordNames(const N&... names) noexcept : names_{&names...}, count_(sizeof...(N)) {}
-    PyObject* get() const {
-        if (tuple_ == nullptr) {
-            Ref tuple = own(PyTuple_New(Py_ssize_t(count_)));
-            for (size_t i = 0; i < count_; ++i)
-                PyTuple_SET_ITEM(tuple.get(), Py_ssize_t(i), Py_NewRef(names_[i]->get()));
-            tuple_ = tuple.release();
-        }
-        return tuple_;
-    }
-
-private:
-    std::array<const Name*, 3> names_;
-    size_t count_;
-    mutable PyObject* tuple_ = nullptr;  // owned forever
-};
-
-const KeywordNames kw_array_index{n_array_index};
-const KeywordNames kw_nocomplain{n_nocomplain};
-const KeywordNames kw_array_index_tcl_cast{n_array_index, n_tcl, n_cast};
-const KeywordNames kw_tcl_cast{n_tcl, n_cast};
-const KeywordNames kw_cls_id{n_cls, n_id};
-
-// obj.name(*positional, **keywords): the keyword values follow the positional
-// arguments, in the order of `keywords`.
+// callable(*positional, **keywords) through vectorcall, as
+// call_method_keywords does it for methods.
 template <typename... A>
-Ref call_method_kw(PyObject* obj, PyObject* name, size_t n_positional, const KeywordNames& keywords,
-                   A... args) {
-    std::array<PyObject*, sizeof...(A) + 1> argv{obj, static_cast<PyObject*>(args)...};
-    return own(PyObject_VectorcallMethod(name, argv.data(),
-                                         (n_positional + 1) | PY_VECTORCALL_ARGUMENTS_OFFSET,
-                                         keywords.get()));
-}
-
-// callable(*positional, **keywords), the same way.
-template <typename... A>
-Ref call_kw(PyObject* callable, size_t n_positional, const KeywordNames& keywords, A... args) {
+Ref call_keywords(PyObject* callable, PyObject* kwnames, A... args) {
     std::array<PyObject*, sizeof...(A) + 1> argv{nullptr, static_cast<PyObject*>(args)...};
+    size_t positional = sizeof...(A) - size_t(PyTuple_GET_SIZE(kwnames));
     return own(PyObject_Vectorcall(callable, argv.data() + 1,
-                                   n_positional | PY_VECTORCALL_ARGUMENTS_OFFSET, keywords.get()));
+                                   positional | PY_VECTORCALL_ARGUMENTS_OFFSET, kwnames));
 }
 
 // Objects made once when the module loads and kept for the life of the
 // process.
 PyObject* marker = nullptr;             // TclVariable.__marker
-PyObject* tcl_error = nullptr;          // _tkinter.TclError
 PyObject* module_tclobj = nullptr;      // the module's own tclobj, for its fast path
 PyObject* temp_name_template = nullptr; // "::__orvex__{cls}_{id}_tmp"
 PyObject* array_names_caller = nullptr; // operator.methodcaller("array_names")
 PyObject* chain_from_iterable = nullptr;
 PyObject* TempTclVariable_class = nullptr;   // the classes that zero-argument
 PyObject* TclArrayVariable_class = nullptr;  // super() names in their methods
+// Keyword-name tuples for the calls below.
+PyObject* kw_array_index = nullptr;
+PyObject* kw_nocomplain = nullptr;
+PyObject* kw_array_index_tcl_cast = nullptr;
+PyObject* kw_tcl_cast = nullptr;
+PyObject* kw_cls_id = nullptr;
 
 // The member slots of TclVariable.
 Slot tcl_slot, cast_slot, var_name_slot;
@@ -246,7 +206,7 @@ Ref unset(PyObject* self, const Args& args) {
             call_method(app, n_unsetvar, var_name, sorvan(array_index).get());
         }
     } catch (const PyError&) {
-        if (!error_matches(tcl_error)) throw;
+        if (!error_matches(tcl_error())) throw;
         Ref error = fetch_error();
         if (!truthy(nocomplain)) restore_error(std::move(error));
     }
@@ -265,7 +225,7 @@ Signature array_item_byref_sig{"array_item_byref", {req("array_index"), opt("cas
 Ref array_item_byref(PyObject* self, const Args& args) {
     // TclVariable(self, array_index=..., tcl=self.tcl, cast=...): the name is
     // this object, which sorvan turns into its var_name through __tclobj__.
-    return call_kw(g_TclVariable.get(), 1, kw_array_index_tcl_cast, self, args[0],
+    return call_keywords(g_TclVariable.get(), kw_array_index_tcl_cast, self, args[0],
                    tcl_slot.get(self), args[1]);
 }
 
@@ -334,10 +294,10 @@ Ref absolute(PyObject* self, const Args&) {
     // is any text and goes back unchanged (the name algebra would read
     // "::" runs inside it as separators and rewrite or reject them).
     Py_ssize_t open = element_start(var_name);
-    if (open < 0) return call_method(g_TclNamespace.get(), n_join, current.get(), var_name);
+    if (open < 0) return join_name(current, var_name);
     Ref array_name = own(PyUnicode_Substring(var_name, 0, open));
     Ref index_part = own(PyUnicode_Substring(var_name, open, PyUnicode_GET_LENGTH(var_name)));
-    Ref qualified = call_method(g_TclNamespace.get(), n_join, current.get(), array_name.get());
+    Ref qualified = join_name(current, array_name);
     return own(PyUnicode_Concat(str(qualified), index_part));
 }
 
@@ -367,7 +327,7 @@ Ref temp_init(PyObject* self, const Args& args) {
     // name = str(var_name).format(cls=self.__class__.__name__, id=id(self))
     Ref class_name = getattr(getattr(self, n_class), n_name);
     Ref identity = own(PyLong_FromVoidPtr(self));
-    Ref name = call_method_kw(str(args[0]), n_format, 0, kw_cls_id, class_name.get(), identity.get());
+    Ref name = call_method_keywords(str(args[0]), n_format, kw_cls_id, class_name.get(), identity.get());
     // super().__init__(name, **kwargs)
     Ref base_init = getattr(super_of(TempTclVariable_class, self), n_init);
     Ref positional = tuple_of({name.get()});
@@ -386,7 +346,7 @@ Signature exit_sig{"__exit__", {star("args")}};
 Ref temp_exit(PyObject* self, const Args& args) {
     // Remove the variable however the block ended (and whether or not it was
     // ever set), then let an exception of the block propagate.
-    call_method_kw(self, n_unset, 0, kw_nocomplain, Py_True);
+    call_method_keywords(self, n_unset, kw_nocomplain, Py_True);
     Ref base_exit = getattr_optional(super_of(TempTclVariable_class, self), n_exit);
     if (base_exit && truthy(base_exit)) return call_tuple(base_exit, args.varargs());
     return boolean(false);
@@ -400,7 +360,7 @@ Ref array_init(PyObject* self, const Args& args) {
     // the mapping bases have no constructor, so this reaches TclVariable's,
     // and an array object never has an element index.
     Ref base = super_of(TclArrayVariable_class, self);
-    call_method_kw(base, n_init, 1, kw_tcl_cast, args[0], args[1], args[2]);
+    call_method_keywords(base, n_init, kw_tcl_cast, args[0], args[1], args[2]);
     return none();
 }
 
@@ -420,23 +380,23 @@ Ref array_iter(PyObject* self, const Args&) {
 
 Signature contains_sig{"__contains__", {req("key")}};
 Ref array_contains(PyObject* self, const Args& args) {
-    return call_method_kw(self, n_exists, 0, kw_array_index, args[0]);
+    return call_method_keywords(self, n_exists, kw_array_index, args[0]);
 }
 
 Signature getitem_sig{"__getitem__", {req("key")}};
 Ref array_getitem(PyObject* self, const Args& args) {
-    return call_method_kw(self, n_get_obj, 0, kw_array_index, args[0]);
+    return call_method_keywords(self, n_get_obj, kw_array_index, args[0]);
 }
 
 Signature setitem_sig{"__setitem__", {req("key"), req("value")}};
 Ref array_setitem(PyObject* self, const Args& args) {
-    call_method_kw(self, n_set, 1, kw_array_index, args[1], args[0]);
+    call_method_keywords(self, n_set, kw_array_index, args[1], args[0]);
     return none();
 }
 
 Signature delitem_sig{"__delitem__", {req("key")}};
 Ref array_delitem(PyObject* self, const Args& args) {
-    call_method_kw(self, n_unset, 0, kw_array_index, args[0]);
+    call_method_keywords(self, n_unset, kw_array_index, args[0]);
     return none();
 }
 
@@ -459,7 +419,11 @@ Ref array_update(PyObject* self, const Args& args) {
 
 void define_variables(PyObject* module) {
     marker = own(PyBaseObject_Type.tp_alloc(&PyBaseObject_Type, 0)).release();
-    tcl_error = import_from("_tkinter", "TclError").release();
+    kw_array_index = keyword_names({"array_index"});
+    kw_nocomplain = keyword_names({"nocomplain"});
+    kw_array_index_tcl_cast = keyword_names({"array_index", "tcl", "cast"});
+    kw_tcl_cast = keyword_names({"tcl", "cast"});
+    kw_cls_id = keyword_names({"cls", "id"});
     module_tclobj = g_tclobj.get().release();
     temp_name_template = text("::__orvex__{cls}_{id}_tmp").release();
     Ref methodcaller = import_from("operator", "methodcaller");
