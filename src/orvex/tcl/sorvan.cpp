@@ -115,7 +115,8 @@ const Untouched& untouched() {
         state.text_types = holds(g_unicode, str_type) && holds(g_sequence, original.sequence) &&
                            holds(g_set, original.set) && holds(g_mapping, original.mapping);
         state.object_types = state.text_types && holds(g_tcl_obj, original.tcl_obj) &&
-                             holds(g_sysmaxsize, original.sysmaxsize) && holds(g_long_type, long_type);
+                             holds(g_sysmaxsize, original.sysmaxsize) &&
+                             holds(g_long_type, long_type);
         state.quoting = holds(g_sorvan, original.sorvan) &&
                         holds(g_scan_element, original.scan_element) &&
                         holds(g_convert_element, original.convert_element);
@@ -244,7 +245,8 @@ inline std::uint8_t lookup(const Table& table, C c) {
 // The index of the first character at or after `i` with a non-zero entry
 // in `table`, or n.  Eight characters are tested per step.
 template <typename C>
-[[gnu::always_inline]] inline Py_ssize_t skip_ordinary(const C* s, Py_ssize_t i, Py_ssize_t n, const Table& table) {
+[[gnu::always_inline]] inline Py_ssize_t skip_ordinary(const C* s, Py_ssize_t i, Py_ssize_t n,
+                                                      const Table& table) {
     for (; i + 8 <= n; i += 8) {
         if (lookup(table, s[i]) | lookup(table, s[i + 1]) | lookup(table, s[i + 2]) |
             lookup(table, s[i + 3]) | lookup(table, s[i + 4]) | lookup(table, s[i + 5]) |
@@ -456,6 +458,12 @@ bool machine_int(PyObject* obj, long long& value) {
     return overflow == 0;
 }
 
+// -sys.maxsize - 1 <= value <= sys.maxsize, for an exact int.
+bool machine_size(PyObject* value) {
+    long long number;
+    return machine_int(value, number) && number >= PY_SSIZE_T_MIN && number <= PY_SSIZE_T_MAX;
+}
+
 bool ready(PyObject* obj) {
     long long value;
     return PyUnicode_CheckExact(obj) || (PyLong_CheckExact(obj) && machine_int(obj, value));
@@ -527,7 +535,8 @@ Ref join_quoted(Py_ssize_t count, ElementAt element_at) {
                 });
             } else {
                 Digits digits(element);
-                out = copy_text(out, reinterpret_cast<const Py_UCS1*>(digits.start), digits.length());
+                auto digit_chars = reinterpret_cast<const Py_UCS1*>(digits.start);
+                out = copy_text(out, digit_chars, digits.length());
             }
         }
     });
@@ -736,7 +745,8 @@ Refs mapping_items(PyObject* mapping) {
 
 Ref list_of(Refs& items) {
     Ref list = own(PyList_New(Py_ssize_t(items.size())));
-    for (size_t i = 0; i < items.size(); ++i) PyList_SET_ITEM(list.get(), Py_ssize_t(i), items[i].release());
+    for (size_t i = 0; i < items.size(); ++i)
+        PyList_SET_ITEM(list.get(), Py_ssize_t(i), items[i].release());
     return list;
 }
 
@@ -840,7 +850,8 @@ Ref container_tclobj(PyObject* obj, Abc abc) {
     switch (abc) {
         case Abc::sequence:
         case Abc::set: {
-            if (g_tclobj_from_sequence.is(original.tclobj_from_sequence)) return sequence_tuple(obj);
+            if (g_tclobj_from_sequence.is(original.tclobj_from_sequence))
+                return sequence_tuple(obj);
             Ref function = g_tclobj_from_sequence.get();
             return call(function, obj);
         }
@@ -852,14 +863,6 @@ Ref container_tclobj(PyObject* obj, Abc abc) {
         case Abc::none: break;
     }
     return sorvan_global(obj);
-}
-
-// -sys.maxsize - 1 <= value <= sys.maxsize, for an exact int.
-bool machine_size(PyObject* value) {
-    int overflow = 0;
-    long long number = PyLong_AsLongLongAndOverflow(value, &overflow);
-    if (number == -1 && PyErr_Occurred()) throw PyError{};
-    return overflow == 0 && number >= PY_SSIZE_T_MIN && number <= PY_SSIZE_T_MAX;
 }
 
 // The same test against whatever _sysmaxsize and _long_type now hold.
@@ -918,10 +921,9 @@ Ref tuple_from(Refs& items) {
 // code.
 bool plain_value(PyObject* obj) {
     PyTypeObject* type = Py_TYPE(obj);
-    long long value;
     return type == &PyUnicode_Type || type == &PyFloat_Type || type == &PyBool_Type ||
            obj == Py_None || type == &PyBytes_Type ||
-           (type == &PyLong_Type && machine_int(obj, value));
+           (type == &PyLong_Type && machine_size(obj));
 }
 
 // A new tuple of the same items.
@@ -1042,7 +1044,9 @@ Ref scan_element_body(PyObject*, const Args& args) {
     return tuple_of({size.get(), flag_set.get()});
 }
 
-bool has_flag(PyObject* flags, PyObject* name) { return check(PySequence_Contains(flags, name)) != 0; }
+bool has_flag(PyObject* flags, PyObject* name) {
+    return check(PySequence_Contains(flags, name)) != 0;
+}
 
 Signature convert_element_sig{"_Tcl_ConvertElement", {req("src"), req("flags")}};
 Ref convert_element_body(PyObject*, const Args& args) {
@@ -1120,6 +1124,32 @@ const char* const tclobj_doc =
     "An object that defines __tclobj__() has that method invoked to perform the\n"
     "conversion, and its result is returned as it is.";
 
+const char* const scan_element_doc =
+    "_Tcl_ScanElement(string)\n--\n\n"
+    "Scan sorvan(string) as a list element: (a size estimate, its flag set).";
+
+const char* const convert_element_doc =
+    "_Tcl_ConvertElement(src, flags)\n--\n\n"
+    "sorvan(src) quoted as one list element, as its flag set directs.\n"
+    "\n"
+    "'BRACES_UNMATCHED' is added to flags when a leading brace is escaped.";
+
+const char* const update_string_doc =
+    "_tcl_UpdateStringOfList(listObj)\n--\n\n"
+    "The Tcl list text of the items of an iterable, each converted with sorvan().";
+
+const char* const sorvan_from_mapping_doc =
+    "_sorvan_from_mapping(obj)\n--\n\n"
+    "The Tcl list text of a mapping's keys and values, alternating.";
+
+const char* const tclobj_from_sequence_doc =
+    "_tclobj_from_sequence(obj)\n--\n\n"
+    "A tuple of tclobj() of each item of an iterable.";
+
+const char* const tclobj_from_mapping_doc =
+    "_tclobj_from_mapping(obj)\n--\n\n"
+    "A tuple of tclobj() of a mapping's keys and values, alternating.";
+
 const char* const module_doc =
     "Python values to Tcl text (sorvan) and to values passed to Tcl as native\n"
     "objects (tclobj), with list elements quoted as Tcl's own list code quotes them.";
@@ -1150,29 +1180,35 @@ PyMODINIT_FUNC PyInit_sorvan() {
         add(module, "_long_type", reinterpret_cast<PyObject*>(Py_TYPE(beyond.get())));
         original.get_cache_token = import_from("abc", "get_cache_token").release();
 
-        original.scan_element =
-            keep(module, "_Tcl_ScanElement", make_function<scan_element_sig, scan_element_body>(module));
+        original.scan_element = keep(
+            module, "_Tcl_ScanElement",
+            make_function<scan_element_sig, scan_element_body>(module, scan_element_doc));
         original.convert_element = keep(
-            module, "_Tcl_ConvertElement", make_function<convert_element_sig, convert_element_body>(module));
+            module, "_Tcl_ConvertElement",
+            make_function<convert_element_sig, convert_element_body>(module, convert_element_doc));
         original.sorvan_from_sequence = keep(
-            module, "_tcl_UpdateStringOfList", make_function<update_string_sig, update_string_body>(module));
+            module, "_tcl_UpdateStringOfList",
+            make_function<update_string_sig, update_string_body>(module, update_string_doc));
         add(module, "_sorvan_from_sequence", original.sorvan_from_sequence);
-        original.sorvan_from_mapping =
-            keep(module, "_sorvan_from_mapping",
-                 make_function<sorvan_from_mapping_sig, sorvan_from_mapping_body>(module));
-        original.tclobj_from_sequence =
-            keep(module, "_tclobj_from_sequence",
-                 make_function<tclobj_from_sequence_sig, tclobj_from_sequence_body>(module));
-        original.tclobj_from_mapping =
-            keep(module, "_tclobj_from_mapping",
-                 make_function<tclobj_from_mapping_sig, tclobj_from_mapping_body>(module));
+        original.sorvan_from_mapping = keep(
+            module, "_sorvan_from_mapping",
+            make_function<sorvan_from_mapping_sig, sorvan_from_mapping_body>(
+                module, sorvan_from_mapping_doc));
+        original.tclobj_from_sequence = keep(
+            module, "_tclobj_from_sequence",
+            make_function<tclobj_from_sequence_sig, tclobj_from_sequence_body>(
+                module, tclobj_from_sequence_doc));
+        original.tclobj_from_mapping = keep(
+            module, "_tclobj_from_mapping",
+            make_function<tclobj_from_mapping_sig, tclobj_from_mapping_body>(
+                module, tclobj_from_mapping_doc));
 
-        Ref sorvan = make_dict_function<sorvan_sig, sorvan_body>(module, sorvan_doc);
+        Ref sorvan = make_dict_function<sorvan_sig, sorvan_body>(module, sorvan_doc, "(obj)");
         setattr(sorvan, Ref(text("from_sequence")), original.sorvan_from_sequence);
         setattr(sorvan, Ref(text("from_mapping")), original.sorvan_from_mapping);
         original.sorvan = keep(module, "sorvan", sorvan);
 
-        Ref tclobj = make_dict_function<tclobj_sig, tclobj_body>(module, tclobj_doc);
+        Ref tclobj = make_dict_function<tclobj_sig, tclobj_body>(module, tclobj_doc, "(obj)");
         setattr(tclobj, Ref(text("from_sequence")), original.tclobj_from_sequence);
         setattr(tclobj, Ref(text("from_mapping")), original.tclobj_from_mapping);
         original.tclobj = keep(module, "tclobj", tclobj);
