@@ -690,3 +690,22 @@ def test_a_hook_on_the_namespace_object_is_honoured(n):
     n.__sorvan__ = lambda: "::other"
     assert TclNamespace.join(n, "x") == "::other::x"
     assert n.vars["x"] == "2"
+
+
+def test_command_views_build_what_the_module_names_now(n, monkeypatch):
+    import orvex.tcl.namespace as module
+
+    made = []
+
+    class Recorded(TclCommand):
+        def __init__(self, cmd, *args, **kwargs):
+            made.append((cmd, args, sorted(kwargs)))
+            super().__init__(cmd, *args, **kwargs)
+
+    monkeypatch.setattr(module, "TclCommand", Recorded)
+    assert type(n.cmds["p q"]) is Recorded
+    n.cmds.byref("p", ["a"])
+    n.cmds.byref("p", args=None, cast=str)
+    assert made == [(("::n::p q",), (), ["tcl"]),
+                    ("::n::p", (["a"],), ["tcl"]),
+                    (("::n::p",), (), ["args", "cast", "tcl"])]

@@ -314,8 +314,8 @@ Name n_init{"__init__"};
 Name n_enter{"__enter__"};
 Name n_exit{"__exit__"};
 
-// Words sent to Tcl.  The namespace subcommands use the plain word
-// "namespace", so that a namespace may give the word its own meaning.
+// Words sent to Tcl.  The subcommands go with the plain word "namespace",
+// resolved where they run.
 Name w_namespace{"namespace"};
 Name w_current{"current"};
 Name w_delete{"delete"};

@@ -12,6 +12,7 @@
 // module's globals when a function runs, so replacing one on the module
 // changes what the next call does.
 #include "namespace_module.hpp"
+#include "type_method.hpp"
 
 #include <array>
 
@@ -26,8 +27,9 @@ Global g_TclVariable{module_globals, "TclVariable"};
 Global g_MutableMapping{module_globals, "MutableMapping"};
 
 Name n_tk{"tk"};
-Name n_getvar{"getvar"};
-Name n_setvar{"setvar"};
+// The app's hot methods, looked up once per class of app object.
+TypeMethod app_getvar{"getvar"};
+TypeMethod app_setvar{"setvar"};
 Name n_unsetvar{"unsetvar"};
 Name n_call{"call"};
 Name n_eval{"eval"};
@@ -206,8 +208,8 @@ Ref get_obj(PyObject* self, const Args& args) {
     Ref app = app_of(self);
     PyObject* var_name = var_name_slot.get(self);
     // The index goes to getvar as it is, beside the array name.
-    Ref value = array_index == Py_None ? call_method(app, n_getvar, var_name)
-                                       : call_method(app, n_getvar, var_name, array_index);
+    Ref value = array_index == Py_None ? app_getvar.call(app, var_name)
+                                       : app_getvar.call(app, var_name, array_index);
     if (cast == marker) cast = cast_slot.get(self);
     if (truthy(cast)) value = call(cast, value.get());
     return value;
@@ -227,9 +229,9 @@ Ref set(PyObject* self, const Args& args) {
     PyObject *value = args[0], *array_index = args[1];
     Ref app = app_of(self);
     PyObject* var_name = var_name_slot.get(self);
-    if (array_index == Py_None) return call_method(app, n_setvar, var_name, tclobj(value).get());
+    if (array_index == Py_None) return app_setvar.call(app, var_name, tclobj(value).get());
     Ref index = sorvan(array_index);
-    return call_method(app, n_setvar, var_name, index.get(), tclobj(value).get());
+    return app_setvar.call(app, var_name, index.get(), tclobj(value).get());
 }
 
 Signature unset_sig{"unset", {opt("array_index", py_none), opt("nocomplain", py_false)}};
