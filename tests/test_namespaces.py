@@ -6,6 +6,8 @@ import gc
 import weakref
 
 import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
 
 import orvex.tcl
 from orvex.tcl import Interpreter, TclError
@@ -709,3 +711,38 @@ def test_command_views_build_what_the_module_names_now(n, monkeypatch):
     assert made == [(("::n::p q",), (), ["tcl"]),
                     ("::n::p", (["a"],), ["tcl"]),
                     (("::n::p",), (), ["args", "cast", "tcl"])]
+
+
+# --- any names -----------------------------------------------------------------------------
+
+# One interpreter for the property tests (hypothesis runs many examples
+# within one test call).
+shared = Interpreter()
+odd_names = st.text(alphabet=st.sampled_from(list("ab {}[]$;\"\\#*?\n")), min_size=1, max_size=8)
+
+
+@settings(max_examples=150, deadline=None)
+@given(st.dictionaries(odd_names, st.text(alphabet="xy {}\\", max_size=4), max_size=5))
+def test_any_variable_names_round_trip(values):
+    with TempTclNamespace(tcl=shared) as ns:
+        for name, value in values.items():
+            shared.tk.setvar(ns.ns + "::" + name, value)
+        assert dict(ns.vars) == values
+        assert len(ns.objs) == len(values)
+        for name in values:
+            assert name in ns.vars
+            ns.vars[name] = "new"
+            assert shared.tk.getvar(ns.ns + "::" + name) == "new"
+            del ns.vars[name]
+        assert list(ns.vars) == []
+
+
+@settings(max_examples=100, deadline=None)
+@given(st.sets(odd_names, max_size=4))
+def test_any_command_names_are_listed_and_called(names):
+    with TempTclNamespace(tcl=shared) as ns:
+        for name in names:
+            shared.tk.call("proc", ns.ns + "::" + name, "", "return [namespace tail [lindex [info level 0] 0]]")
+        assert sorted(ns.procs) == sorted(names) == sorted(ns.cmds)
+        for name in names:
+            assert ns.cmds[name]() == name
