@@ -137,45 +137,6 @@ private:
     unsigned int seen_tag_ = 0;
 };
 
-// obj.name(*args) where every call meets objects of the same type (the
-// Tcl application object's `call`, say): the type's attribute is remembered
-// with the type's version tag, so an unchanged type costs a comparison
-// instead of an MRO lookup.  Taken only for a method descriptor on a type
-// whose instances have no __dict__ that could shadow it; anything else goes
-// the ordinary way (call_method).
-class MethodCache {
-public:
-    explicit MethodCache(const char* name) : name_(name) {}
-
-    template <typename... A>
-    Ref call(PyObject* obj, A... args) {
-        PyTypeObject* type = Py_TYPE(obj);
-        if (type != type_ || tag_ == 0 || type->tp_version_tag != tag_) remember(type);
-        if (method_ == nullptr) return call_method(obj, name_, args...);
-        std::array<PyObject*, sizeof...(A) + 1> argv{obj, static_cast<PyObject*>(args)...};
-        return own(PyObject_Vectorcall(method_, argv.data(), argv.size(), nullptr));
-    }
-
-private:
-    void remember(PyTypeObject* type) {
-        type_ = type;
-        tag_ = 0;
-        method_ = nullptr;
-        PyObject* found = _PyType_Lookup(type, name_);
-        bool has_dict = type->tp_dictoffset != 0 || (type->tp_flags & Py_TPFLAGS_MANAGED_DICT);
-        if (found && !has_dict && Py_IS_TYPE(found, &PyMethodDescr_Type) &&
-            PyUnstable_Type_AssignVersionTag(type)) {
-            method_ = found;  // borrowed: used only while the tag says the type is unchanged
-            tag_ = type->tp_version_tag;
-        }
-    }
-
-    Name name_;
-    PyTypeObject* type_ = nullptr;
-    unsigned int tag_ = 0;
-    PyObject* method_ = nullptr;
-};
-
 // types.MethodType(function, self): the bound-method object that a
 // function-like descriptor's __get__ returns.
 inline Ref bound_method(PyObject* function, PyObject* self) {

@@ -27,6 +27,7 @@
 //         def __init__(self, func=None, cmd_name="::__orvex__{cls}_{id}_tmp", **kwargs)
 //         def __enter__ / __exit__(self, *args) / __del__
 #include "namespace_module.hpp"
+#include "type_method.hpp"
 
 namespace orvex::tcl_namespace {
 namespace {
@@ -79,7 +80,7 @@ OwnMethod own_kwargs_to_dashed_args{"kwargs_to_dashed_args"};
 Ref app_of(PyObject* self) { return getattr(tcl_slot.get(self), n_tk); }
 
 // app.call(words): one command, each item of the tuple one word.
-MethodCache app_call{"call"};
+TypeMethod app_call{"call"};
 Ref run(PyObject* self, PyObject* words) { return app_call.call(app_of(self).get(), words); }
 
 // The three-word queries: w1 w2 cmd_name.
