@@ -464,7 +464,7 @@ def test_no_leaks(tcl, no_leak):
     no_leak(lambda: c("x", 5))
     no_leak(lambda: o("x", [1, 2], b=None, a=3))
     no_leak(lambda: o.eval("y"))
-    no_leak(lambda: c.proc_arg_default("x") if False else c.exists())
+    no_leak(lambda: c.exists())
     no_leak(lambda: TclCommand("::echo a", keywords={"k": 1}, tcl=tcl))
 
 

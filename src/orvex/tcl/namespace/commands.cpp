@@ -27,6 +27,7 @@
 //         def __init__(self, func=None, cmd_name="::__orvex__{cls}_{id}_tmp", **kwargs)
 //         def __enter__ / __exit__(self, *args) / __del__
 #include "namespace_module.hpp"
+#include "type_method.hpp"
 
 namespace orvex::tcl_namespace {
 namespace {
@@ -79,7 +80,8 @@ OwnMethod own_kwargs_to_dashed_args{"kwargs_to_dashed_args"};
 Ref app_of(PyObject* self) { return getattr(tcl_slot.get(self), n_tk); }
 
 // app.call(words): one command, each item of the tuple one word.
-Ref run(PyObject* self, PyObject* words) { return call_method(app_of(self), n_call, words); }
+TypeMethod app_call{"call"};
+Ref run(PyObject* self, PyObject* words) { return app_call.call(app_of(self).get(), words); }
 
 // The three-word queries: w1 w2 cmd_name.
 Ref query(PyObject* self, PyObject* w1, PyObject* w2) {
@@ -124,11 +126,11 @@ Ref after_first(PyObject* sequence) {
 // __tclobj__ hook that could change the answer.
 class WordConverter {
 public:
-    WordConverter() : tclobj_(g_tclobj.get()), is_sorvan_(tclobj_.get() == sorvan_tclobj) {}
+    WordConverter() : is_sorvan_(g_tclobj.is(sorvan_tclobj)) {}
 
     Ref operator()(PyObject* value) const {
         if (is_sorvan_ && passes_unchanged(value)) return Ref::borrow(value);
-        return call(tclobj_, value);
+        return call(g_tclobj.get(), value);
     }
 
 private:
@@ -138,12 +140,12 @@ private:
             type == &PyBytes_Type)
             return true;
         if (type != &PyLong_Type) return false;
+        if (PyUnstable_Long_IsCompact(reinterpret_cast<PyLongObject*>(value))) return true;
         int overflow = 0;
         long long number = PyLong_AsLongLongAndOverflow(value, &overflow);
         return overflow == 0 && number >= PY_SSIZE_T_MIN && number <= PY_SSIZE_T_MAX;
     }
 
-    Ref tclobj_;
     bool is_sorvan_;
 };
 
@@ -263,13 +265,15 @@ Ref build_tclcmd(PyObject* self, const VectorArgs& a) {
 
     // The options: self.keywords, or a copy of it updated with the call's
     // options (converted), so the stored ones never change.
-    Ref options = Ref::borrow(keywords_slot.get(self));
+    PyObject* options = keywords_slot.get(self);
+    Ref merged;
     if (a.nkw()) {
-        options = call_method(options, n_copy);
+        merged = call_method(options, n_copy);
         for (size_t k = 0; k < a.nkw(); ++k) {
             Ref value = tclobj(a.keyword_value(k));
-            check(PyObject_SetItem(options, a.keyword_name(k), value));
+            check(PyObject_SetItem(merged, a.keyword_name(k), value));
         }
+        options = merged.get();
     }
     Ref option_dict = keyword_dict(options);
     if (own_kwargs_to_dashed_args.found_on(self))
