@@ -52,7 +52,7 @@ def main() -> None:
         "bare tk.eval('set ::n::NAME')": bare_eval,
         "TclNamespace('::n').vars[NAME]": read(ns.vars),
         "plain-Python views .vars[NAME]": read(baseline.vars),
-    }, rounds=5)
+    }, rounds=15)
     report("vars[name] / bare eval",
            text["TclNamespace('::n').vars[NAME]"] / text["bare tk.eval('set ::n::NAME')"], "<= 2")
     report("baseline's own cost / views' own cost", own_cost_ratio(text), ">= 5")
@@ -61,7 +61,7 @@ def main() -> None:
         "bare tk.getvar('::n::NAME')": bare_getvar,
         "TclNamespace('::n').objs[NAME]": read(ns.objs),
         "plain-Python views .objs[NAME]": read(baseline.objs),
-    }, rounds=5)
+    }, rounds=15)
     report("objs[name] / bare getvar",
            objects["TclNamespace('::n').objs[NAME]"] / objects["bare tk.getvar('::n::NAME')"], "<= 2")
     report("baseline's own cost / views' own cost", own_cost_ratio(objects), ">= 5")

@@ -125,20 +125,22 @@ PyObject* vector_tp_call(PyObject* self, PyObject* args, PyObject* kwargs) {
     try {
         size_t nargs = size_t(PyTuple_GET_SIZE(args));
         PyObject* const* items = &PyTuple_GET_ITEM(args, 0);
+        Ref result;
         if (kwargs == nullptr || PyDict_GET_SIZE(kwargs) == 0) {
-            Ref result = F(self, VectorArgs{items, nargs, nullptr});
-            return result.release();
+            result = F(self, VectorArgs{items, nargs, nullptr});
+        } else {
+            std::vector<PyObject*> argv(items, items + nargs);
+            Ref kwnames = own(PyTuple_New(PyDict_GET_SIZE(kwargs)));
+            Py_ssize_t pos = 0, k = 0;
+            PyObject *key, *value;
+            while (PyDict_Next(kwargs, &pos, &key, &value)) {
+                PyTuple_SET_ITEM(kwnames.get(), k++, Py_NewRef(key));
+                argv.push_back(value);  // borrowed: the dict holds it for the call
+            }
+            result = F(self, VectorArgs{argv.data(), nargs, kwnames.get()});
         }
-        Py_ssize_t nkw = PyDict_GET_SIZE(kwargs);
-        std::vector<PyObject*> argv(items, items + nargs);
-        Ref kwnames = own(PyTuple_New(nkw));
-        Py_ssize_t pos = 0, k = 0;
-        PyObject *key, *value;
-        while (PyDict_Next(kwargs, &pos, &key, &value)) {
-            PyTuple_SET_ITEM(kwnames.get(), k++, Py_NewRef(key));
-            argv.push_back(value);  // borrowed: the dict holds it for the call
-        }
-        Ref result = F(self, VectorArgs{argv.data(), nargs, kwnames.get()});
+        if (!result && !PyErr_Occurred())
+            PyErr_SetString(PyExc_SystemError, "__call__ returned no result");
         return result.release();
     } catch (const PyError&) {
         return nullptr;
@@ -253,10 +255,10 @@ public:
     }
 
     // def name(self, *args, **kwargs): an instance method taking its
-    // arguments unbound (VectorArgs).
-    // A __call__ made this way also becomes the class's call slot (see
-    // vector_tp_call); assigning __call__ on the class later resets the slot
-    // as usual, and subclasses get the ordinary slot that looks __call__ up.
+    // arguments unbound (VectorArgs).  A __call__ made this way also becomes
+    // the class's call slot (see vector_tp_call); assigning __call__ on the
+    // class later resets the slot as usual, and subclasses get the ordinary
+    // slot, which looks __call__ up.
     template <VectorBody F>
     ClassBuilder& vector_method(const char* name, const char* doc = nullptr) {
         entries_.push_back({name, Entry::method, {}, vector_method_def<F>(name, doc), nullptr});

@@ -18,13 +18,16 @@
 //         def build_tclcmd(self, *args, **kwargs)
 //         @staticmethod
 //         def kwargs_to_dashed_args(**kwargs)
-//         def call(self, *args, **kwargs); __call__ = call (through self.call); eval
+//         def call(self, *args, **kwargs)
+//         def __call__(self, *args, **kwargs): return self.call(*args, **kwargs)
+//         def eval(self, *args, **kwargs)
 //         def absolute / make_absolute / __repr__ / __str__ / __tclobj__ / __get__
 //
 //     class TempTclCommand(TclCommand):
 //         def __init__(self, func=None, cmd_name="::__orvex__{cls}_{id}_tmp", **kwargs)
 //         def __enter__ / __exit__(self, *args) / __del__
 #include "namespace_module.hpp"
+#include "type_method.hpp"
 
 namespace orvex::tcl_namespace {
 namespace {
@@ -77,7 +80,8 @@ OwnMethod own_kwargs_to_dashed_args{"kwargs_to_dashed_args"};
 Ref app_of(PyObject* self) { return getattr(tcl_slot.get(self), n_tk); }
 
 // app.call(words): one command, each item of the tuple one word.
-Ref run(PyObject* self, PyObject* words) { return call_method(app_of(self), n_call, words); }
+TypeMethod app_call{"call"};
+Ref run(PyObject* self, PyObject* words) { return app_call.call(app_of(self).get(), words); }
 
 // The three-word queries: w1 w2 cmd_name.
 Ref query(PyObject* self, PyObject* w1, PyObject* w2) {
@@ -122,11 +126,11 @@ Ref after_first(PyObject* sequence) {
 // __tclobj__ hook that could change the answer.
 class WordConverter {
 public:
-    WordConverter() : tclobj_(g_tclobj.get()), is_sorvan_(tclobj_.get() == sorvan_tclobj) {}
+    WordConverter() : is_sorvan_(g_tclobj.is(sorvan_tclobj)) {}
 
     Ref operator()(PyObject* value) const {
         if (is_sorvan_ && passes_unchanged(value)) return Ref::borrow(value);
-        return call(tclobj_, value);
+        return call(g_tclobj.get(), value);
     }
 
 private:
@@ -136,12 +140,12 @@ private:
             type == &PyBytes_Type)
             return true;
         if (type != &PyLong_Type) return false;
+        if (PyUnstable_Long_IsCompact(reinterpret_cast<PyLongObject*>(value))) return true;
         int overflow = 0;
         long long number = PyLong_AsLongLongAndOverflow(value, &overflow);
         return overflow == 0 && number >= PY_SSIZE_T_MIN && number <= PY_SSIZE_T_MAX;
     }
 
-    Ref tclobj_;
     bool is_sorvan_;
 };
 
@@ -218,10 +222,12 @@ Ref init(PyObject* self, const Args& a) {
         Ref items = own(PyObject_GetIter(call_method(a[2], n_items)));
         Ref tclobj = g_tclobj.get();
         while (Ref item = Ref::steal(PyIter_Next(items))) {
+            // for k, v in keywords.items()
             Ref pair = own(PySequence_Tuple(item));
-            if (PyTuple_GET_SIZE(pair.get()) != 2)
-                raise_format(PyExc_ValueError, "expected 2 values to unpack, got %zd",
-                             PyTuple_GET_SIZE(pair.get()));
+            Py_ssize_t n = PyTuple_GET_SIZE(pair.get());
+            if (n > 2) raise(PyExc_ValueError, "too many values to unpack (expected 2)");
+            if (n < 2)
+                raise_format(PyExc_ValueError, "not enough values to unpack (expected 2, got %zd)", n);
             Ref value = call(tclobj, PyTuple_GET_ITEM(pair.get(), 1));
             check(PyObject_SetItem(keywords, PyTuple_GET_ITEM(pair.get(), 0), value));
         }
@@ -259,13 +265,15 @@ Ref build_tclcmd(PyObject* self, const VectorArgs& a) {
 
     // The options: self.keywords, or a copy of it updated with the call's
     // options (converted), so the stored ones never change.
-    Ref options = Ref::borrow(keywords_slot.get(self));
+    PyObject* options = keywords_slot.get(self);
+    Ref merged;
     if (a.nkw()) {
-        options = call_method(options, n_copy);
+        merged = call_method(options, n_copy);
         for (size_t k = 0; k < a.nkw(); ++k) {
             Ref value = tclobj(a.keyword_value(k));
-            check(PyObject_SetItem(options, a.keyword_name(k), value));
+            check(PyObject_SetItem(merged, a.keyword_name(k), value));
         }
+        options = merged.get();
     }
     Ref option_dict = keyword_dict(options);
     if (own_kwargs_to_dashed_args.found_on(self))
@@ -498,39 +506,56 @@ void define_commands(PyObject* module) {
         "the call's keywords) as '-name value' pairs; the result goes through\n"
         "`cast` when one is set.  Stored on a class it binds like a method.");
     command.slots({"tcl", "cmd_name", "args", "keywords", "cast", "logger"})
-        .method<init_sig, init>("__init__")
+        .method<init_sig, init>(
+            "__init__",
+            "__init__($self, /, cmd, args=None, keywords=None, tcl=None, cast=None, logger=None)\n--\n\n")
         .method<createcommand_sig, createcommand>(
-            "createcommand", "Register the callable `func` as the Tcl command of this name.")
-        .method<exists_sig, exists>("exists", "True when a command of this name exists.")
-        .method<is_command_sig, is_command>("is_command",
-                                            "True when the command exists and is not a proc.")
-        .method<is_proc_sig, is_proc>("is_proc", "True when a proc of this name exists.")
-        .method<rename_sig, rename>("rename", "Rename the command in Tcl, then here.")
-        .method<delete_sig, delete_command>("delete", "Delete the command in Tcl.")
-        .method<origin_sig, origin>("origin", "The command's origin (namespace origin).")
-        .method<proc_body_sig, proc_body>("proc_body", "The body of the proc.")
-        .method<proc_args_sig, proc_args>("proc_args", "The argument names of the proc.")
+            "createcommand",
+            "createcommand($self, /, func)\n--\n\nRegister the callable `func` as the Tcl command of this name.")
+        .method<exists_sig, exists>(
+            "exists", "exists($self, /)\n--\n\nTrue when a command of this name exists.")
+        .method<is_command_sig, is_command>(
+            "is_command", "is_command($self, /)\n--\n\nTrue when the command exists and is not a proc.")
+        .method<is_proc_sig, is_proc>(
+            "is_proc", "is_proc($self, /)\n--\n\nTrue when a proc of this name exists.")
+        .method<rename_sig, rename>(
+            "rename", "rename($self, /, new_name)\n--\n\nRename the command in Tcl, then here.")
+        .method<delete_sig, delete_command>(
+            "delete", "delete($self, /)\n--\n\nDelete the command in Tcl.")
+        .method<origin_sig, origin>(
+            "origin", "origin($self, /)\n--\n\nThe command's origin (namespace origin).")
+        .method<proc_body_sig, proc_body>(
+            "proc_body", "proc_body($self, /)\n--\n\nThe body of the proc.")
+        .method<proc_args_sig, proc_args>(
+            "proc_args", "proc_args($self, /)\n--\n\nThe argument names of the proc.")
         .method<proc_arg_default_sig, proc_arg_default>(
-            "proc_arg_default", "The default of the proc's argument `arg_name`, or None.")
+            "proc_arg_default",
+            "proc_arg_default($self, /, arg_name)\n--\n\n"
+            "The default of the proc's argument `arg_name`, or None.")
         .vector_method<build_tclcmd>("build_tclcmd",
-                                     "build_tclcmd(*args, **kwargs)\n--\n\n"
+                                     "build_tclcmd($self, /, *args, **kwargs)\n--\n\n"
                                      "The word tuple of a call with these arguments.")
         .staticmethod<kwargs_to_dashed_args_sig, kwargs_to_dashed_args>(
-            "kwargs_to_dashed_args", "The options as a tuple of '-name', value words.")
+            "kwargs_to_dashed_args",
+            "kwargs_to_dashed_args(**kwargs)\n--\n\nThe options as a tuple of '-name', value words.")
         .vector_method<call_command>("call",
-                                     "call(*args, **kwargs)\n--\n\n"
+                                     "call($self, /, *args, **kwargs)\n--\n\n"
                                      "Run the command; its result, cast when a cast is set.")
-        .vector_method<dunder_call>("__call__", "Same as call().")
+        .vector_method<dunder_call>(
+            "__call__", "__call__($self, /, *args, **kwargs)\n--\n\nSame as call().")
         .vector_method<eval_command>("eval",
-                                     "eval(*args, **kwargs)\n--\n\n"
+                                     "eval($self, /, *args, **kwargs)\n--\n\n"
                                      "Evaluate the command as a script; result as for call().")
-        .method<absolute_sig, absolute>("absolute", "The fully qualified command name.")
-        .method<make_absolute_sig, make_absolute>("make_absolute",
-                                                  "Make cmd_name fully qualified.")
+        .method<absolute_sig, absolute>(
+            "absolute", "absolute($self, /)\n--\n\nThe fully qualified command name.")
+        .method<make_absolute_sig, make_absolute>(
+            "make_absolute", "make_absolute($self, /)\n--\n\nMake cmd_name fully qualified.")
         .method<repr_sig, repr_command>("__repr__")
         .method<str_sig, str_command>("__str__", "The command words as Tcl list text.")
         .method<tclobj_sig, tclobj_command>("__tclobj__", "The command words, as a tuple.")
-        .method<get_sig, bind_get>("__get__", "Bind to an instance like a method.");
+        .method<get_sig, bind_get>(
+            "__get__",
+            "__get__($self, /, instance, owner=None)\n--\n\nBind to an instance like a method.");
     Ref command_class = command.build();
     tcl_slot = command.slot(command_class, "tcl");
     cmd_name_slot = command.slot(command_class, "cmd_name");
@@ -549,7 +574,9 @@ void define_commands(PyObject* module) {
                       "TempTclCommand(func=None, cmd_name='::__orvex__{cls}_{id}_tmp', **kwargs)\n\n"
                       "Made with a callable, it registers it at once, takes over its name and\n"
                       "docstring, and deletes the command again when it is collected.");
-    temp.method<temp_init_sig, temp_init>("__init__")
+    temp.method<temp_init_sig, temp_init>(
+            "__init__",
+            "__init__($self, /, func=None, cmd_name='::__orvex__{cls}_{id}_tmp', **kwargs)\n--\n\n")
         .method<temp_enter_sig, temp_enter>("__enter__")
         .method<temp_exit_sig, temp_exit>("__exit__")
         .method<temp_del_sig, temp_del>("__del__");

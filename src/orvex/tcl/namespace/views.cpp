@@ -6,7 +6,10 @@
 // TclVariable, TclArrayVariable or TclCommand for it and forwards to that
 // object; listing asks the interpreter each time.
 #include "namespaces.hpp"
+#include "type_method.hpp"
 
+#include <cctype>
+#include <cstring>
 #include <vector>
 
 namespace orvex::tcl_namespace {
@@ -20,8 +23,8 @@ Global g_sorvan{module_globals, "sorvan"};
 
 Name n_ns{"ns"};
 Name n_tk{"tk"};
-Name n_eval{"eval"};
-Name n_getvar{"getvar"};
+TypeMethod app_eval{"eval"};
+TypeMethod app_getvar{"getvar"};
 Name w_set{"set"};
 Name n_byref{"byref"};
 Name n_get{"get"};
@@ -167,16 +170,38 @@ bool reads_directly(PyObject* self) {
            variable_built.holds(reinterpret_cast<PyTypeObject*>(module_TclVariable));
 }
 
+// True for a name of letters, digits, '_' and ':' only: a word that Tcl
+// reads literally as it stands, which list quoting leaves unchanged.
+bool bare_word(PyObject* name) {
+    if (!PyUnicode_IS_ASCII(name) || PyUnicode_GET_LENGTH(name) == 0) return false;
+    const char* chars = static_cast<const char*>(PyUnicode_DATA(name));
+    for (Py_ssize_t i = 0; i < PyUnicode_GET_LENGTH(name); ++i) {
+        char c = chars[i];
+        if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == ':')) return false;
+    }
+    return true;
+}
+
+// The script `set NAME` as the list text of its two words.
+Ref set_script(PyObject* name) {
+    if (bare_word(name)) {
+        Py_ssize_t size = PyUnicode_GET_LENGTH(name);
+        Ref script = own(PyUnicode_New(4 + size, 127));
+        char* out = static_cast<char*>(PyUnicode_DATA(script.get()));
+        std::memcpy(out, "set ", 4);
+        std::memcpy(out + 4, PyUnicode_DATA(name), size_t(size));
+        return script;
+    }
+    return call(g_sorvan.get(), Ref(tuple_of({w_set.get(), name})).get());
+}
+
 // The view's variable as text: self.byref(var_name).get_str()
 Ref read_text(PyObject* self, PyObject* var_name) {
     if (reads_directly(self)) {
         Ref ns = view_ns(self);
         Ref name = join_name(ns, var_name);
         Ref tcl = namespace_tcl(ns);
-        if (truthy(tcl)) {
-            Ref script = call(g_sorvan.get(), Ref(tuple_of({w_set.get(), name.get()})).get());
-            return call_method(getattr(tcl, n_tk), n_eval, script.get());
-        }
+        if (truthy(tcl)) return app_eval.call(getattr(tcl, n_tk).get(), set_script(name).get());
     }
     return call_method(variable_of(self, var_name), n_get_str);
 }
@@ -187,7 +212,7 @@ Ref read_object(PyObject* self, PyObject* var_name, PyObject* array_index) {
         Ref ns = view_ns(self);
         Ref name = join_name(ns, var_name);
         Ref tcl = namespace_tcl(ns);
-        if (truthy(tcl)) return call_method(getattr(tcl, n_tk), n_getvar, name.get());
+        if (truthy(tcl)) return app_getvar.call(getattr(tcl, n_tk).get(), name.get());
     }
     return call_method_keywords(variable_of(self, var_name), n_get_obj, kw_array_index, array_index);
 }
