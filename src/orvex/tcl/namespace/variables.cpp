@@ -111,8 +111,27 @@ Ref tclobj(PyObject* value) {
     return call(g_tclobj.get(), value);
 }
 
-// The interpreter's Tcl application object, fetched afresh for every use.
-Ref app_of(PyObject* self) { return getattr(tcl_slot.get(self), n_tk); }
+// What attribute access on `tcl` reaches: the referent of a weak proxy (with
+// the proxy's own ReferenceError when it is gone), any other object itself.
+// Reading attributes on the referent gives what the proxy would forward to,
+// without the proxy's detour.
+Ref through_proxy(PyObject* tcl) {
+    if (!PyWeakref_CheckProxy(tcl)) return Ref::borrow(tcl);
+#if PY_VERSION_HEX >= 0x030D0000
+    PyObject* target = nullptr;
+    check(PyWeakref_GetRef(tcl, &target));
+    Ref referent = Ref::steal(target);
+#else
+    PyObject* target = PyWeakref_GET_OBJECT(tcl);
+    Ref referent = target == Py_None ? Ref() : Ref::borrow(target);
+#endif
+    if (!referent) raise(PyExc_ReferenceError, "weakly-referenced object no longer exists");
+    return referent;
+}
+
+// self.tcl.tk, the interpreter's Tcl application object, fetched afresh for
+// every use.
+Ref app_of(PyObject* self) { return getattr(through_proxy(tcl_slot.get(self)), n_tk); }
 
 // "name(index)": an element's name, by plain concatenation.
 Ref element_name(PyObject* var_name, PyObject* index) {
