@@ -158,6 +158,14 @@ def test_convert_element_uses_and_updates_the_callers_flags():
     with pytest.raises(TypeError):
         _Tcl_ConvertElement("a", 5)
 
+    class Refusing(set):
+        def __contains__(self, name):
+            raise LookupError(name)
+
+    with pytest.raises(LookupError):
+        _Tcl_ConvertElement("a", Refusing())
+    assert _Tcl_ConvertElement("", Refusing()) == "{}"  # decided before the flags are read
+
 
 def test_update_string_iterates_once():
     items = iter(["a", "b c"])
