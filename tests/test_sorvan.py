@@ -428,7 +428,8 @@ def test_hook_errors_propagate():
         def __str__(self):
             raise ValueError("str")
 
-    for value, error in ((Broken(), ZeroDivisionError), (BrokenLookup(), LookupError), (BrokenStr(), ValueError)):
+    cases = ((Broken(), ZeroDivisionError), (BrokenLookup(), LookupError), (BrokenStr(), ValueError))
+    for value, error in cases:
         with pytest.raises(error):
             sorvan(value)
         with pytest.raises(error):
