@@ -556,6 +556,16 @@ def test_view_construction_is_checked(n):
     assert TclNamespace.ObjectsView(n).ns is n
 
 
+def test_view_construction_is_not_checked_without_assertions():
+    import subprocess
+    import sys
+
+    code = "from orvex.tcl.namespace import TclNamespace; print(TclNamespace.CommandsView(5).ns)"
+    out = subprocess.run([sys.executable, "-O", "-c", code], capture_output=True, text=True,
+                         check=True).stdout
+    assert out == "5\n"
+
+
 # --- the command views ----------------------------------------------------------------
 
 
