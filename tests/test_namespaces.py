@@ -556,6 +556,16 @@ def test_view_construction_is_checked(n):
     assert TclNamespace.ObjectsView(n).ns is n
 
 
+def test_view_construction_is_not_checked_without_assertions():
+    import subprocess
+    import sys
+
+    code = "from orvex.tcl.namespace import TclNamespace; print(TclNamespace.CommandsView(5).ns)"
+    out = subprocess.run([sys.executable, "-O", "-c", code], capture_output=True, text=True,
+                         check=True).stdout
+    assert out == "5\n"
+
+
 # --- the command views ----------------------------------------------------------------
 
 
@@ -774,3 +784,20 @@ def test_reads_send_what_a_variable_handle_sends(n, rec):
     TclVariable("::n::v1", tcl=handle).get_obj()
     assert rec.sent == handle.sent == [
         ("eval", "set ::n::v1"), ("eval", "set {::n::a b}"), ("getvar", "::n::v1")]
+
+
+def test_views_convert_names_with_the_module_sorvan_of_the_moment(n, monkeypatch):
+    import orvex.tcl.namespace as module
+
+    n.vars["x"] = 1
+    original = module.sorvan
+    converted = []
+
+    def tracing(value):
+        converted.append(value)
+        return original(value)
+
+    monkeypatch.setattr(module, "sorvan", tracing)
+    assert n.vars["x"] == "1" and n.objs["x"] == 1
+    # The name is placed (ns, "x") and then converted by the handle itself.
+    assert converted.count("::n::x") == 2 and converted.count("x") == 2

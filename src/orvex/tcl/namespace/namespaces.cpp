@@ -37,6 +37,8 @@ Name n_tclobj_hook{"__tclobj__"};
 // holding ':' makes the name invalid.  The canonical text joins the pieces
 // with "::", behind a leading "::" when the name is absolute.
 
+bool sorvan_is_original() { return g_sorvan.is(module_sorvan); }
+
 Ref name_text(PyObject* value) {
     // While `sorvan` is the module's own, two conversions are known without
     // the call: a str is itself, and a namespace object whose class and

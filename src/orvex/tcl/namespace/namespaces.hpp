@@ -41,6 +41,9 @@ PyObject* tcl_error();
 // names are texts.
 Ref name_text(PyObject* value);
 
+// True while the `sorvan` module global is the module's own function.
+bool sorvan_is_original();
+
 // TclNamespace.join(base, name), read from the module globals when called:
 // the C++ join while `TclNamespace` and its `join` are the module's own,
 // else whatever they have been replaced with.

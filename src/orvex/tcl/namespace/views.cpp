@@ -161,13 +161,15 @@ Ref variable_of(PyObject* self, PyObject* var_name) {
 // getvar of the name.  While the view's class and TclVariable are the
 // module's own, unchanged classes (and the interpreter is a true value,
 // which TclVariable keeps), the view sends that command itself and skips
-// building the handle, which would be dropped at once.
+// building the handle, which would be dropped at once.  (`sorvan` must be
+// the module's own too: the handle passes its name through it once more.)
 PyObject* module_TclVariable = nullptr;  // TclVariable as the module defined it
 ClassVersion variable_built;
 
 bool reads_directly(PyObject* self) {
     return plain_variables_view(self) && module_TclVariable && g_TclVariable.is(module_TclVariable) &&
-           variable_built.holds(reinterpret_cast<PyTypeObject*>(module_TclVariable));
+           variable_built.holds(reinterpret_cast<PyTypeObject*>(module_TclVariable)) &&
+           sorvan_is_original();
 }
 
 // True for a name of letters, digits, '_' and ':' only: a word that Tcl
