@@ -113,6 +113,25 @@ inline Ref fetch_error() { return Ref::steal(PyErr_GetRaisedException()); }
     throw PyError{};
 }
 
+// Code run while a `Handling` is alive behaves as the body of an `except`
+// block handling `error`: an exception raised there (by Python code too)
+// gets `error` as its __context__, as Python chains exceptions.
+class Handling {
+public:
+    explicit Handling(PyObject* error) : saved_(PyErr_GetHandledException()) {
+        PyErr_SetHandledException(error);
+    }
+    ~Handling() {
+        PyErr_SetHandledException(saved_);
+        Py_XDECREF(saved_);
+    }
+    Handling(const Handling&) = delete;
+    Handling& operator=(const Handling&) = delete;
+
+private:
+    PyObject* saved_;
+};
+
 // Common singletons as new references.
 inline Ref none() { return Ref::borrow(Py_None); }
 inline Ref boolean(bool value) { return Ref::borrow(value ? Py_True : Py_False); }
