@@ -18,9 +18,11 @@ VENV_SAN := .venv-san
 VENV_313 := .venv-313
 SOURCES := $(shell find src -type f -not -name '*.pyc' -not -path '*/__pycache__/*') CMakeLists.txt pyproject.toml
 
-# The sanitizer runtime goes first into the (uninstrumented) Python process;
-# PYTHONMALLOC=malloc lets ASan see every object allocation.
-SAN_ENV = LD_PRELOAD="$$(gcc -print-file-name=libasan.so)" PYTHONMALLOC=malloc \
+# The sanitizer runtime goes first into the (uninstrumented) Python process,
+# with libstdc++ beside it so that ASan's C++ throw interceptor finds the real
+# one; PYTHONMALLOC=malloc lets ASan see every object allocation.
+SAN_ENV = LD_PRELOAD="$$(gcc -print-file-name=libasan.so) $$(gcc -print-file-name=libstdc++.so)" \
+	PYTHONMALLOC=malloc \
 	ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 \
 	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 

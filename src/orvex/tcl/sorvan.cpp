@@ -1,13 +1,1086 @@
-// orvex.tcl.sorvan (filled in by its own change).
+// orvex.tcl.sorvan: Python values to Tcl text (`sorvan`) and to values that
+// the tkinter binding hands to Tcl as native objects (`tclobj`), with the
+// list-element quoting of Tcl's own list code beneath both.
+//
+// The module behaves as this Python would (every name in capitals below is
+// looked up in the module's globals when the function runs):
+//
+//     def sorvan(obj):
+//         hook = getattr(obj, '__sorvan__', None)
+//         if hook: return hook()
+//         hook = getattr(obj, '__tclobj__', None)
+//         if hook: return SORVAN(hook())
+//         if obj is None: return ''
+//         if isinstance(obj, UNICODE): return str(obj)
+//         if isinstance(obj, bool): return 'true' if obj else 'false'
+//         if isinstance(obj, SEQUENCE) or isinstance(obj, SET):
+//             return _SORVAN_FROM_SEQUENCE(obj)
+//         if isinstance(obj, MAPPING): return _SORVAN_FROM_MAPPING(obj)
+//         return str(obj)
+//
+//     def _tcl_UpdateStringOfList(listObj):       # also _sorvan_from_sequence
+//         texts = [SORVAN(item) for item in listObj]
+//         flags = [_TCL_SCANELEMENT(text)[1] for text in texts]
+//         return ' '.join(_TCL_CONVERTELEMENT(t, f) for t, f in zip(texts, flags))
+//
+//     def _sorvan_from_mapping(obj):
+//         return _SORVAN_FROM_SEQUENCE([x for key in obj for x in (key, obj[key])])
+//
+// and tclobj likewise (see to_tclobj below).  The C++ does less work than
+// that Python while the module is untouched: as long as the globals still
+// hold the module's own objects (a dict watcher makes that test one integer
+// comparison), elements are scanned and quoted straight from the str data
+// and the list text is written once into a result of the exact size.  As
+// soon as a name is reassigned, the affected step calls the new object, as
+// the Python would.
 #include "capi.hpp"
+
+#include <array>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <vector>
 
 using namespace orvex::capi;
 
 namespace {
-PyModuleDef module_def{PyModuleDef_HEAD_INIT, "orvex.tcl.sorvan", nullptr, -1,
+
+// --- module globals ----------------------------------------------------------
+
+ModuleGlobals globals;
+Global g_sorvan{globals, "sorvan"};
+Global g_tclobj{globals, "tclobj"};
+Global g_sorvan_from_sequence{globals, "_sorvan_from_sequence"};
+Global g_sorvan_from_mapping{globals, "_sorvan_from_mapping"};
+Global g_tclobj_from_sequence{globals, "_tclobj_from_sequence"};
+Global g_tclobj_from_mapping{globals, "_tclobj_from_mapping"};
+Global g_scan_element{globals, "_Tcl_ScanElement"};
+Global g_convert_element{globals, "_Tcl_ConvertElement"};
+Global g_unicode{globals, "unicode"};
+Global g_sequence{globals, "Sequence"};
+Global g_set{globals, "Set"};
+Global g_mapping{globals, "Mapping"};
+Global g_tcl_obj{globals, "_tkTcl_Obj"};
+Global g_sysmaxsize{globals, "_sysmaxsize"};
+Global g_long_type{globals, "_long_type"};
+
+// The module's own objects, referenced for the life of the process so that
+// Global::is() can never be fooled by an address that was freed and reused.
+struct Originals {
+    PyObject* sorvan;
+    PyObject* tclobj;
+    PyObject* sorvan_from_sequence;
+    PyObject* sorvan_from_mapping;
+    PyObject* tclobj_from_sequence;
+    PyObject* tclobj_from_mapping;
+    PyObject* scan_element;
+    PyObject* convert_element;
+    PyObject* sequence;
+    PyObject* set;
+    PyObject* mapping;
+    PyObject* tcl_obj;
+    PyObject* sysmaxsize;
+    PyObject* get_cache_token;  // abc.get_cache_token
+} original;
+
+PyObject* const str_type = reinterpret_cast<PyObject*>(&PyUnicode_Type);
+PyObject* const long_type = reinterpret_cast<PyObject*>(&PyLong_Type);
+
+// Whether groups of module names still hold the module's own objects:
+// the names the text conversion tests types with, those tclobj adds, and
+// the functions the list quoting calls.  Worked out again only after the
+// module's dict has changed, so the untouched module pays one comparison.
+struct Untouched {
+    bool text_types = false;
+    bool object_types = false;
+    bool quoting = false;
+};
+
+// Global::is(), where a deleted name simply does not hold the original.
+bool holds(Global& name, PyObject* value) {
+    try {
+        return name.is(value);
+    } catch (const PyError&) {
+        if (!error_matches(PyExc_NameError)) throw;
+        PyErr_Clear();
+        return false;
+    }
+}
+
+const Untouched& untouched() {
+    static Untouched state;
+    static std::uint64_t seen = 0;
+    if (seen != globals.generation()) {
+        state.text_types = holds(g_unicode, str_type) && holds(g_sequence, original.sequence) &&
+                           holds(g_set, original.set) && holds(g_mapping, original.mapping);
+        state.object_types = state.text_types && holds(g_tcl_obj, original.tcl_obj) &&
+                             holds(g_sysmaxsize, original.sysmaxsize) && holds(g_long_type, long_type);
+        state.quoting = holds(g_sorvan, original.sorvan) &&
+                        holds(g_scan_element, original.scan_element) &&
+                        holds(g_convert_element, original.convert_element);
+        seen = globals.generation();
+    }
+    return state;
+}
+
+Name n_sorvan_hook{"__sorvan__"};
+Name n_tclobj_hook{"__tclobj__"};
+Name n_add{"add"};
+Name n_use_braces{"USE_BRACES"};
+Name n_dont_use_braces{"TCL_DONT_USE_BRACES"};
+Name n_braces_unmatched{"BRACES_UNMATCHED"};
+Name n_true{"true"};
+Name n_false{"false"};
+Name n_space{" "};
+Name n_empty_braces{"{}"};
+
+Ref empty_text() { return own(PyUnicode_New(0, 0)); }
+
+// Working memory comes from Python's allocator, like the objects it is
+// made for, so that tracemalloc and Python's memory statistics see it.
+template <typename T>
+struct PyAllocator {
+    using value_type = T;
+    PyAllocator() = default;
+    template <typename U>
+    PyAllocator(const PyAllocator<U>&) noexcept {}
+    T* allocate(size_t count) {
+        if (count > size_t(PY_SSIZE_T_MAX) / sizeof(T)) throw std::bad_alloc();
+        void* memory = PyMem_Malloc(count * sizeof(T));
+        if (memory == nullptr) throw std::bad_alloc();
+        return static_cast<T*>(memory);
+    }
+    void deallocate(T* memory, size_t) noexcept { PyMem_Free(memory); }
+    friend bool operator==(const PyAllocator&, const PyAllocator&) noexcept { return true; }
+};
+
+using Refs = std::vector<Ref, PyAllocator<Ref>>;
+
+// --- element quoting ---------------------------------------------------------
+//
+// Flag sets are Python sets of names at the module's surface; inside they
+// are bits.  ESCAPES is internal: the text holds a `]` or a `"`, which
+// backslash mode escapes even when no other flag is set.
+
+enum : unsigned {
+    USE_BRACES = 1,
+    DONT_USE_BRACES = 2,
+    BRACES_UNMATCHED = 4,
+    ESCAPES = 8,
+};
+
+// Character tables, indexed by code point below 256 (everything above is
+// ordinary).  A zero entry is a character that needs no attention, so long
+// runs of ordinary text are skipped by skip_ordinary() without branching
+// per character.
+
+using Table = std::array<std::uint8_t, 256>;
+
+// What the scan makes of a character.
+enum ScanClass : std::uint8_t { ordinary, open_brace, close_brace, quoted, backslash, escaped };
+
+constexpr Table scan_all = [] {
+    Table table{};
+    table['{'] = open_brace;
+    table['}'] = close_brace;
+    for (unsigned char c : {'[', '$', ';', ' ', '\f', '\n', '\r', '\t', '\v'}) table[c] = quoted;
+    table['\\'] = backslash;
+    table[']'] = escaped;
+    table['"'] = escaped;
+    return table;
+}();
+
+// Once braces are wanted, only what may forbid them still matters.
+constexpr Table scan_braces_only = [] {
+    Table table{};
+    table['{'] = open_brace;
+    table['}'] = close_brace;
+    table['\\'] = backslash;
+    return table;
+}();
+
+// What backslash mode writes after the backslash it puts before a
+// character (zero: the character goes out alone).  Control white space is
+// written as a letter, so the quoted element stays on one line.
+constexpr Table escapes_keeping_braces = [] {
+    Table table{};
+    for (unsigned char c : {'[', ']', '$', ';', ' ', '\\', '"'}) table[c] = c;
+    table['\f'] = 'f';
+    table['\n'] = 'n';
+    table['\r'] = 'r';
+    table['\t'] = 't';
+    table['\v'] = 'v';
+    return table;
+}();
+
+constexpr Table braces = [] {
+    Table table{};
+    table['{'] = table['}'] = 1;
+    return table;
+}();
+
+constexpr Table escapes_with_braces = [] {
+    Table table = escapes_keeping_braces;
+    table['{'] = '{';
+    table['}'] = '}';
+    return table;
+}();
+
+template <typename C>
+inline std::uint8_t lookup(const Table& table, C c) {
+    if constexpr (sizeof(C) == 1) return table[c];
+    else return c < 256 ? table[c] : 0;
+}
+
+// The index of the first character at or after `i` with a non-zero entry
+// in `table`, or n.  Eight characters are tested per step.
+template <typename C>
+Py_ssize_t skip_ordinary(const C* s, Py_ssize_t i, Py_ssize_t n, const Table& table) {
+    for (; i + 8 <= n; i += 8) {
+        if (lookup(table, s[i]) | lookup(table, s[i + 1]) | lookup(table, s[i + 2]) |
+            lookup(table, s[i + 3]) | lookup(table, s[i + 4]) | lookup(table, s[i + 5]) |
+            lookup(table, s[i + 6]) | lookup(table, s[i + 7]))
+            break;
+    }
+    while (i < n && !lookup(table, s[i])) ++i;
+    return i;
+}
+
+// Decide how one element is quoted.  Braces are preferred: they keep the
+// text as it is, and are chosen when the text is empty, starts with `{` or
+// `"`, or holds a character that would split or substitute it.  They are
+// not safe when the braces in the text do not balance (an unmatched `}` at
+// any point, or a non-zero depth at the end) or when the text ends in a
+// backslash or holds a backslash-newline (inside braces Tcl would read those
+// as an escaped brace and as a space); then every special character gets a
+// backslash instead, braces included.
+//
+// A backslash escapes the character after it, in braces as everywhere in
+// Tcl, so that character is skipped: the brace in `\{` does not count
+// towards the balance, since Tcl's brace matching does not count it either.
+// Counting it would let `\{}` pass as balanced and be written in braces,
+// which Tcl then reads back as a different list.
+template <typename C>
+unsigned scan_element(const C* s, Py_ssize_t n) {
+    if (n == 0) return USE_BRACES;
+    unsigned flags = (s[0] == '{' || s[0] == '"') ? unsigned(USE_BRACES) : 0u;
+    Py_ssize_t nesting = 0;
+    for (Py_ssize_t i = 0;; ++i) {
+        const Table& table = (flags & USE_BRACES) ? scan_braces_only : scan_all;
+        i = skip_ordinary(s, i, n, table);
+        if (i >= n) break;
+        switch (lookup(table, s[i])) {
+            case open_brace: ++nesting; break;
+            case close_brace:
+                if (--nesting < 0) flags |= DONT_USE_BRACES | BRACES_UNMATCHED;
+                break;
+            case quoted: flags |= USE_BRACES; break;
+            case escaped: flags |= ESCAPES; break;
+            case backslash:
+                if (i + 1 == n || s[i + 1] == '\n') {
+                    flags = DONT_USE_BRACES | BRACES_UNMATCHED;
+                } else {
+                    flags |= USE_BRACES;
+                    ++i;
+                }
+                break;
+        }
+    }
+    if (nesting != 0) flags = DONT_USE_BRACES | BRACES_UNMATCHED;
+    return flags;
+}
+
+bool brace_mode(unsigned flags) { return (flags & USE_BRACES) && !(flags & DONT_USE_BRACES); }
+
+// Backslash mode; `unmatched` escapes braces too.  A leading `{` is always
+// escaped (a word starting with a brace would be read as a braced word).
+template <typename C>
+Py_ssize_t backslashed_length(const C* s, Py_ssize_t n, bool unmatched) {
+    const Table& table = unmatched ? escapes_with_braces : escapes_keeping_braces;
+    Py_ssize_t length = n, i = 0;
+    if (s[0] == '{') {
+        ++length;
+        i = 1;
+    }
+    while ((i = skip_ordinary(s, i, n, table)) < n) {
+        ++length;
+        ++i;
+    }
+    return length;
+}
+
+template <typename O, typename C>
+O* copy_text(O* out, const C* s, Py_ssize_t n) {
+    if constexpr (sizeof(O) == sizeof(C)) {
+        std::memcpy(out, s, size_t(n) * sizeof(C));
+        return out + n;
+    } else {
+        for (Py_ssize_t i = 0; i < n; ++i) *out++ = O(s[i]);
+        return out;
+    }
+}
+
+template <typename O, typename C>
+O* write_backslashed(O* out, const C* s, Py_ssize_t n, bool unmatched) {
+    const Table& table = unmatched ? escapes_with_braces : escapes_keeping_braces;
+    Py_ssize_t i = 0;
+    if (s[0] == '{') {
+        *out++ = '\\';
+        *out++ = '{';
+        i = 1;
+    }
+    while (true) {
+        Py_ssize_t special = skip_ordinary(s, i, n, table);
+        out = copy_text(out, s + i, special - i);
+        if (special >= n) return out;
+        *out++ = '\\';
+        *out++ = O(lookup(table, s[special]));
+        i = special + 1;
+    }
+}
+
+// Quoted length and quoted text of one element whose flags came from
+// scan_element (so a leading `{` in backslash mode makes braces unmatched).
+template <typename C>
+Py_ssize_t quoted_length(const C* s, Py_ssize_t n, unsigned flags) {
+    if (n == 0) return 2;
+    if (flags == 0) return n;
+    if (brace_mode(flags)) return n + 2;
+    return backslashed_length(s, n, (flags & BRACES_UNMATCHED) || s[0] == '{');
+}
+
+template <typename O, typename C>
+O* write_quoted(O* out, const C* s, Py_ssize_t n, unsigned flags) {
+    if (n == 0) {
+        *out++ = '{';
+        *out++ = '}';
+        return out;
+    }
+    if (flags == 0) return copy_text(out, s, n);
+    if (brace_mode(flags)) {
+        *out++ = '{';
+        out = copy_text(out, s, n);
+        *out++ = '}';
+        return out;
+    }
+    return write_backslashed(out, s, n, (flags & BRACES_UNMATCHED) || s[0] == '{');
+}
+
+// Call f(data, length) with the str's data typed by its kind.
+template <typename F>
+decltype(auto) with_data(PyObject* text, F&& f) {
+    const void* data = PyUnicode_DATA(text);
+    Py_ssize_t n = PyUnicode_GET_LENGTH(text);
+    switch (PyUnicode_KIND(text)) {
+        case PyUnicode_1BYTE_KIND: return f(static_cast<const Py_UCS1*>(data), n);
+        case PyUnicode_2BYTE_KIND: return f(static_cast<const Py_UCS2*>(data), n);
+        default: return f(static_cast<const Py_UCS4*>(data), n);
+    }
+}
+
+// A new str of `length` characters able to hold everything in `maxchar`,
+// written by fill(pointer) with the pointer typed for the str's kind.
+template <typename F>
+Ref build_text(Py_ssize_t length, Py_UCS4 maxchar, F&& fill) {
+    Ref result = own(PyUnicode_New(length, maxchar));
+    void* data = PyUnicode_DATA(result.get());
+    switch (PyUnicode_KIND(result.get())) {
+        case PyUnicode_1BYTE_KIND: fill(static_cast<Py_UCS1*>(data)); break;
+        case PyUnicode_2BYTE_KIND: fill(static_cast<Py_UCS2*>(data)); break;
+        default: fill(static_cast<Py_UCS4*>(data)); break;
+    }
+    return result;
+}
+
+// The widest character a str may hold, by its kind: the str is in its
+// narrowest form, so the widest kind among the parts is the result's.
+Py_UCS4 max_char(PyObject* text) {
+    return PyUnicode_IS_ASCII(text) ? 0x7f : PyUnicode_MAX_CHAR_VALUE(text);
+}
+
+unsigned scan_text(PyObject* text) {
+    return with_data(text, [](auto s, Py_ssize_t n) { return scan_element(s, n); });
+}
+
+[[noreturn]] void too_long() { raise(PyExc_OverflowError, "Tcl list text would be too long"); }
+
+// A few flag bytes on the stack, more from Python's allocator.
+class FlagBuffer {
+public:
+    explicit FlagBuffer(Py_ssize_t count) {
+        if (count > Py_ssize_t(sizeof local_)) heap_.resize(size_t(count));
+        data_ = heap_.empty() ? local_ : heap_.data();
+    }
+    std::uint8_t& operator[](Py_ssize_t i) { return data_[i]; }
+
+private:
+    std::uint8_t local_[64];
+    std::vector<std::uint8_t, PyAllocator<std::uint8_t>> heap_;
+    std::uint8_t* data_;
+};
+
+// Elements written straight from their objects: an exact str, and an
+// exact int of machine size, whose decimal digits (and minus sign) never
+// need quoting and are written without making a str of them first.
+bool machine_int(PyObject* obj, long long& value) {
+    int overflow = 0;
+    value = PyLong_AsLongLongAndOverflow(obj, &overflow);
+    if (value == -1 && !overflow && PyErr_Occurred()) throw PyError{};
+    return overflow == 0;
+}
+
+bool ready(PyObject* obj) {
+    long long value;
+    return PyUnicode_CheckExact(obj) || (PyLong_CheckExact(obj) && machine_int(obj, value));
+}
+
+bool all_ready(PyObject* const* items, Py_ssize_t count) {
+    for (Py_ssize_t i = 0; i < count; ++i)
+        if (!ready(items[i])) return false;
+    return true;
+}
+
+// The decimal text of `value`, ending at `end`; returns where it starts.
+char* decimal(long long value, char* end) {
+    unsigned long long magnitude = value < 0 ? 0ull - static_cast<unsigned long long>(value)
+                                             : static_cast<unsigned long long>(value);
+    do {
+        *--end = char('0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude);
+    if (value < 0) *--end = '-';
+    return end;
+}
+
+struct Digits {
+    char buffer[24];
+    char* start;
+    explicit Digits(PyObject* number) {
+        long long value;
+        machine_int(number, value);
+        start = decimal(value, buffer + sizeof buffer);
+    }
+    Py_ssize_t length() const { return buffer + sizeof buffer - start; }
+};
+
+// The list text of `count` ready elements, element_at(i) giving each: scan
+// every element once, add up the quoted sizes, and write the result once.
+template <typename ElementAt>
+Ref join_quoted(Py_ssize_t count, ElementAt element_at) {
+    if (count == 0) return empty_text();
+    FlagBuffer flags(count);
+    Py_ssize_t total = count - 1;  // the separating spaces
+    Py_UCS4 maxchar = 0x7f;
+    for (Py_ssize_t i = 0; i < count; ++i) {
+        PyObject* element = element_at(i);
+        Py_ssize_t length;
+        if (PyUnicode_CheckExact(element)) {
+            unsigned element_flags = scan_text(element);
+            flags[i] = std::uint8_t(element_flags);
+            length = with_data(element, [=](auto s, Py_ssize_t n) {
+                return quoted_length(s, n, element_flags);
+            });
+            Py_UCS4 widest = max_char(element);
+            if (widest > maxchar) maxchar = widest;
+        } else {
+            flags[i] = 0;
+            length = Digits(element).length();
+        }
+        if (length > PY_SSIZE_T_MAX - total) too_long();
+        total += length;
+    }
+    // One element that needs no quoting: the text itself (as ' '.join does).
+    if (count == 1 && flags[0] == 0 && PyUnicode_CheckExact(element_at(0)))
+        return Ref::borrow(element_at(0));
+    return build_text(total, maxchar, [&](auto out) {
+        for (Py_ssize_t i = 0; i < count; ++i) {
+            if (i) *out++ = ' ';
+            PyObject* element = element_at(i);
+            if (PyUnicode_CheckExact(element)) {
+                unsigned element_flags = flags[i];
+                with_data(element, [&](auto s, Py_ssize_t n) {
+                    out = write_quoted(out, s, n, element_flags);
+                });
+            } else {
+                Digits digits(element);
+                out = copy_text(out, reinterpret_cast<const Py_UCS1*>(digits.start), digits.length());
+            }
+        }
+    });
+}
+
+// --- type tests --------------------------------------------------------------
+
+// Exact built-in types: their instances cannot carry conversion hooks (the
+// types are immutable and the instances have no __dict__), so the tests for
+// them can be decided by type alone.
+enum class Exact : std::uint8_t {
+    other, str, none, boolean, integer, floating, bytes, list, tuple, dict, set, frozenset,
+    count
+};
+
+Exact exact_kind(PyTypeObject* type) {
+    if (type == &PyUnicode_Type) return Exact::str;
+    if (type == &PyLong_Type) return Exact::integer;
+    if (type == &PyList_Type) return Exact::list;
+    if (type == &PyTuple_Type) return Exact::tuple;
+    if (type == &PyFloat_Type) return Exact::floating;
+    if (type == &PyDict_Type) return Exact::dict;
+    if (type == Py_TYPE(Py_None)) return Exact::none;
+    if (type == &PyBool_Type) return Exact::boolean;
+    if (type == &PyBytes_Type) return Exact::bytes;
+    if (type == &PySet_Type) return Exact::set;
+    if (type == &PyFrozenSet_Type) return Exact::frozenset;
+    return Exact::other;
+}
+
+// Which container test an object passes, in the order they are made:
+// Sequence, else Set, else Mapping.
+enum class Abc : std::uint8_t { sequence, set, mapping, none };
+
+bool isinstance_of(PyObject* obj, Global& cls) {
+    Ref type = cls.get();
+    return isinstance(obj, type);
+}
+
+Abc abc_kind(PyObject* obj) {
+    if (isinstance_of(obj, g_sequence)) return Abc::sequence;
+    if (isinstance_of(obj, g_set)) return Abc::set;
+    if (isinstance_of(obj, g_mapping)) return Abc::mapping;
+    return Abc::none;
+}
+
+// The same for an exact built-in type while the module's own abstract base
+// classes are in place.  list, tuple and bytes are registered sequences
+// (registrations are never undone).  For the other types the answer is
+// kept per type and used while abc's cache token (which changes whenever
+// a class is registered with any ABC) stays the same, so registering, say,
+// dict with Sequence still counts.  The token is read at most once per call
+// into the module: a list of numbers does not ask for it once per number.
+thread_local bool abc_token_read = false;
+thread_local unsigned long long abc_token = 0;
+
+// Each function the module exposes starts by forgetting the token it read.
+void new_call() { abc_token_read = false; }
+
+unsigned long long current_abc_token() {
+    if (!abc_token_read) {
+        Ref token = call(original.get_cache_token);
+        abc_token = PyLong_AsUnsignedLongLong(token);
+        if (abc_token == ~0ull && PyErr_Occurred()) throw PyError{};
+        abc_token_read = true;
+    }
+    return abc_token;
+}
+
+Abc abc_kind_exact(Exact kind, PyObject* obj) {
+    if (kind == Exact::list || kind == Exact::tuple || kind == Exact::bytes) return Abc::sequence;
+    struct Known {
+        bool valid = false;
+        unsigned long long token = 0;
+        Abc abc = Abc::none;
+    };
+    static Known known[size_t(Exact::count)];
+    unsigned long long token = current_abc_token();
+    Known& entry = known[size_t(kind)];
+    if (!entry.valid || entry.token != token) {
+        entry.abc = abc_kind(obj);
+        entry.token = token;
+        entry.valid = true;
+    }
+    return entry.abc;
+}
+
+// --- sorvan: any value to Tcl text ---------------------------------------------
+
+Ref to_text(PyObject* obj);
+Ref sequence_text(PyObject* iterable);
+Ref mapping_text(PyObject* mapping);
+
+// SORVAN(obj): the module's current `sorvan`.
+Ref sorvan_global(PyObject* obj) {
+    if (g_sorvan.is(original.sorvan)) return to_text(obj);
+    Ref function = g_sorvan.get();
+    return call(function, obj);
+}
+
+Ref container_text(PyObject* obj, Abc abc) {
+    switch (abc) {
+        case Abc::sequence:
+        case Abc::set: {
+            if (g_sorvan_from_sequence.is(original.sorvan_from_sequence)) return sequence_text(obj);
+            Ref function = g_sorvan_from_sequence.get();
+            return call(function, obj);
+        }
+        case Abc::mapping: {
+            if (g_sorvan_from_mapping.is(original.sorvan_from_mapping)) return mapping_text(obj);
+            Ref function = g_sorvan_from_mapping.get();
+            return call(function, obj);
+        }
+        case Abc::none: break;
+    }
+    return own(PyObject_Str(obj));
+}
+
+Ref bool_text(bool value) { return Ref::borrow(value ? n_true.get() : n_false.get()); }
+
+Ref to_text(PyObject* obj) {
+    Exact kind = exact_kind(Py_TYPE(obj));
+    if (kind != Exact::other && untouched().text_types) {
+        switch (kind) {
+            case Exact::str: return Ref::borrow(obj);
+            case Exact::none: return empty_text();
+            case Exact::boolean: return bool_text(obj == Py_True);
+            default: return container_text(obj, abc_kind_exact(kind, obj));
+        }
+    }
+    if (kind == Exact::other) {
+        Ref hook = getattr_optional(obj, n_sorvan_hook);
+        if (hook && truthy(hook)) return call(hook);
+        hook = getattr_optional(obj, n_tclobj_hook);
+        if (hook && truthy(hook)) {
+            Ref result = call(hook);
+            RecursionGuard guard(" while converting a value to Tcl text");
+            return sorvan_global(result);
+        }
+    }
+    if (obj == Py_None) return empty_text();
+    if (isinstance_of(obj, g_unicode)) return own(PyObject_Str(obj));
+    if (isinstance(obj, reinterpret_cast<PyObject*>(&PyBool_Type))) return bool_text(truthy(obj));
+    return container_text(obj, abc_kind(obj));
+}
+
+// Call f(item) for each item of an iterable, iterating it once.  A list is
+// walked by index against its current length, as its iterator does, so a
+// list changed under the walk behaves as it would in a for loop.
+template <typename F>
+void for_each_item(PyObject* iterable, F&& f) {
+    if (PyList_CheckExact(iterable) || PyTuple_CheckExact(iterable)) {
+        for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(iterable); ++i) {
+            Ref item = Ref::borrow(PySequence_Fast_GET_ITEM(iterable, i));
+            f(item.get());
+        }
+        return;
+    }
+    Ref iterator = own(PyObject_GetIter(iterable));
+    while (PyObject* next = PyIter_Next(iterator)) {
+        Ref item = Ref::steal(next);
+        f(item.get());
+    }
+    if (PyErr_Occurred()) throw PyError{};
+}
+
+Py_ssize_t length_hint(PyObject* iterable) {
+    if (PyList_CheckExact(iterable) || PyTuple_CheckExact(iterable))
+        return PySequence_Fast_GET_SIZE(iterable);
+    return 0;
+}
+
+// keys and values of a mapping, alternating: [x for key in obj for x in (key, obj[key])]
+Refs mapping_items(PyObject* mapping) {
+    Refs items;
+    if (PyDict_CheckExact(mapping)) {
+        // A plain dict is read entry by entry.  For a str or int key,
+        // obj[key] is the value stored beside it and looking it up runs no
+        // Python code; any other key is looked up, as the loop would, and
+        // a dict changed by that (a key's __hash__ or __eq__) is reported
+        // as iteration reports it.
+        Py_ssize_t size = PyDict_GET_SIZE(mapping);
+        items.reserve(size_t(size) * 2);
+        Py_ssize_t position = 0;
+        PyObject *key, *value;
+        while (PyDict_Next(mapping, &position, &key, &value)) {
+            Ref held_key = Ref::borrow(key);
+            Ref held_value = Ref::borrow(value);
+            if (!PyUnicode_CheckExact(key) && !PyLong_CheckExact(key)) {
+                held_value = own(PyObject_GetItem(mapping, key));
+                if (PyDict_GET_SIZE(mapping) != size)
+                    raise(PyExc_RuntimeError, "dictionary changed size during iteration");
+            }
+            items.push_back(std::move(held_key));
+            items.push_back(std::move(held_value));
+        }
+        return items;
+    }
+    for_each_item(mapping, [&](PyObject* key) {
+        Ref value = own(PyObject_GetItem(mapping, key));
+        items.push_back(Ref::borrow(key));
+        items.push_back(std::move(value));
+    });
+    return items;
+}
+
+Ref list_of(Refs& items) {
+    Ref list = own(PyList_New(Py_ssize_t(items.size())));
+    for (size_t i = 0; i < items.size(); ++i) PyList_SET_ITEM(list.get(), Py_ssize_t(i), items[i].release());
+    return list;
+}
+
+// SORVAN(item) for the first pass over a list's items.  While the module
+// is untouched, a ready element stands for its own text.
+Ref element_for_join(PyObject* item) {
+    if (untouched().quoting && untouched().text_types && ready(item)) return Ref::borrow(item);
+    return sorvan_global(item);
+}
+
+// The second and third passes over the element texts: scan, then convert
+// and join.  Directly while the quoting functions are the module's own and
+// every element is ready (an exact str, for which SORVAN(text) is the text
+// itself, or a machine-size int); otherwise through the functions in the
+// module's globals.
+Ref join_texts(Refs& texts) {
+    Py_ssize_t count = Py_ssize_t(texts.size());
+    bool direct = untouched().quoting && untouched().text_types;
+    for (Py_ssize_t i = 0; direct && i < count; ++i) direct = ready(texts[i].get());
+    if (direct) return join_quoted(count, [&](Py_ssize_t i) { return texts[i].get(); });
+
+    static PyObject* const one = integer(1).release();
+    Refs flag_sets;
+    flag_sets.reserve(texts.size());
+    for (Ref& text : texts) {
+        Ref scan = g_scan_element.get();
+        Ref scanned = call(scan, text.get());
+        flag_sets.push_back(own(PyObject_GetItem(scanned, one)));
+    }
+    Refs parts;
+    parts.reserve(texts.size());
+    for (size_t i = 0; i < texts.size(); ++i) {
+        Ref convert = g_convert_element.get();
+        parts.push_back(call(convert, texts[i].get(), flag_sets[i].get()));
+    }
+    Ref list = list_of(parts);
+    return own(PyUnicode_Join(n_space, list));
+}
+
+Ref sequence_text(PyObject* iterable) {
+    RecursionGuard guard(" while converting a value to Tcl text");
+    // A list or tuple of texts and numbers (the common case): no element
+    // needs converting and no Python code runs, so the items are read in
+    // place.
+    if ((PyList_CheckExact(iterable) || PyTuple_CheckExact(iterable)) && untouched().quoting &&
+        untouched().text_types) {
+        PyObject* const* items = PySequence_Fast_ITEMS(iterable);
+        Py_ssize_t count = PySequence_Fast_GET_SIZE(iterable);
+        if (all_ready(items, count))
+            return join_quoted(count, [items](Py_ssize_t i) { return items[i]; });
+    }
+    Refs texts;
+    texts.reserve(size_t(length_hint(iterable)));
+    for_each_item(iterable, [&](PyObject* item) { texts.push_back(element_for_join(item)); });
+    return join_texts(texts);
+}
+
+Ref mapping_text(PyObject* mapping) {
+    RecursionGuard guard(" while converting a value to Tcl text");
+    Refs items = mapping_items(mapping);
+    if (!g_sorvan_from_sequence.is(original.sorvan_from_sequence)) {
+        Ref function = g_sorvan_from_sequence.get();
+        Ref list = list_of(items);
+        return call(function, list.get());
+    }
+    for (Ref& item : items) item = element_for_join(item);
+    return join_texts(items);
+}
+
+// --- tclobj: any value to something tkinter passes to Tcl natively -------------
+//
+//     def tclobj(obj):
+//         hook = getattr(obj, '__tclobj__', None)
+//         if hook: return hook()
+//         if obj is None: return ''
+//         if isinstance(obj, (bytes, bool, float, UNICODE, _TKTCL_OBJ)): return obj
+//         if type(obj) == int or type(obj) == _LONG_TYPE:
+//             if -_SYSMAXSIZE - 1 <= obj <= _SYSMAXSIZE: return obj
+//         if isinstance(obj, SEQUENCE) or isinstance(obj, SET):
+//             return _TCLOBJ_FROM_SEQUENCE(obj)
+//         if isinstance(obj, MAPPING): return _TCLOBJ_FROM_MAPPING(obj)
+//         return SORVAN(obj)
+//
+//     def _tclobj_from_sequence(obj): return tuple(TCLOBJ(item) for item in obj)
+//     def _tclobj_from_mapping(obj):
+//         return _TCLOBJ_FROM_SEQUENCE([x for key in obj for x in (key, obj[key])])
+
+Ref to_tclobj(PyObject* obj);
+Ref sequence_tuple(PyObject* iterable);
+Ref mapping_tuple(PyObject* mapping);
+
+Ref tclobj_global(PyObject* obj) {
+    if (g_tclobj.is(original.tclobj)) return to_tclobj(obj);
+    Ref function = g_tclobj.get();
+    return call(function, obj);
+}
+
+Ref container_tclobj(PyObject* obj, Abc abc) {
+    switch (abc) {
+        case Abc::sequence:
+        case Abc::set: {
+            if (g_tclobj_from_sequence.is(original.tclobj_from_sequence)) return sequence_tuple(obj);
+            Ref function = g_tclobj_from_sequence.get();
+            return call(function, obj);
+        }
+        case Abc::mapping: {
+            if (g_tclobj_from_mapping.is(original.tclobj_from_mapping)) return mapping_tuple(obj);
+            Ref function = g_tclobj_from_mapping.get();
+            return call(function, obj);
+        }
+        case Abc::none: break;
+    }
+    return sorvan_global(obj);
+}
+
+// -sys.maxsize - 1 <= value <= sys.maxsize, for an exact int.
+bool machine_size(PyObject* value) {
+    int overflow = 0;
+    long long number = PyLong_AsLongLongAndOverflow(value, &overflow);
+    if (number == -1 && PyErr_Occurred()) throw PyError{};
+    return overflow == 0 && number >= PY_SSIZE_T_MIN && number <= PY_SSIZE_T_MAX;
+}
+
+// The same test against whatever _sysmaxsize and _long_type now hold.
+bool machine_size_int(PyObject* obj) {
+    PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(obj));
+    Ref long_type_now = g_long_type.get();
+    bool is_int = check(PyObject_RichCompareBool(type, long_type, Py_EQ)) ||
+                  check(PyObject_RichCompareBool(type, long_type_now, Py_EQ));
+    if (!is_int) return false;
+    static PyObject* const one = integer(1).release();
+    Ref maxsize = g_sysmaxsize.get();
+    Ref lowest = own(PyNumber_Negative(maxsize));
+    lowest = own(PyNumber_Subtract(lowest, one));
+    return check(PyObject_RichCompareBool(lowest, obj, Py_LE)) &&
+           check(PyObject_RichCompareBool(obj, maxsize, Py_LE));
+}
+
+Ref to_tclobj(PyObject* obj) {
+    Exact kind = exact_kind(Py_TYPE(obj));
+    if (kind != Exact::other && untouched().object_types) {
+        switch (kind) {
+            case Exact::str:
+            case Exact::bytes:
+            case Exact::boolean:
+            case Exact::floating: return Ref::borrow(obj);
+            case Exact::none: return empty_text();
+            case Exact::integer:
+                if (machine_size(obj)) return Ref::borrow(obj);
+                break;
+            default: break;
+        }
+        return container_tclobj(obj, abc_kind_exact(kind, obj));
+    }
+    if (kind == Exact::other) {
+        Ref hook = getattr_optional(obj, n_tclobj_hook);
+        if (hook && truthy(hook)) return call(hook);
+    }
+    if (obj == Py_None) return empty_text();
+    if (isinstance(obj, reinterpret_cast<PyObject*>(&PyBytes_Type)) ||
+        isinstance(obj, reinterpret_cast<PyObject*>(&PyBool_Type)) ||
+        isinstance(obj, reinterpret_cast<PyObject*>(&PyFloat_Type)) ||
+        isinstance_of(obj, g_unicode) || isinstance_of(obj, g_tcl_obj))
+        return Ref::borrow(obj);
+    if (machine_size_int(obj)) return Ref::borrow(obj);
+    return container_tclobj(obj, abc_kind(obj));
+}
+
+Ref tuple_from(Refs& items) {
+    Ref tuple = own(PyTuple_New(Py_ssize_t(items.size())));
+    for (size_t i = 0; i < items.size(); ++i)
+        PyTuple_SET_ITEM(tuple.get(), Py_ssize_t(i), items[i].release());
+    return tuple;
+}
+
+Ref sequence_tuple(PyObject* iterable) {
+    RecursionGuard guard(" while converting a value to Tcl objects");
+    Refs items;
+    items.reserve(size_t(length_hint(iterable)));
+    for_each_item(iterable, [&](PyObject* item) { items.push_back(tclobj_global(item)); });
+    return tuple_from(items);
+}
+
+Ref mapping_tuple(PyObject* mapping) {
+    RecursionGuard guard(" while converting a value to Tcl objects");
+    Refs items = mapping_items(mapping);
+    if (!g_tclobj_from_sequence.is(original.tclobj_from_sequence)) {
+        Ref function = g_tclobj_from_sequence.get();
+        Ref list = list_of(items);
+        return call(function, list.get());
+    }
+    for (Ref& item : items) item = tclobj_global(item);
+    return tuple_from(items);
+}
+
+// --- the module's functions ------------------------------------------------------
+
+// The text an element function works on: SORVAN(obj), which must be a str.
+Ref element_text(PyObject* obj) {
+    Ref text = sorvan_global(obj);
+    if (!PyUnicode_Check(text.get()))
+        raise_format(PyExc_TypeError, "sorvan() gave %.200s, not str, for a list element",
+                     Py_TYPE(text.get())->tp_name);
+    return text;
+}
+
+Signature sorvan_sig{"sorvan", {req("obj")}};
+Ref sorvan_body(PyObject*, const Args& args) {
+    new_call();
+    return to_text(args[0]);
+}
+
+Signature tclobj_sig{"tclobj", {req("obj")}};
+Ref tclobj_body(PyObject*, const Args& args) {
+    new_call();
+    return to_tclobj(args[0]);
+}
+
+Signature scan_element_sig{"_Tcl_ScanElement", {req("string")}};
+Ref scan_element_body(PyObject*, const Args& args) {
+    new_call();
+    Ref text = element_text(args[0]);
+    unsigned flags = scan_text(text);
+    Ref flag_set = own(PySet_New(nullptr));
+    if (flags & USE_BRACES) check(PySet_Add(flag_set, n_use_braces));
+    if (flags & DONT_USE_BRACES) check(PySet_Add(flag_set, n_dont_use_braces));
+    if (flags & BRACES_UNMATCHED) check(PySet_Add(flag_set, n_braces_unmatched));
+    Ref size = own(PyLong_FromSsize_t(2 * PyUnicode_GET_LENGTH(text.get()) + 2));
+    return tuple_of({size.get(), flag_set.get()});
+}
+
+bool has_flag(PyObject* flags, PyObject* name) { return check(PySequence_Contains(flags, name)) != 0; }
+
+Signature convert_element_sig{"_Tcl_ConvertElement", {req("src"), req("flags")}};
+Ref convert_element_body(PyObject*, const Args& args) {
+    new_call();
+    Ref text = element_text(args[0]);
+    PyObject* flags = args[1];
+    Py_ssize_t n = PyUnicode_GET_LENGTH(text.get());
+    if (n == 0) return Ref::borrow(n_empty_braces.get());
+    Py_UCS4 maxchar = max_char(text);
+    if (has_flag(flags, n_use_braces) && !has_flag(flags, n_dont_use_braces)) {
+        return build_text(n + 2, maxchar, [&](auto out) {
+            with_data(text, [&](auto s, Py_ssize_t) { write_quoted(out, s, n, USE_BRACES); });
+        });
+    }
+    // Backslash mode.  A leading `{` marks the caller's own flag set, and
+    // the set is asked about unmatched braces only if there is a brace to
+    // write after it.
+    bool leading_brace = PyUnicode_READ_CHAR(text.get(), 0) == '{';
+    if (leading_brace) call_method(flags, n_add, n_braces_unmatched.get());
+    bool later_brace = with_data(text, [leading_brace](auto s, Py_ssize_t length) {
+        return skip_ordinary(s, leading_brace ? 1 : 0, length, braces) < length;
+    });
+    bool unmatched = later_brace && has_flag(flags, n_braces_unmatched);
+    Py_ssize_t length = with_data(
+        text, [&](auto s, Py_ssize_t) { return backslashed_length(s, n, unmatched); });
+    return build_text(length, maxchar, [&](auto out) {
+        with_data(text, [&](auto s, Py_ssize_t) { write_backslashed(out, s, n, unmatched); });
+    });
+}
+
+Signature update_string_sig{"_tcl_UpdateStringOfList", {req("listObj")}};
+Ref update_string_body(PyObject*, const Args& args) {
+    new_call();
+    return sequence_text(args[0]);
+}
+
+Signature sorvan_from_mapping_sig{"_sorvan_from_mapping", {req("obj")}};
+Ref sorvan_from_mapping_body(PyObject*, const Args& args) {
+    new_call();
+    return mapping_text(args[0]);
+}
+
+Signature tclobj_from_sequence_sig{"_tclobj_from_sequence", {req("obj")}};
+Ref tclobj_from_sequence_body(PyObject*, const Args& args) {
+    new_call();
+    return sequence_tuple(args[0]);
+}
+
+Signature tclobj_from_mapping_sig{"_tclobj_from_mapping", {req("obj")}};
+Ref tclobj_from_mapping_body(PyObject*, const Args& args) {
+    new_call();
+    return mapping_tuple(args[0]);
+}
+
+const char* const sorvan_doc =
+    "Convert any object into a string appropriate for use in Tcl.\n"
+    "\n"
+    "The result is a string: None gives '', a str is returned as it is, booleans\n"
+    "give 'true' or 'false', sequences and sets give Tcl list text of their items\n"
+    "and mappings the list text of their keys and values, every element quoted\n"
+    "as Tcl's own list code quotes it; anything else gives its str().\n"
+    "\n"
+    "An object that defines __sorvan__() has that method invoked to perform the\n"
+    "conversion, and its result is returned as it is; an object that defines\n"
+    "__tclobj__() is converted through that method's result.";
+
+const char* const tclobj_doc =
+    "Prepare any object for being passed to Tcl as a native Tcl value.\n"
+    "\n"
+    "str, bytes, bool, float, machine-size int and Tcl_Obj values are returned\n"
+    "as they are, None gives '', sequences and sets give a tuple of their items\n"
+    "converted in turn, and mappings a tuple alternating converted keys and\n"
+    "values; anything else gives its text from sorvan().\n"
+    "\n"
+    "An object that defines __tclobj__() has that method invoked to perform the\n"
+    "conversion, and its result is returned as it is.";
+
+const char* const module_doc =
+    "Python values to Tcl text (sorvan) and to values passed to Tcl as native\n"
+    "objects (tclobj), with list elements quoted as Tcl's own list code quotes them.";
+
+PyModuleDef module_def{PyModuleDef_HEAD_INIT, "orvex.tcl.sorvan", module_doc, -1,
                        nullptr, nullptr, nullptr, nullptr, nullptr};
+
+// module.name = value, keeping a reference for the life of the process.
+PyObject* keep(PyObject* module, const char* name, Ref value) {
+    add(module, name, value);
+    return value.release();
+}
+
 }  // namespace
 
 PyMODINIT_FUNC PyInit_sorvan() {
-    return init_module(module_def, [](PyObject*) {});
+    return init_module(module_def, [](PyObject* module) {
+        Ref abc = import("collections.abc");
+        original.mapping = keep(module, "Mapping", getattr(abc, Ref(text("Mapping"))));
+        original.sequence = keep(module, "Sequence", getattr(abc, Ref(text("Sequence"))));
+        original.set = keep(module, "Set", getattr(abc, Ref(text("Set"))));
+        add(module, "unicode", str_type);
+        original.tcl_obj = keep(module, "_tkTcl_Obj", import_from("_tkinter", "Tcl_Obj"));
+        Ref sys = import("sys");
+        add(module, "sys", sys);
+        original.sysmaxsize = keep(module, "_sysmaxsize", getattr(sys, Ref(text("maxsize"))));
+        Ref beyond = own(PyNumber_Add(original.sysmaxsize, integer(1)));
+        add(module, "_long_type", reinterpret_cast<PyObject*>(Py_TYPE(beyond.get())));
+        original.get_cache_token = import_from("abc", "get_cache_token").release();
+
+        original.scan_element =
+            keep(module, "_Tcl_ScanElement", make_function<scan_element_sig, scan_element_body>(module));
+        original.convert_element = keep(
+            module, "_Tcl_ConvertElement", make_function<convert_element_sig, convert_element_body>(module));
+        original.sorvan_from_sequence = keep(
+            module, "_tcl_UpdateStringOfList", make_function<update_string_sig, update_string_body>(module));
+        add(module, "_sorvan_from_sequence", original.sorvan_from_sequence);
+        original.sorvan_from_mapping =
+            keep(module, "_sorvan_from_mapping",
+                 make_function<sorvan_from_mapping_sig, sorvan_from_mapping_body>(module));
+        original.tclobj_from_sequence =
+            keep(module, "_tclobj_from_sequence",
+                 make_function<tclobj_from_sequence_sig, tclobj_from_sequence_body>(module));
+        original.tclobj_from_mapping =
+            keep(module, "_tclobj_from_mapping",
+                 make_function<tclobj_from_mapping_sig, tclobj_from_mapping_body>(module));
+
+        Ref sorvan = make_dict_function<sorvan_sig, sorvan_body>(module, sorvan_doc);
+        setattr(sorvan, Ref(text("from_sequence")), original.sorvan_from_sequence);
+        setattr(sorvan, Ref(text("from_mapping")), original.sorvan_from_mapping);
+        original.sorvan = keep(module, "sorvan", sorvan);
+
+        Ref tclobj = make_dict_function<tclobj_sig, tclobj_body>(module, tclobj_doc);
+        setattr(tclobj, Ref(text("from_sequence")), original.tclobj_from_sequence);
+        setattr(tclobj, Ref(text("from_mapping")), original.tclobj_from_mapping);
+        original.tclobj = keep(module, "tclobj", tclobj);
+
+        add(module, "__all__", tuple_of({Ref(text("sorvan")).get(), Ref(text("tclobj")).get()}));
+        globals.watch(module);
+    });
 }

@@ -1,0 +1,134 @@
+// Module-level functions that carry attributes, as Python functions do.
+//
+// A builtin function (make_function) has no __dict__, so `f.extra = value`
+// fails on it.  When a function must carry attributes of its own (say
+// `convert.from_mapping`), make it with make_dict_function instead: the
+// object is called through vectorcall exactly like a builtin function (same
+// trampoline, same argument binding), and keeps __name__, __qualname__,
+// __module__ and __doc__ as ordinary, writable attributes in its __dict__,
+// next to whatever else is set on it.  Like a builtin it does not bind as a
+// method when stored on a class, and it pickles by reference (module and
+// qualified name), as module-level functions do.
+#pragma once
+
+#include "function.hpp"
+
+#include <cstddef>
+
+namespace orvex::capi {
+
+namespace detail {
+
+struct DictFunction {
+    PyObject_HEAD
+    vectorcallfunc vectorcall;
+    PyMethodDef* def;
+    PyObject* self;  // what the body receives as `self` (the module)
+    PyObject* dict;
+    PyObject* weakrefs;
+};
+
+inline PyObject* dict_function_call(PyObject* callable, PyObject* const* args, size_t nargsf,
+                                    PyObject* kwnames) {
+    auto* function = reinterpret_cast<DictFunction*>(callable);
+    using FastWithKeywords = PyObject* (*)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
+    auto body = reinterpret_cast<FastWithKeywords>(
+        reinterpret_cast<void (*)()>(function->def->ml_meth));
+    return body(function->self, args, Py_ssize_t(nargsf), kwnames);
+}
+
+inline int dict_function_traverse(PyObject* obj, visitproc visit, void* arg) {
+    auto* function = reinterpret_cast<DictFunction*>(obj);
+    Py_VISIT(function->self);
+    Py_VISIT(function->dict);
+    return 0;
+}
+
+inline int dict_function_clear(PyObject* obj) {
+    auto* function = reinterpret_cast<DictFunction*>(obj);
+    Py_CLEAR(function->self);
+    Py_CLEAR(function->dict);
+    return 0;
+}
+
+inline void dict_function_dealloc(PyObject* obj) {
+    PyObject_GC_UnTrack(obj);
+    auto* function = reinterpret_cast<DictFunction*>(obj);
+    if (function->weakrefs) PyObject_ClearWeakRefs(obj);
+    dict_function_clear(obj);
+    PyObject_GC_Del(obj);
+}
+
+inline PyObject* dict_function_repr(PyObject* obj) {
+    auto* function = reinterpret_cast<DictFunction*>(obj);
+    return PyUnicode_FromFormat("<built-in function %s>", function->def->ml_name);
+}
+
+// Pickled by reference: the qualified name, looked up in __module__.
+inline PyObject* dict_function_reduce(PyObject* obj, PyObject*) {
+    return PyObject_GetAttrString(obj, "__qualname__");
+}
+
+inline PyMethodDef dict_function_methods[] = {
+    {"__reduce__", dict_function_reduce, METH_NOARGS, nullptr},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+inline PyGetSetDef dict_function_getset[] = {
+    {"__dict__", PyObject_GenericGetDict, PyObject_GenericSetDict, nullptr, nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+inline PyTypeObject* dict_function_type() {
+    static PyTypeObject type = [] {
+        PyTypeObject t{};
+        Py_SET_REFCNT(reinterpret_cast<PyObject*>(&t), 1);
+        t.tp_name = "orvex.tcl.function";
+        t.tp_basicsize = sizeof(DictFunction);
+        t.tp_dealloc = dict_function_dealloc;
+        t.tp_vectorcall_offset = offsetof(DictFunction, vectorcall);
+        t.tp_repr = dict_function_repr;
+        t.tp_call = PyVectorcall_Call;
+        t.tp_getattro = PyObject_GenericGetAttr;
+        t.tp_setattro = PyObject_GenericSetAttr;
+        t.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_HAVE_VECTORCALL;
+        t.tp_doc = "A module-level function that carries attributes.";
+        t.tp_traverse = dict_function_traverse;
+        t.tp_clear = dict_function_clear;
+        t.tp_weaklistoffset = offsetof(DictFunction, weakrefs);
+        t.tp_methods = dict_function_methods;
+        t.tp_getset = dict_function_getset;
+        t.tp_dictoffset = offsetof(DictFunction, dict);
+        return t;
+    }();
+    if (!(type.tp_flags & Py_TPFLAGS_READY)) check(PyType_Ready(&type));
+    return &type;
+}
+
+}  // namespace detail
+
+// def name(...) at module level, as an object that takes attributes.
+template <Signature& S, Body F>
+Ref make_dict_function(PyObject* module, const char* doc = nullptr) {
+    S.set_is_method(false);
+    PyTypeObject* type = detail::dict_function_type();
+    Ref module_name = own(PyObject_GetAttrString(module, "__name__"));
+    Ref dict = own(PyDict_New());
+    Ref name = text(S.name().c_str());
+    check(PyDict_SetItemString(dict, "__name__", name));
+    check(PyDict_SetItemString(dict, "__qualname__", name));
+    check(PyDict_SetItemString(dict, "__module__", module_name));
+    check(PyDict_SetItemString(dict, "__doc__", doc ? text(doc).get() : Py_None));
+
+    auto* function = PyObject_GC_New(detail::DictFunction, type);
+    if (function == nullptr) throw PyError{};
+    function->vectorcall = detail::dict_function_call;
+    function->def = method_def<S, F>(S.name().c_str(), doc);
+    function->self = Py_NewRef(module);
+    function->dict = dict.release();
+    function->weakrefs = nullptr;
+    PyObject_GC_Track(function);
+    return Ref::steal(reinterpret_cast<PyObject*>(function));
+}
+
+}  // namespace orvex::capi
