@@ -144,11 +144,15 @@ PyObject* vectorcall(PyObject* self, PyObject* const* args, size_t nargsf, PyObj
 }
 
 // Normal lookup first; only a name it does not find (AttributeError
-// included, as for __getattr__) reaches the body.
+// included, as for __getattr__) reaches the body.  When the object's type
+// has a slot of its own (a subclass or an assignment defined __getattr__),
+// CPython's generic slot calls this as __getattribute__ and then the
+// __getattr__ it finds, so here a missing name is an AttributeError.
 template <AttrBody F>
 PyObject* tp_getattro(PyObject* self, PyObject* name) {
     PyObject* found = _PyObject_GenericGetAttrWithDict(self, name, nullptr, 1);
     if (found != nullptr || PyErr_Occurred()) return found;
+    if (Py_TYPE(self)->tp_getattro != &tp_getattro<F>) return PyObject_GenericGetAttr(self, name);
     return guarded<PyObject*>(nullptr, [&] { return F(self, name).release(); });
 }
 
