@@ -317,5 +317,4 @@ def test_no_leaks(tcl, no_leak):
             tcl.hux.app.cfg.fail()
 
     no_leak(failing, iterations=500)
-    code = Hux_Code("x", tcl=tcl)
-    no_leak(lambda: str(code.y))
+    no_leak(lambda: repr(tcl.hux.ns.cmd_a))
