@@ -121,6 +121,13 @@ def test_module_globals_are_read_when_the_call_runs(tcl, monkeypatch):
 
     monkeypatch.setattr(hux_module, "Hux_Code", Recording)
     assert type(tcl.hux.anything) is Recording
+    monkeypatch.undo()
+
+    def init(self, *cmd, tcl):
+        self.tcl, self.cmd = tcl, ["echo", *cmd]
+
+    monkeypatch.setattr(Hux_Code, "__init__", init)
+    assert tcl.hux.anything.cmd == ["echo", "anything"]
 
 
 # --- results -----------------------------------------------------------------

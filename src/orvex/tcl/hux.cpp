@@ -90,6 +90,8 @@ Global g_hux_code{globals, "Hux_Code"};
 // globals still name them.
 PyObject* own_sorvan = nullptr;
 PyObject* hux_code_class = nullptr;
+newfunc hux_code_new = nullptr;
+initproc hux_code_init = nullptr;
 
 Slot hux_tcl, code_tcl, code_cmd;
 
@@ -140,12 +142,14 @@ Ref hux_init(PyObject* self, const Args& args) {
     return none();
 }
 
-// Hux_Code(name, tcl=self.tcl).  While the module's Hux_Code is the class
-// made here, the new object is set up directly, as its __init__ would; this
-// is the first step of every quick call.
+// Hux_Code(name, tcl=self.tcl).  While the module's Hux_Code is still the
+// class made here, with its own __new__ and __init__ (assigning either on
+// the class changes its slot), the new object is set up directly, as they
+// would; this is the first step of every quick call.
 Ref new_code(PyObject* name, PyObject* tcl) {
-    if (g_hux_code.is(hux_code_class)) {
-        PyTypeObject* type = reinterpret_cast<PyTypeObject*>(hux_code_class);
+    PyTypeObject* type = reinterpret_cast<PyTypeObject*>(hux_code_class);
+    if (g_hux_code.is(hux_code_class) && type->tp_new == hux_code_new &&
+        type->tp_init == hux_code_init) {
         Ref code = own(type->tp_new(type, nullptr, nullptr));
         Ref cmd = own(PyList_New(1));
         PyList_SET_ITEM(cmd.get(), 0, Py_NewRef(name));
@@ -273,6 +277,8 @@ PyMODINIT_FUNC PyInit_hux() {
 
         add(module, "Hux", hux_class);
         add(module, "Hux_Code", code_class);
+        hux_code_new = reinterpret_cast<PyTypeObject*>(code_class.get())->tp_new;
+        hux_code_init = reinterpret_cast<PyTypeObject*>(code_class.get())->tp_init;
         hux_code_class = code_class.release();
         add(module, "__all__", Ref(tuple_of({text("Hux").get(), text("Hux_Code").get()})));
     });
