@@ -36,6 +36,21 @@ def main() -> None:
     report("quick call / bare call", quick / bare, "<= 2")
     report("plain Python's own cost / quick call's own cost", (python - bare) / (quick - bare), ">= 3")
 
+    from orvex.tcl.sorvan import sorvan
+
+    words = ["set", "x", "5"]
+    compare(
+        "where a quick call's own time goes: what it asks of sorvan and the interpreter",
+        {
+            "bare tk.call('set', 'x', 5)": lambda: tk.call("set", "x", 5),
+            "tcl.hux (cached property)": lambda: tcl.hux,
+            "sorvan(5)": lambda: sorvan(5),
+            "tcl.history.append(words)": lambda: tcl.history.append(words),
+            "tcl.cast_any(5)": lambda: tcl.cast_any(5),
+            "an empty lambda (the harness's own cost)": lambda: None,
+        },
+    )
+
     script = "namespace eval ns {proc echo args {return $args}}"
     tcl.eval(script)
     plain.eval(script)

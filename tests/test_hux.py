@@ -145,6 +145,8 @@ def test_cast_false_gives_tcl_text(tcl):
     # A byte array's text has one character per byte.
     assert tcl.hux.binary("format", "a*", "ab\u00e9", cast_=False) == "ab\u00e9"
     assert tcl.hux.set("n", 7, cast_=0) == "7"
+    # A value tkinter leaves as a Tcl_Obj gives its Tcl text.
+    assert tcl.hux.dict("create", "a", "b c", cast_=False) == "a {b c}"
     # With casting on, the interpreter's cast_any decides.
     assert tcl.hux.dict("create", "a", 1) == {"a": "1"}
 
@@ -262,6 +264,22 @@ def test_own_attributes_are_not_command_parts(tcl):
     code.note = "kept in __dict__"
     assert vars(code) == {"note": "kept in __dict__"}
     weakref.ref(code)
+
+
+def test_instances_behave_as_slotted_objects(tcl):
+    code = tcl.hux.x
+    del code.cmd
+    with pytest.raises(AttributeError, match="'Hux_Code' object has no attribute 'cmd'"):
+        code.more
+    # Cycles through the fields and the __dict__ are collected.
+    code = Hux_Code("x", tcl=tcl)
+    code.cmd.append(code)
+    code.me = code
+    ref = weakref.ref(code)
+    assert code.__weakref__ is ref
+    del code
+    gc.collect()
+    assert ref() is None
 
 
 def test_string_form_and_docs(tcl):
