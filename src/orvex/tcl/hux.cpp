@@ -39,7 +39,7 @@
 //                 raise TclError(self.tcl.vars['::errorInfo']) from None
 //             if cast_:
 //                 return self.tcl.cast_any(result)
-//             return tcl_text(result)
+//             return tcl_text(result)    # the result as Tcl text (below)
 //         def __str__(self):
 //             return '<tcl.Hux magic, referring Tcl code ::%s>' % '::'.join(self.cmd)
 //         def __repr__(self):
