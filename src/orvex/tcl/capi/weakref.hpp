@@ -13,7 +13,10 @@ inline Ref weak_referent(PyObject* ref) {
     if (PyWeakref_GetRef(ref, &target) < 0) throw PyError{};
     return Ref::steal(target);
 #else
-    if (!PyWeakref_Check(ref)) raise(PyExc_TypeError, "expected a weak reference");
+    // Proxies first: their test is an exact type comparison, while the test
+    // for a reference also accepts subclasses and walks the type's bases.
+    if (!PyWeakref_CheckProxy(ref) && !PyWeakref_CheckRef(ref))
+        raise(PyExc_TypeError, "expected a weak reference");
     PyObject* target = PyWeakref_GET_OBJECT(ref);
     return target == Py_None ? Ref() : Ref::borrow(target);
 #endif
