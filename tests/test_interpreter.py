@@ -43,7 +43,7 @@ def test_cast_list(tcl):
     assert tcl.cast_list(tcl.eval("list 1 {2 3}")) == ["1", "2 3"]
     obj = tcl.tk.call("list", "a b", "c")
     assert tcl.cast_list(obj) == ["a b", "c"]
-    for bad in ("{", "a {b", '"x" y"'):
+    for bad in ("{", "a {b", '"x"y'):
         with pytest.raises(ValueError) as caught:
             tcl.cast_list(bad)
         assert isinstance(caught.value, TclError) and isinstance(caught.value, TclValueError)

@@ -58,7 +58,11 @@ class TclValueError(TclError, ValueError):
 def _split_list(tk: Any, value: str | Tcl_Obj) -> list[str]:
     """Split a Tcl list (text or Tcl_Obj) into the texts of its elements."""
     try:
-        items = tk.splitlist(value)
+        if isinstance(value, str) and "\0" in value:
+            # splitlist() refuses text holding NUL; Tcl's own lrange splits it.
+            items = tk.call("::lrange", value, 0, "end")
+        else:
+            items = tk.splitlist(value)
     except TclError as error:
         raise TclValueError(*error.args) from None
     return [item if type(item) is str else str(item) for item in items]
