@@ -8,6 +8,7 @@ from __future__ import annotations
 import collections
 import collections.abc
 import enum
+import inspect
 import pickle
 import subprocess
 import sys
@@ -197,6 +198,55 @@ def test_containers(tcl):
     assert tcl.call("dict", "get", text, "") == ""
 
 
+def test_numbers_inside_lists(tcl):
+    numbers = [0, -1, 7, 2**63 - 1, -(2**63), 2**63, -(2**100), 1.5, -0.0, True]
+    text = sorvan(numbers)
+    assert text == " ".join(str(n) for n in numbers[:-1]) + " true"
+    assert tcl_elements(tcl, text) == text.split()
+    assert sorvan(["a b", 12, ("c", -3)]) == "{a b} 12 {c -3}"
+    assert sorvan([-5]) == "-5" and type(sorvan([-5])) is str
+
+
+def test_dict_keys_of_any_kind(tcl):
+    class Key:
+        def __init__(self, name):
+            self.name = name
+
+        def __hash__(self):
+            return hash(self.name)
+
+        def __eq__(self, other):
+            return isinstance(other, Key) and other.name == self.name
+
+        def __str__(self):
+            return f"key {self.name}"
+
+    table = {1: "one", (2, "b c"): [3], Key("k"): None, 4.5: "x"}
+    assert sorvan(table) == "1 one {2 {b c}} 3 {key k} {} 4.5 x"
+    assert tclobj(table) == (1, "one", (2, "b c"), (3,), "key k", "", 4.5, "x")
+    assert tcl.call("dict", "get", sorvan(table), "key k") == ""
+
+
+def test_a_key_that_changes_the_dict_while_it_is_read():
+    table = {}
+
+    class Meddling:
+        def __hash__(self):
+            table["added"] = 1
+            return 1
+
+        def __eq__(self, other):
+            return self is other
+
+    key = Meddling()
+    dict.__setitem__(table, key, "v")
+    table.pop("added")
+    for function in (sorvan, tclobj):
+        with pytest.raises(RuntimeError, match="changed size"):
+            function(table)
+        table.pop("added")
+
+
 def test_values_that_are_not_containers():
     generator = (x for x in "ab")
     assert sorvan(generator) == str(generator)
@@ -277,8 +327,6 @@ def test_registering_a_built_in_type_counts_at_once():
         from orvex.tcl.sorvan import sorvan, tclobj
         assert sorvan(1.5) == "1.5" and sorvan([1.5]) == "1.5"
         assert sorvan({"a": 1}) == "a 1"
-        class Stub(collections.abc.Sequence):
-            __getitem__ = __len__ = None
         collections.abc.Sequence.register(dict)
         assert sorvan({"a": 1}) == "a", sorvan({"a": 1})
         assert tclobj({"a": 1}) == ("a",)
@@ -581,6 +629,13 @@ def test_functions_behave_like_functions():
     tclobj.note = "kept"
     assert tclobj.note == "kept"
     del tclobj.note
+    assert str(inspect.signature(sorvan)) == "(obj)"
+    assert str(inspect.signature(module._Tcl_ConvertElement)) == "(src, flags)"
+
+    class Holder:
+        convert = sorvan
+
+    assert Holder().convert is sorvan  # not bound, as builtins are not
 
 
 # --- bad input ---------------------------------------------------------------------

@@ -86,8 +86,21 @@ def test_a_mapping_reads_back_as_a_tcl_dict(tk, mapping):
         assert_same_structure(tk, value, str(tk.call("dict", "get", text, key)))
 
 
+scalars = st.one_of(texts, st.none(), st.booleans(), st.integers(), st.floats())
+values = st.recursive(
+    scalars,
+    lambda inner: st.one_of(
+        st.lists(inner, max_size=4),
+        st.tuples(inner, inner),
+        st.dictionaries(st.one_of(texts, st.integers(), st.tuples(texts)), inner, max_size=3),
+        st.frozensets(st.one_of(texts, st.integers()), max_size=3),
+    ),
+    max_leaves=25,
+)
+
+
 @settings(max_examples=300, deadline=None)
-@given(st.lists(st.one_of(texts, st.none(), st.booleans(), st.integers(), st.floats(), nested_lists), max_size=6))
+@given(st.lists(values, max_size=6))
 def test_the_same_results_as_the_plain_python_rules(items):
     assert sorvan(items) == baseline_sorvan.sorvan(items)
     assert tclobj(items) == baseline_sorvan.tclobj(items)

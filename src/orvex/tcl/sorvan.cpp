@@ -115,7 +115,8 @@ const Untouched& untouched() {
         state.text_types = holds(g_unicode, str_type) && holds(g_sequence, original.sequence) &&
                            holds(g_set, original.set) && holds(g_mapping, original.mapping);
         state.object_types = state.text_types && holds(g_tcl_obj, original.tcl_obj) &&
-                             holds(g_sysmaxsize, original.sysmaxsize) && holds(g_long_type, long_type);
+                             holds(g_sysmaxsize, original.sysmaxsize) &&
+                             holds(g_long_type, long_type);
         state.quoting = holds(g_sorvan, original.sorvan) &&
                         holds(g_scan_element, original.scan_element) &&
                         holds(g_convert_element, original.convert_element);
@@ -177,8 +178,16 @@ enum : unsigned {
 
 using Table = std::array<std::uint8_t, 256>;
 
-// What the scan makes of a character.
-enum ScanClass : std::uint8_t { ordinary, open_brace, close_brace, quoted, backslash, escaped };
+// What the scan makes of a character (one bit each, so that a whole text
+// can be summarised by or-ing its characters' entries).
+enum ScanClass : std::uint8_t {
+    ordinary = 0,
+    open_brace = 1,
+    close_brace = 2,
+    quoted = 4,
+    backslash = 8,
+    escaped = 16,
+};
 
 constexpr Table scan_all = [] {
     Table table{};
@@ -236,7 +245,8 @@ inline std::uint8_t lookup(const Table& table, C c) {
 // The index of the first character at or after `i` with a non-zero entry
 // in `table`, or n.  Eight characters are tested per step.
 template <typename C>
-Py_ssize_t skip_ordinary(const C* s, Py_ssize_t i, Py_ssize_t n, const Table& table) {
+[[gnu::always_inline]] inline Py_ssize_t skip_ordinary(const C* s, Py_ssize_t i, Py_ssize_t n,
+                                                      const Table& table) {
     for (; i + 8 <= n; i += 8) {
         if (lookup(table, s[i]) | lookup(table, s[i + 1]) | lookup(table, s[i + 2]) |
             lookup(table, s[i + 3]) | lookup(table, s[i + 4]) | lookup(table, s[i + 5]) |
@@ -262,29 +272,46 @@ Py_ssize_t skip_ordinary(const C* s, Py_ssize_t i, Py_ssize_t n, const Table& ta
 // Counting it would let `\{}` pass as balanced and be written in braces,
 // which Tcl then reads back as a different list.
 template <typename C>
-unsigned scan_element(const C* s, Py_ssize_t n) {
-    if (n == 0) return USE_BRACES;
-    unsigned flags = (s[0] == '{' || s[0] == '"') ? unsigned(USE_BRACES) : 0u;
+[[gnu::always_inline]] inline unsigned scan_element(const C* s, Py_ssize_t n) {
+    // (s[0] may be read even when n is 0: a str's data always ends in NUL.)
+    unsigned flags = (n == 0) | (s[0] == '{') | (s[0] == '"') ? unsigned(USE_BRACES) : 0u;
+    // Most texts hold no brace and no backslash: then one pass that merely
+    // collects which kinds of character occur decides.
+    constexpr unsigned structural = open_brace | close_brace | backslash;
+    unsigned occurring = 0;
+    Py_ssize_t i = 0;
+    for (; i + 8 <= n && !(occurring & structural); i += 8) {
+        occurring |= lookup(scan_all, s[i]) | lookup(scan_all, s[i + 1]) |
+                     lookup(scan_all, s[i + 2]) | lookup(scan_all, s[i + 3]) |
+                     lookup(scan_all, s[i + 4]) | lookup(scan_all, s[i + 5]) |
+                     lookup(scan_all, s[i + 6]) | lookup(scan_all, s[i + 7]);
+    }
+    if (!(occurring & structural))
+        for (; i < n; ++i) occurring |= lookup(scan_all, s[i]);
+    if (!(occurring & structural)) {
+        if (occurring & quoted) flags |= USE_BRACES;
+        if (occurring & escaped) flags |= ESCAPES;
+        return flags;
+    }
     Py_ssize_t nesting = 0;
     for (Py_ssize_t i = 0;; ++i) {
         const Table& table = (flags & USE_BRACES) ? scan_braces_only : scan_all;
         i = skip_ordinary(s, i, n, table);
         if (i >= n) break;
-        switch (lookup(table, s[i])) {
-            case open_brace: ++nesting; break;
-            case close_brace:
-                if (--nesting < 0) flags |= DONT_USE_BRACES | BRACES_UNMATCHED;
-                break;
-            case quoted: flags |= USE_BRACES; break;
-            case escaped: flags |= ESCAPES; break;
-            case backslash:
-                if (i + 1 == n || s[i + 1] == '\n') {
-                    flags = DONT_USE_BRACES | BRACES_UNMATCHED;
-                } else {
-                    flags |= USE_BRACES;
-                    ++i;
-                }
-                break;
+        std::uint8_t found = lookup(table, s[i]);
+        if (found == open_brace) {
+            ++nesting;
+        } else if (found == close_brace) {
+            if (--nesting < 0) flags |= DONT_USE_BRACES | BRACES_UNMATCHED;
+        } else if (found == backslash) {
+            if (i + 1 == n || s[i + 1] == '\n') {
+                flags = DONT_USE_BRACES | BRACES_UNMATCHED;
+            } else {
+                flags |= USE_BRACES;
+                ++i;
+            }
+        } else {
+            flags |= found == quoted ? unsigned(USE_BRACES) : unsigned(ESCAPES);
         }
     }
     if (nesting != 0) flags = DONT_USE_BRACES | BRACES_UNMATCHED;
@@ -303,15 +330,16 @@ Py_ssize_t backslashed_length(const C* s, Py_ssize_t n, bool unmatched) {
         ++length;
         i = 1;
     }
-    while ((i = skip_ordinary(s, i, n, table)) < n) {
-        ++length;
-        ++i;
-    }
+    for (; i < n; ++i) length += lookup(table, s[i]) != 0;
     return length;
 }
 
 template <typename O, typename C>
-O* copy_text(O* out, const C* s, Py_ssize_t n) {
+[[gnu::always_inline]] inline O* copy_text(O* out, const C* s, Py_ssize_t n) {
+    if (n <= 16) {  // most elements: cheaper than a call to memcpy
+        for (Py_ssize_t i = 0; i < n; ++i) out[i] = O(s[i]);
+        return out + n;
+    }
     if constexpr (sizeof(O) == sizeof(C)) {
         std::memcpy(out, s, size_t(n) * sizeof(C));
         return out + n;
@@ -342,29 +370,29 @@ O* write_backslashed(O* out, const C* s, Py_ssize_t n, bool unmatched) {
 
 // Quoted length and quoted text of one element whose flags came from
 // scan_element (so a leading `{` in backslash mode makes braces unmatched).
+// The empty text is in brace mode, and a text without flags is written as
+// it is.
+bool backslash_mode(unsigned flags) { return flags != 0 && !brace_mode(flags); }
+
 template <typename C>
-Py_ssize_t quoted_length(const C* s, Py_ssize_t n, unsigned flags) {
-    if (n == 0) return 2;
-    if (flags == 0) return n;
-    if (brace_mode(flags)) return n + 2;
+[[gnu::always_inline]] inline Py_ssize_t quoted_length(const C* s, Py_ssize_t n, unsigned flags) {
+    if (!backslash_mode(flags)) return n + 2 * (flags & USE_BRACES);
     return backslashed_length(s, n, (flags & BRACES_UNMATCHED) || s[0] == '{');
 }
 
+// May write one character past the quoted element: the caller's buffer
+// holds a separator or the terminating NUL there, written afterwards.
 template <typename O, typename C>
-O* write_quoted(O* out, const C* s, Py_ssize_t n, unsigned flags) {
-    if (n == 0) {
-        *out++ = '{';
-        *out++ = '}';
-        return out;
-    }
-    if (flags == 0) return copy_text(out, s, n);
-    if (brace_mode(flags)) {
-        *out++ = '{';
-        out = copy_text(out, s, n);
-        *out++ = '}';
-        return out;
-    }
-    return write_backslashed(out, s, n, (flags & BRACES_UNMATCHED) || s[0] == '{');
+[[gnu::always_inline]] inline O* write_quoted(O* out, const C* s, Py_ssize_t n, unsigned flags) {
+    if (backslash_mode(flags))
+        return write_backslashed(out, s, n, (flags & BRACES_UNMATCHED) || s[0] == '{');
+    // Plain or braced: the braces are written either way and kept only in
+    // brace mode, which spares a hard-to-predict branch per element.
+    Py_ssize_t braces = flags & USE_BRACES;
+    out[0] = '{';
+    out = copy_text(out + braces, s, n);
+    out[0] = '}';
+    return out + braces;
 }
 
 // Call f(data, length) with the str's data typed by its kind.
@@ -430,15 +458,15 @@ bool machine_int(PyObject* obj, long long& value) {
     return overflow == 0;
 }
 
+// -sys.maxsize - 1 <= value <= sys.maxsize, for an exact int.
+bool machine_size(PyObject* value) {
+    long long number;
+    return machine_int(value, number) && number >= PY_SSIZE_T_MIN && number <= PY_SSIZE_T_MAX;
+}
+
 bool ready(PyObject* obj) {
     long long value;
     return PyUnicode_CheckExact(obj) || (PyLong_CheckExact(obj) && machine_int(obj, value));
-}
-
-bool all_ready(PyObject* const* items, Py_ssize_t count) {
-    for (Py_ssize_t i = 0; i < count; ++i)
-        if (!ready(items[i])) return false;
-    return true;
 }
 
 // The decimal text of `value`, ending at `end`; returns where it starts.
@@ -464,8 +492,10 @@ struct Digits {
     Py_ssize_t length() const { return buffer + sizeof buffer - start; }
 };
 
-// The list text of `count` ready elements, element_at(i) giving each: scan
-// every element once, add up the quoted sizes, and write the result once.
+// The list text of `count` elements, element_at(i) giving each: scan every
+// element once, add up the quoted sizes, and write the result once.  An
+// empty result (no exception set) when an element is not ready; nothing has
+// happened then that the caller could notice.
 template <typename ElementAt>
 Ref join_quoted(Py_ssize_t count, ElementAt element_at) {
     if (count == 0) return empty_text();
@@ -475,10 +505,11 @@ Ref join_quoted(Py_ssize_t count, ElementAt element_at) {
     for (Py_ssize_t i = 0; i < count; ++i) {
         PyObject* element = element_at(i);
         Py_ssize_t length;
+        if (!ready(element)) return Ref();
         if (PyUnicode_CheckExact(element)) {
-            unsigned element_flags = scan_text(element);
-            flags[i] = std::uint8_t(element_flags);
-            length = with_data(element, [=](auto s, Py_ssize_t n) {
+            length = with_data(element, [&](auto s, Py_ssize_t n) {
+                unsigned element_flags = scan_element(s, n);
+                flags[i] = std::uint8_t(element_flags);
                 return quoted_length(s, n, element_flags);
             });
             Py_UCS4 widest = max_char(element);
@@ -504,9 +535,11 @@ Ref join_quoted(Py_ssize_t count, ElementAt element_at) {
                 });
             } else {
                 Digits digits(element);
-                out = copy_text(out, reinterpret_cast<const Py_UCS1*>(digits.start), digits.length());
+                auto digit_chars = reinterpret_cast<const Py_UCS1*>(digits.start);
+                out = copy_text(out, digit_chars, digits.length());
             }
         }
+        *out = 0;  // the terminating NUL, which write_quoted may have covered
     });
 }
 
@@ -558,8 +591,8 @@ Abc abc_kind(PyObject* obj) {
 // a class is registered with any ABC) stays the same, so registering, say,
 // dict with Sequence still counts.  The token is read at most once per call
 // into the module: a list of numbers does not ask for it once per number.
-thread_local bool abc_token_read = false;
-thread_local unsigned long long abc_token = 0;
+bool abc_token_read = false;
+unsigned long long abc_token = 0;
 
 // Each function the module exposes starts by forgetting the token it read.
 void new_call() { abc_token_read = false; }
@@ -713,7 +746,8 @@ Refs mapping_items(PyObject* mapping) {
 
 Ref list_of(Refs& items) {
     Ref list = own(PyList_New(Py_ssize_t(items.size())));
-    for (size_t i = 0; i < items.size(); ++i) PyList_SET_ITEM(list.get(), Py_ssize_t(i), items[i].release());
+    for (size_t i = 0; i < items.size(); ++i)
+        PyList_SET_ITEM(list.get(), Py_ssize_t(i), items[i].release());
     return list;
 }
 
@@ -731,9 +765,10 @@ Ref element_for_join(PyObject* item) {
 // module's globals.
 Ref join_texts(Refs& texts) {
     Py_ssize_t count = Py_ssize_t(texts.size());
-    bool direct = untouched().quoting && untouched().text_types;
-    for (Py_ssize_t i = 0; direct && i < count; ++i) direct = ready(texts[i].get());
-    if (direct) return join_quoted(count, [&](Py_ssize_t i) { return texts[i].get(); });
+    if (untouched().quoting && untouched().text_types) {
+        Ref joined = join_quoted(count, [&](Py_ssize_t i) { return texts[i].get(); });
+        if (joined) return joined;
+    }
 
     static PyObject* const one = integer(1).release();
     Refs flag_sets;
@@ -754,7 +789,6 @@ Ref join_texts(Refs& texts) {
 }
 
 Ref sequence_text(PyObject* iterable) {
-    RecursionGuard guard(" while converting a value to Tcl text");
     // A list or tuple of texts and numbers (the common case): no element
     // needs converting and no Python code runs, so the items are read in
     // place.
@@ -762,9 +796,11 @@ Ref sequence_text(PyObject* iterable) {
         untouched().text_types) {
         PyObject* const* items = PySequence_Fast_ITEMS(iterable);
         Py_ssize_t count = PySequence_Fast_GET_SIZE(iterable);
-        if (all_ready(items, count))
-            return join_quoted(count, [items](Py_ssize_t i) { return items[i]; });
+        Ref joined = join_quoted(count, [items](Py_ssize_t i) { return items[i]; });
+        if (joined) return joined;
     }
+    // Texts and numbers lead no deeper; other items may.
+    RecursionGuard guard(" while converting a value to Tcl text");
     Refs texts;
     texts.reserve(size_t(length_hint(iterable)));
     for_each_item(iterable, [&](PyObject* item) { texts.push_back(element_for_join(item)); });
@@ -815,7 +851,8 @@ Ref container_tclobj(PyObject* obj, Abc abc) {
     switch (abc) {
         case Abc::sequence:
         case Abc::set: {
-            if (g_tclobj_from_sequence.is(original.tclobj_from_sequence)) return sequence_tuple(obj);
+            if (g_tclobj_from_sequence.is(original.tclobj_from_sequence))
+                return sequence_tuple(obj);
             Ref function = g_tclobj_from_sequence.get();
             return call(function, obj);
         }
@@ -827,14 +864,6 @@ Ref container_tclobj(PyObject* obj, Abc abc) {
         case Abc::none: break;
     }
     return sorvan_global(obj);
-}
-
-// -sys.maxsize - 1 <= value <= sys.maxsize, for an exact int.
-bool machine_size(PyObject* value) {
-    int overflow = 0;
-    long long number = PyLong_AsLongLongAndOverflow(value, &overflow);
-    if (number == -1 && PyErr_Occurred()) throw PyError{};
-    return overflow == 0 && number >= PY_SSIZE_T_MIN && number <= PY_SSIZE_T_MAX;
 }
 
 // The same test against whatever _sysmaxsize and _long_type now hold.
@@ -889,18 +918,89 @@ Ref tuple_from(Refs& items) {
     return tuple;
 }
 
+// Values tclobj gives back (or turns into '') without running any Python
+// code.
+bool plain_value(PyObject* obj) {
+    PyTypeObject* type = Py_TYPE(obj);
+    return type == &PyUnicode_Type || type == &PyFloat_Type || type == &PyBool_Type ||
+           obj == Py_None || type == &PyBytes_Type ||
+           (type == &PyLong_Type && machine_size(obj));
+}
+
+// A new tuple of the same items.
+Ref tuple_copy(PyObject* const* items, Py_ssize_t count) {
+    Ref tuple = own(PyTuple_New(count));
+    for (Py_ssize_t i = 0; i < count; ++i) PyTuple_SET_ITEM(tuple.get(), i, Py_NewRef(items[i]));
+    return tuple;
+}
+
+// TCLOBJ(item) for every item of a tuple made here, in order, each result
+// taking its item's place.  (The tuple is a valid tuple at every moment, so
+// Python code run by a conversion may even come across it.)
+void convert_items(PyObject* tuple) {
+    for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(tuple); ++i) {
+        PyObject* item = PyTuple_GET_ITEM(tuple, i);
+        if (item != Py_None && plain_value(item) && g_tclobj.is(original.tclobj) &&
+            untouched().object_types)
+            continue;  // tclobj(item) is item
+        Ref converted = tclobj_global(item);
+        if (converted.get() == item) continue;
+        Ref replaced = Ref::steal(item);
+        PyTuple_SET_ITEM(tuple, i, converted.release());
+    }
+}
+
+// A tuple of TCLOBJ(item) for the items of a list or tuple, made by
+// copying the items and converting them where they stand.
+Ref converted_copy(PyObject* sequence) {
+    Ref result = tuple_copy(PySequence_Fast_ITEMS(sequence), PySequence_Fast_GET_SIZE(sequence));
+    convert_items(result);
+    return result;
+}
+
 Ref sequence_tuple(PyObject* iterable) {
+    // A tuple never changes while it is walked, nor does a list of plain
+    // values (nothing runs that could change it): for them the copy is the
+    // walk.  Plain values lead no deeper, so they need no recursion guard.
+    bool all_plain = PyList_CheckExact(iterable) || PyTuple_CheckExact(iterable);
+    for (Py_ssize_t i = 0; all_plain && i < PySequence_Fast_GET_SIZE(iterable); ++i)
+        all_plain = plain_value(PySequence_Fast_GET_ITEM(iterable, i));
+    if (all_plain) return converted_copy(iterable);
+
     RecursionGuard guard(" while converting a value to Tcl objects");
+    if (PyTuple_CheckExact(iterable)) return converted_copy(iterable);
     Refs items;
     items.reserve(size_t(length_hint(iterable)));
     for_each_item(iterable, [&](PyObject* item) { items.push_back(tclobj_global(item)); });
     return tuple_from(items);
 }
 
+// The keys and values of a dict whose keys are all str or int, alternating
+// in a new tuple; an empty result for any other dict.  Nothing runs that
+// could change the dict while it is read.
+Ref plain_dict_items(PyObject* dict) {
+    Ref tuple = own(PyTuple_New(2 * PyDict_GET_SIZE(dict)));
+    Py_ssize_t position = 0, i = 0;
+    PyObject *key, *value;
+    while (PyDict_Next(dict, &position, &key, &value)) {
+        if (!PyUnicode_CheckExact(key) && !PyLong_CheckExact(key)) return Ref();
+        PyTuple_SET_ITEM(tuple.get(), i++, Py_NewRef(key));
+        PyTuple_SET_ITEM(tuple.get(), i++, Py_NewRef(value));
+    }
+    return tuple;
+}
+
 Ref mapping_tuple(PyObject* mapping) {
     RecursionGuard guard(" while converting a value to Tcl objects");
+    bool direct = g_tclobj_from_sequence.is(original.tclobj_from_sequence);
+    if (direct && PyDict_CheckExact(mapping)) {
+        if (Ref result = plain_dict_items(mapping)) {
+            convert_items(result);
+            return result;
+        }
+    }
     Refs items = mapping_items(mapping);
-    if (!g_tclobj_from_sequence.is(original.tclobj_from_sequence)) {
+    if (!direct) {
         Ref function = g_tclobj_from_sequence.get();
         Ref list = list_of(items);
         return call(function, list.get());
@@ -945,7 +1045,9 @@ Ref scan_element_body(PyObject*, const Args& args) {
     return tuple_of({size.get(), flag_set.get()});
 }
 
-bool has_flag(PyObject* flags, PyObject* name) { return check(PySequence_Contains(flags, name)) != 0; }
+bool has_flag(PyObject* flags, PyObject* name) {
+    return check(PySequence_Contains(flags, name)) != 0;
+}
 
 Signature convert_element_sig{"_Tcl_ConvertElement", {req("src"), req("flags")}};
 Ref convert_element_body(PyObject*, const Args& args) {
@@ -1023,6 +1125,32 @@ const char* const tclobj_doc =
     "An object that defines __tclobj__() has that method invoked to perform the\n"
     "conversion, and its result is returned as it is.";
 
+const char* const scan_element_doc =
+    "_Tcl_ScanElement(string)\n--\n\n"
+    "Scan sorvan(string) as a list element: (a size estimate, its flag set).";
+
+const char* const convert_element_doc =
+    "_Tcl_ConvertElement(src, flags)\n--\n\n"
+    "sorvan(src) quoted as one list element, as its flag set directs.\n"
+    "\n"
+    "'BRACES_UNMATCHED' is added to flags when a leading brace is escaped.";
+
+const char* const update_string_doc =
+    "_tcl_UpdateStringOfList(listObj)\n--\n\n"
+    "The Tcl list text of the items of an iterable, each converted with sorvan().";
+
+const char* const sorvan_from_mapping_doc =
+    "_sorvan_from_mapping(obj)\n--\n\n"
+    "The Tcl list text of a mapping's keys and values, alternating.";
+
+const char* const tclobj_from_sequence_doc =
+    "_tclobj_from_sequence(obj)\n--\n\n"
+    "A tuple of tclobj() of each item of an iterable.";
+
+const char* const tclobj_from_mapping_doc =
+    "_tclobj_from_mapping(obj)\n--\n\n"
+    "A tuple of tclobj() of a mapping's keys and values, alternating.";
+
 const char* const module_doc =
     "Python values to Tcl text (sorvan) and to values passed to Tcl as native\n"
     "objects (tclobj), with list elements quoted as Tcl's own list code quotes them.";
@@ -1053,29 +1181,35 @@ PyMODINIT_FUNC PyInit_sorvan() {
         add(module, "_long_type", reinterpret_cast<PyObject*>(Py_TYPE(beyond.get())));
         original.get_cache_token = import_from("abc", "get_cache_token").release();
 
-        original.scan_element =
-            keep(module, "_Tcl_ScanElement", make_function<scan_element_sig, scan_element_body>(module));
+        original.scan_element = keep(
+            module, "_Tcl_ScanElement",
+            make_function<scan_element_sig, scan_element_body>(module, scan_element_doc));
         original.convert_element = keep(
-            module, "_Tcl_ConvertElement", make_function<convert_element_sig, convert_element_body>(module));
+            module, "_Tcl_ConvertElement",
+            make_function<convert_element_sig, convert_element_body>(module, convert_element_doc));
         original.sorvan_from_sequence = keep(
-            module, "_tcl_UpdateStringOfList", make_function<update_string_sig, update_string_body>(module));
+            module, "_tcl_UpdateStringOfList",
+            make_function<update_string_sig, update_string_body>(module, update_string_doc));
         add(module, "_sorvan_from_sequence", original.sorvan_from_sequence);
-        original.sorvan_from_mapping =
-            keep(module, "_sorvan_from_mapping",
-                 make_function<sorvan_from_mapping_sig, sorvan_from_mapping_body>(module));
-        original.tclobj_from_sequence =
-            keep(module, "_tclobj_from_sequence",
-                 make_function<tclobj_from_sequence_sig, tclobj_from_sequence_body>(module));
-        original.tclobj_from_mapping =
-            keep(module, "_tclobj_from_mapping",
-                 make_function<tclobj_from_mapping_sig, tclobj_from_mapping_body>(module));
+        original.sorvan_from_mapping = keep(
+            module, "_sorvan_from_mapping",
+            make_function<sorvan_from_mapping_sig, sorvan_from_mapping_body>(
+                module, sorvan_from_mapping_doc));
+        original.tclobj_from_sequence = keep(
+            module, "_tclobj_from_sequence",
+            make_function<tclobj_from_sequence_sig, tclobj_from_sequence_body>(
+                module, tclobj_from_sequence_doc));
+        original.tclobj_from_mapping = keep(
+            module, "_tclobj_from_mapping",
+            make_function<tclobj_from_mapping_sig, tclobj_from_mapping_body>(
+                module, tclobj_from_mapping_doc));
 
-        Ref sorvan = make_dict_function<sorvan_sig, sorvan_body>(module, sorvan_doc);
+        Ref sorvan = make_dict_function<sorvan_sig, sorvan_body>(module, sorvan_doc, "(obj)");
         setattr(sorvan, Ref(text("from_sequence")), original.sorvan_from_sequence);
         setattr(sorvan, Ref(text("from_mapping")), original.sorvan_from_mapping);
         original.sorvan = keep(module, "sorvan", sorvan);
 
-        Ref tclobj = make_dict_function<tclobj_sig, tclobj_body>(module, tclobj_doc);
+        Ref tclobj = make_dict_function<tclobj_sig, tclobj_body>(module, tclobj_doc, "(obj)");
         setattr(tclobj, Ref(text("from_sequence")), original.tclobj_from_sequence);
         setattr(tclobj, Ref(text("from_mapping")), original.tclobj_from_mapping);
         original.tclobj = keep(module, "tclobj", tclobj);

@@ -8,7 +8,9 @@
 // __module__ and __doc__ as ordinary, writable attributes in its __dict__,
 // next to whatever else is set on it.  Like a builtin it does not bind as a
 // method when stored on a class, and it pickles by reference (module and
-// qualified name), as module-level functions do.
+// qualified name), as module-level functions do.  Given a text signature
+// ("(obj, /)"), inspect.signature() and help() show the parameters, as they
+// do for builtins.
 #pragma once
 
 #include "function.hpp"
@@ -64,6 +66,10 @@ inline PyObject* dict_function_repr(PyObject* obj) {
     return PyUnicode_FromFormat("<built-in function %s>", function->def->ml_name);
 }
 
+// Looked up on a class or an instance, the function stays itself (as a
+// builtin does); having __get__ also makes inspect treat it as a routine.
+inline PyObject* dict_function_get(PyObject* self, PyObject*, PyObject*) { return Py_NewRef(self); }
+
 // Pickled by reference: the qualified name, looked up in __module__.
 inline PyObject* dict_function_reduce(PyObject* obj, PyObject*) {
     return PyObject_GetAttrString(obj, "__qualname__");
@@ -98,6 +104,7 @@ inline PyTypeObject* dict_function_type() {
         t.tp_weaklistoffset = offsetof(DictFunction, weakrefs);
         t.tp_methods = dict_function_methods;
         t.tp_getset = dict_function_getset;
+        t.tp_descr_get = dict_function_get;
         t.tp_dictoffset = offsetof(DictFunction, dict);
         return t;
     }();
@@ -109,7 +116,8 @@ inline PyTypeObject* dict_function_type() {
 
 // def name(...) at module level, as an object that takes attributes.
 template <Signature& S, Body F>
-Ref make_dict_function(PyObject* module, const char* doc = nullptr) {
+Ref make_dict_function(PyObject* module, const char* doc = nullptr,
+                       const char* text_signature = nullptr) {
     S.set_is_method(false);
     PyTypeObject* type = detail::dict_function_type();
     Ref module_name = own(PyObject_GetAttrString(module, "__name__"));
@@ -119,6 +127,8 @@ Ref make_dict_function(PyObject* module, const char* doc = nullptr) {
     check(PyDict_SetItemString(dict, "__qualname__", name));
     check(PyDict_SetItemString(dict, "__module__", module_name));
     check(PyDict_SetItemString(dict, "__doc__", doc ? text(doc).get() : Py_None));
+    if (text_signature)
+        check(PyDict_SetItemString(dict, "__text_signature__", text(text_signature)));
 
     auto* function = PyObject_GC_New(detail::DictFunction, type);
     if (function == nullptr) throw PyError{};
