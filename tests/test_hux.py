@@ -10,6 +10,7 @@ from __future__ import annotations
 
 import collections
 import gc
+import sys
 import weakref
 
 import pytest
@@ -179,6 +180,18 @@ def test_failing_command_raises_the_tcl_trace(tcl):
     assert error.__cause__ is None and error.__suppress_context__
     # The word list was recorded before Tcl ran.
     assert tcl.history[-1] == ["app::cfg::fail"]
+
+
+def test_failure_inside_an_except_block(tcl):
+    outer = LookupError("outer")
+    try:
+        raise outer
+    except LookupError:
+        with pytest.raises(TclError) as caught:
+            tcl.hux.app.cfg.fail()
+        assert sys.exc_info()[1] is outer  # the handled exception is left as it was
+    # The TclError from Tcl was raised while handling `outer`.
+    assert caught.value.__context__.__context__ is outer
 
 
 def test_history_is_appended_before_tcl_runs(tcl):
