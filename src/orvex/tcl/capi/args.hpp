@@ -89,6 +89,7 @@ public:
                 case Kind::var_keyword: varkw_index_ = int(i); break;
             }
         }
+        only_positional_ = n_positional_ == params_.size();
     }
 
     const std::string& name() const { return name_; }
@@ -111,6 +112,7 @@ private:
     bool is_method_;
     size_t n_positional_ = 0, n_required_ = 0;
     int varargs_index_ = -1, varkw_index_ = -1;
+    bool only_positional_ = false;  // no *args, keyword-only or **kwargs
 };
 
 // --- implementation -------------------------------------------------------
@@ -164,6 +166,16 @@ inline void Signature::bind(Args& out, PyObject* const* args, Py_ssize_t nargsf,
                             PyObject* kwnames) const {
     size_t nargs = size_t(PyVectorcall_NARGS(nargsf));
     size_t nkw = kwnames ? size_t(PyTuple_GET_SIZE(kwnames)) : 0;
+
+    // The everyday call, f(a, b) to a signature of plain parameters, binds
+    // in one pass: the arguments, then the defaults of the rest (required
+    // parameters come first, so all of them are among the arguments).
+    if (only_positional_ && nkw == 0 && nargs >= n_required_ && nargs <= n_positional_) {
+        for (size_t i = 0; i < nargs; ++i) out.slots_[i] = args[i];
+        for (size_t i = nargs; i < n_positional_; ++i) out.slots_[i] = *params_[i].default_value;
+        out.given_ = (1ull << nargs) - 1;
+        return;
+    }
 
     // Positional arguments fill the positional-or-keyword parameters in
     // order (they always come first in the list); the rest go to *args.

@@ -25,10 +25,13 @@
 
 #include "args.hpp"
 
+#include <algorithm>
 #include <deque>
+#include <iterator>
 #include <new>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace orvex::capi {
@@ -62,6 +65,118 @@ PyMethodDef* method_def(const char* name, const char* doc) {
                                      &trampoline<S, F>)),
                            METH_FASTCALL | METH_KEYWORDS, doc};
     return &def;
+}
+
+// --- methods that take their arguments unbound -------------------------------
+//
+// The hot methods of the shape  def name(self, *args, **kwargs)  take the
+// vectorcall arguments as they arrive: binding them would build a tuple and
+// a dict on every call only to be read once.
+//
+//     Ref call(PyObject* self, const VectorArgs& args);
+//     builder.vector_method<call>("call", "call(*args, **kwargs)");
+
+struct VectorArgs {
+    PyObject* const* items;  // the positional arguments, then the keyword values
+    size_t nargs;            // how many positional arguments
+    PyObject* kwnames;       // tuple of the keyword names, or NULL
+
+    size_t nkw() const { return kwnames ? size_t(PyTuple_GET_SIZE(kwnames)) : 0; }
+    PyObject* operator[](size_t i) const { return items[i]; }
+    PyObject* keyword_name(size_t k) const { return PyTuple_GET_ITEM(kwnames, Py_ssize_t(k)); }
+    PyObject* keyword_value(size_t k) const { return items[nargs + k]; }
+};
+
+using VectorBody = Ref (*)(PyObject* self, const VectorArgs& args);
+
+template <VectorBody F>
+PyObject* vector_trampoline(PyObject* self, PyObject* const* args, Py_ssize_t nargsf,
+                            PyObject* kwnames) {
+    try {
+        Ref result = F(self, VectorArgs{args, size_t(PyVectorcall_NARGS(nargsf)), kwnames});
+        if (!result && !PyErr_Occurred())
+            PyErr_SetString(PyExc_SystemError, "method returned no result");
+        return result.release();
+    } catch (const PyError&) {
+        return nullptr;
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+        return nullptr;
+    } catch (const std::exception& error) {
+        PyErr_SetString(PyExc_SystemError, error.what());
+        return nullptr;
+    }
+}
+
+template <VectorBody F>
+PyMethodDef* vector_method_def(const char* name, const char* doc) {
+    static PyMethodDef def{name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(
+                                     &vector_trampoline<F>)),
+                           METH_FASTCALL | METH_KEYWORDS, doc};
+    return &def;
+}
+
+// The same body as the type's call slot (tp_call), for a __call__ made with
+// vector_method: calling an instance then goes straight to the body instead
+// of through slot_tp_call (a lookup of __call__ and a re-packing of the
+// arguments).  Keyword arguments arrive as a dict and are laid out the
+// vectorcall way first.
+template <VectorBody F>
+PyObject* vector_tp_call(PyObject* self, PyObject* args, PyObject* kwargs) {
+    try {
+        size_t nargs = size_t(PyTuple_GET_SIZE(args));
+        PyObject* const* items = &PyTuple_GET_ITEM(args, 0);
+        Ref result;
+        if (kwargs == nullptr || PyDict_GET_SIZE(kwargs) == 0) {
+            result = F(self, VectorArgs{items, nargs, nullptr});
+        } else {
+            Py_ssize_t nkw = PyDict_GET_SIZE(kwargs);
+            size_t total = nargs + size_t(nkw);
+            PyObject* small[8];
+            std::vector<PyObject*> large;
+            PyObject** argv = small;
+            if (total > std::size(small)) {
+                large.resize(total);
+                argv = large.data();
+            }
+            std::copy(items, items + nargs, argv);
+            Ref kwnames = own(PyTuple_New(nkw));
+            Py_ssize_t pos = 0, k = 0;
+            PyObject *key, *value;
+            while (PyDict_Next(kwargs, &pos, &key, &value)) {
+                PyTuple_SET_ITEM(kwnames.get(), k, Py_NewRef(key));
+                argv[nargs + size_t(k++)] = value;  // borrowed: the dict holds it for the call
+            }
+            result = F(self, VectorArgs{argv, nargs, kwnames.get()});
+        }
+        if (!result && !PyErr_Occurred())
+            PyErr_SetString(PyExc_SystemError, "__call__ returned no result");
+        return result.release();
+    } catch (const PyError&) {
+        return nullptr;
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+        return nullptr;
+    } catch (const std::exception& error) {
+        PyErr_SetString(PyExc_SystemError, error.what());
+        return nullptr;
+    }
+}
+
+// obj.name(*args, **kwargs) with arguments received as VectorArgs: hands a
+// method's own arguments on to another method (or to an override of it).
+inline Ref call_method_forward(PyObject* obj, PyObject* name, const VectorArgs& args) {
+    size_t total = args.nargs + args.nkw();
+    PyObject* small[9];
+    std::vector<PyObject*> large;
+    PyObject** argv = small;
+    if (total + 1 > std::size(small)) {
+        large.resize(total + 1);
+        argv = large.data();
+    }
+    argv[0] = obj;
+    for (size_t i = 0; i < total; ++i) argv[i + 1] = args.items[i];
+    return own(PyObject_VectorcallMethod(name, argv, args.nargs + 1, args.kwnames));
 }
 
 // A module-level function (a builtin function whose __module__ is the
@@ -149,6 +264,18 @@ public:
         return *this;
     }
 
+    // def name(self, *args, **kwargs): an instance method taking its
+    // arguments unbound (VectorArgs).  A __call__ made this way also becomes
+    // the class's call slot (see vector_tp_call); assigning __call__ on the
+    // class later resets the slot as usual, and subclasses get the ordinary
+    // slot, which looks __call__ up.
+    template <VectorBody F>
+    ClassBuilder& vector_method(const char* name, const char* doc = nullptr) {
+        entries_.push_back({name, Entry::method, {}, vector_method_def<F>(name, doc), nullptr});
+        if (std::string_view(name) == "__call__") call_slot_ = &vector_tp_call<F>;
+        return *this;
+    }
+
     // @staticmethod def name(...)
     template <Signature& S, Body F>
     ClassBuilder& staticmethod(const char* name, const char* doc = nullptr) {
@@ -202,6 +329,7 @@ private:
     std::vector<Entry> entries_;
     std::vector<const char*> slot_names_;
     bool has_slots_ = false;
+    ternaryfunc call_slot_ = nullptr;
 };
 
 // The most derived metaclass among the bases (what __build_class__ does).
@@ -268,6 +396,7 @@ inline Ref ClassBuilder::build() {
             check(PyObject_SetAttrString(cls, entry.name, descriptor));
         }
     }
+    if (call_slot_) type->tp_call = call_slot_;
     for (Entry& entry : entries_) {
         if (entry.kind != Entry::alias) continue;
         Ref dict = own(PyObject_GetAttrString(cls, "__dict__"));

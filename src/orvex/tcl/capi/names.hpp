@@ -90,6 +90,59 @@ inline Ref call_tuple(PyObject* callable, PyObject* args, PyObject* kwargs = nul
     return own(PyObject_Call(callable, args, kwargs));
 }
 
+// --- methods that may have been replaced ----------------------------------
+//
+// A C++ method that calls a sibling through the object (self.other(...), so
+// that a subclass or an instance may replace it) can skip the lookup and the
+// call while the name still finds the class's own entry:
+//
+//     static OwnMethod own_call{"call"};
+//     own_call.take(cls);                    // once, after the class is built
+//     if (own_call.found_on(self)) ...       // call the C++ body directly
+//
+// found_on(obj) is true when obj.name would find the entry taken from the
+// class (the raw class-dict value: method descriptor, staticmethod object):
+// found on the type's MRO and not shadowed by the instance's __dict__ (the
+// entries are non-data descriptors, which an instance attribute overrides).
+// The answer for a type is remembered with the type's version tag, which
+// CPython replaces whenever an attribute of the type or of a base is set or
+// deleted, and never hands out twice; so an unchanged type costs one
+// comparison, and only the instance dict is looked at on every call.
+class OwnMethod {
+public:
+    explicit OwnMethod(const char* name) : name_(name) {}
+
+    void take(PyObject* cls) {
+        original_ = _PyType_Lookup(reinterpret_cast<PyTypeObject*>(cls), name_);
+    }
+
+    bool found_on(PyObject* obj) {
+        PyTypeObject* type = Py_TYPE(obj);
+        if (type != seen_type_ || seen_tag_ == 0 || type->tp_version_tag != seen_tag_) {
+            if (_PyType_Lookup(type, name_) != original_) return false;
+            seen_type_ = type;
+            seen_tag_ = PyUnstable_Type_AssignVersionTag(type) ? type->tp_version_tag : 0;
+        }
+        PyObject** dict = _PyObject_GetDictPtr(obj);
+        if (dict == nullptr || *dict == nullptr || PyDict_GET_SIZE(*dict) == 0) return true;
+        return check(PyDict_Contains(*dict, name_)) == 0;
+    }
+
+    PyObject* name() const { return name_.get(); }
+
+private:
+    Name name_;
+    PyObject* original_ = nullptr;       // borrowed from the class, which outlives us
+    PyTypeObject* seen_type_ = nullptr;  // compared only, never dereferenced when stale
+    unsigned int seen_tag_ = 0;
+};
+
+// types.MethodType(function, self): the bound-method object that a
+// function-like descriptor's __get__ returns.
+inline Ref bound_method(PyObject* function, PyObject* self) {
+    return own(PyMethod_New(function, self));
+}
+
 // --- small conversions ------------------------------------------------------
 
 inline Ref str(PyObject* obj) {
@@ -112,9 +165,53 @@ inline Ref tuple_of(std::initializer_list<PyObject*> items) {
     return result;
 }
 
+// --- with blocks ------------------------------------------------------------
+
+// with manager as entered: body(entered)
+// The body is a callable taking the entered object and returning a Ref.
+// __exit__ gets the exception that leaves the body (and may suppress it, in
+// which case the result is empty) or three Nones; an error raised by
+// __exit__ itself replaces the body's, with the body's as its context.
+template <typename Body>
+Ref with_block(PyObject* manager, Body body) {
+    static Name n_enter{"__enter__"}, n_exit{"__exit__"};
+    Ref exit = getattr(manager, n_exit);
+    Ref entered = call_method(manager, n_enter);
+    Ref result;
+    try {
+        result = body(entered.get());
+    } catch (const PyError&) {
+        Ref error = fetch_error();
+        PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(error.get()));
+        Ref traceback = Ref::steal(PyException_GetTraceback(error));
+        Ref suppress;
+        try {
+            suppress = call(exit, type, error.get(), traceback ? traceback.get() : Py_None);
+        } catch (const PyError&) {
+            Ref exit_error = fetch_error();
+            if (exit_error.get() != error.get()) PyException_SetContext(exit_error, error.release());
+            restore_error(std::move(exit_error));
+        }
+        if (!truthy(suppress)) restore_error(std::move(error));
+        return Ref();
+    }
+    call(exit, Py_None, Py_None, Py_None);
+    return result;
+}
+
 // --- imports ------------------------------------------------------------------
 
 inline Ref import(const char* module) { return own(PyImport_ImportModule(module)); }
+
+// import module, taken straight from sys.modules when it is there and fully
+// initialised (what a repeated `import a.b` statement costs in Python); else
+// imported as usual.
+inline Ref import_loaded(const Name& module) {
+    Ref loaded = Ref::steal(PyImport_GetModule(module));
+    if (loaded) return loaded;
+    if (PyErr_Occurred()) throw PyError{};
+    return import(module.text());
+}
 
 // `from module import name`
 inline Ref import_from(const char* module, const char* name) {

@@ -12,7 +12,9 @@ namespace {
 Name n_proxy{"proxy"};
 Name n_ProxyTypes{"ProxyTypes"};
 
-Ref weakref_module;
+// Never destroyed: a static's destructor would run at process exit, after
+// Python has finalised, and must not touch a Python object then.
+Ref& weakref_module = *new Ref;
 
 }  // namespace
 

@@ -1,0 +1,70 @@
+// What namespaces.cpp (TclNamespace, TempTclNamespace and the name algebra)
+// and views.cpp (the four mapping views nested in TclNamespace) share.
+#pragma once
+
+#include "class_version.hpp"
+#include "namespace_module.hpp"
+
+#include <array>
+
+namespace orvex::tcl_namespace {
+
+// --- calls with keywords ----------------------------------------------------------
+
+// A tuple of keyword names for vectorcall, made when the module loads and
+// kept for the life of the process.
+PyObject* keyword_names(std::initializer_list<const char*> names);
+
+// obj.name(*positional, **keywords) through vectorcall: the last
+// len(kwnames) of `args` are the values of the keywords named in kwnames.
+template <typename... A>
+Ref call_method_keywords(PyObject* obj, PyObject* name, PyObject* kwnames, A... args) {
+    std::array<PyObject*, sizeof...(A) + 1> argv{obj, static_cast<PyObject*>(args)...};
+    size_t positional = argv.size() - size_t(PyTuple_GET_SIZE(kwnames));
+    return own(PyObject_VectorcallMethod(name, argv.data(),
+                                         positional | PY_VECTORCALL_ARGUMENTS_OFFSET, kwnames));
+}
+
+// _tkinter.TclError.
+PyObject* tcl_error();
+
+// Inside `except error: raise KeyError(key) from error`: the pending
+// exception becomes the cause (and context) of a KeyError whose only
+// argument is `key`.
+[[noreturn]] void raise_key_error_from_pending(PyObject* key);
+
+// --- the name algebra on texts ------------------------------------------------
+
+// sorvan(value) with the `sorvan` module global of this moment; a str, and
+// the name of a namespace object, are taken without the call while `sorvan`
+// is the module's own.  The result must be a str (TypeError otherwise):
+// names are texts.
+Ref name_text(PyObject* value);
+
+// TclNamespace.join(base, name), read from the module globals when called:
+// the C++ join while `TclNamespace` and its `join` are the module's own,
+// else whatever they have been replaced with.
+Ref join_name(PyObject* base, PyObject* name);
+
+// --- TclNamespace objects, for the views ----------------------------------------
+
+// The `TclNamespace` module global of this moment.
+Ref namespace_class();
+
+// The `tcl` attribute of a namespace object (the interpreter proxy).
+Ref namespace_tcl(PyObject* ns);
+
+// ns.call(words): the words run inside the namespace.
+Ref namespace_call(PyObject* ns, PyObject* words);
+
+// --- the views ------------------------------------------------------------------
+
+struct ViewClasses {
+    Ref variables, objects, commands, procs;
+};
+
+// Make the four view classes (qualified names TclNamespace.VariablesView and
+// so on); namespaces.cpp places them at the end of the TclNamespace body.
+ViewClasses make_view_classes(PyObject* module);
+
+}  // namespace orvex::tcl_namespace
