@@ -398,8 +398,10 @@ template <typename O, typename C>
 // Call f(data, length) with the str's data typed by its kind.
 template <typename F>
 decltype(auto) with_data(PyObject* text, F&& f) {
-    const void* data = PyUnicode_DATA(text);
     Py_ssize_t n = PyUnicode_GET_LENGTH(text);
+    if (PyUnicode_IS_COMPACT_ASCII(text))  // the usual case, tested first
+        return f(static_cast<const Py_UCS1*>(PyUnicode_DATA(text)), n);
+    const void* data = PyUnicode_DATA(text);
     switch (PyUnicode_KIND(text)) {
         case PyUnicode_1BYTE_KIND: return f(static_cast<const Py_UCS1*>(data), n);
         case PyUnicode_2BYTE_KIND: return f(static_cast<const Py_UCS2*>(data), n);
