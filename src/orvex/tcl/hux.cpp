@@ -52,6 +52,7 @@
 // being real attributes they never reach __getattr__, so they cannot turn
 // into command names.
 #include "capi.hpp"
+#include "type_method.hpp"
 
 using namespace orvex::capi;
 
@@ -96,7 +97,9 @@ initproc hux_code_init = nullptr;
 Slot hux_tcl, code_tcl, code_cmd;
 
 Name n_append{"append"};
-Name n_call{"call"};
+// tk.call and history.append, looked up once per type (see TypeMethod).
+TypeMethod tk_call{"call"};
+TypeMethod history_append{"append"};
 Name n_cast_any{"cast_any"};
 Name n_cast_{"cast_"};
 Name n_error_info{"::errorInfo"};
@@ -166,10 +169,10 @@ Ref hux_getattr(PyObject* self, PyObject* name) {
     return new_code(name, tcl);
 }
 
-Ref hux_call(PyObject*, PyObject* const*, size_t, PyObject* kwnames) {
-    if (kwnames && PyTuple_GET_SIZE(kwnames))
+Ref hux_call(PyObject*, const VectorArgs& args) {
+    if (args.nkw())
         raise_format(PyExc_TypeError, "Hux.__call__() got an unexpected keyword argument '%U'",
-                     PyTuple_GET_ITEM(kwnames, 0));
+                     args.keyword_name(0));
     raise(g_tcl_error.get(), text("invalid command name \"\""));
 }
 
@@ -204,33 +207,32 @@ Ref code_getattr(PyObject* self, PyObject* name) {
     raise(reinterpret_cast<PyObject*>(Py_TYPE(error.get())), error.get());
 }
 
-Ref code_call(PyObject* self, PyObject* const* args, size_t nargs, PyObject* kwnames) {
-    size_t nkw = kwnames ? size_t(PyTuple_GET_SIZE(kwnames)) : 0;
+Ref code_call(PyObject* self, const VectorArgs& args) {
     PyObject* cast = Py_True;
 
     // The command words, behind one entry kept for `tk` (the object whose
     // `call` runs them).
-    ArgVector argv(2 + nargs + 2 * nkw);
+    ArgVector argv(2 + args.nargs + 2 * args.nkw());
     argv.push(none());
     argv.push(own(PyUnicode_Join(n_separator, Ref::borrow(code_cmd.get(self)))));
-    for (size_t i = 0; i < nargs; ++i) argv.push(to_word(args[i]));
-    for (size_t k = 0; k < nkw; ++k) {
-        PyObject* key = PyTuple_GET_ITEM(kwnames, k);
+    for (size_t i = 0; i < args.nargs; ++i) argv.push(to_word(args[i]));
+    for (size_t k = 0; k < args.nkw(); ++k) {
+        PyObject* key = args.keyword_name(k);
         if (is_keyword(key, n_cast_)) {
-            cast = args[nargs + k];
+            cast = args.keyword_value(k);
             continue;
         }
         argv.push(own(PyUnicode_Concat(n_dash, key)));
-        argv.push(to_word(args[nargs + k]));
+        argv.push(to_word(args.keyword_value(k)));
     }
     Ref words = list_from(argv, 1);
 
     Ref interp = through_proxy(Ref::borrow(code_tcl.get(self)));
-    call_method(getattr(interp, n_history), n_append, words.get());
+    history_append.call(getattr(interp, n_history), words.get());
     argv.replace(0, getattr(interp, n_tk));
     Ref result;
     try {
-        result = call_method_vector(n_call, argv.data(), argv.size());
+        result = tk_call.call_vector(argv.data(), argv.size());
     } catch (const PyError&) {
         if (!error_matches(g_tcl_error.get())) throw;
         raise_with_error_info(interp, fetch_error());

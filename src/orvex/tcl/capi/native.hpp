@@ -37,10 +37,6 @@
 
 namespace orvex::capi {
 
-// def __call__(self, *args, **kwargs), the arguments as the vectorcall hands
-// them over: `kwnames` is the tuple of keyword names (or NULL), their values
-// follow the `nargs` positional arguments in `args`.
-using VectorBody = Ref (*)(PyObject* self, PyObject* const* args, size_t nargs, PyObject* kwnames);
 // def __getattr__(self, name), called for names normal lookup does not find.
 using AttrBody = Ref (*)(PyObject* self, PyObject* name);
 // A special method without arguments (__str__, __repr__).
@@ -139,7 +135,7 @@ int tp_init(PyObject* self, PyObject* args, PyObject* kwargs) {
 template <VectorBody F>
 PyObject* vectorcall(PyObject* self, PyObject* const* args, size_t nargsf, PyObject* kwnames) {
     return guarded<PyObject*>(nullptr, [&] {
-        return F(self, args, size_t(PyVectorcall_NARGS(nargsf)), kwnames).release();
+        return F(self, VectorArgs{args, size_t(PyVectorcall_NARGS(nargsf)), kwnames}).release();
     });
 }
 
@@ -193,7 +189,8 @@ public:
         return *this;
     }
 
-    // def __call__(self, *args, **kwargs), through vectorcall.
+    // def __call__(self, *args, **kwargs), through vectorcall, the arguments
+    // unbound (VectorArgs).
     template <VectorBody F>
     NativeClass& call() {
         vectorcall_ = &native::vectorcall<F>;
