@@ -87,9 +87,8 @@ Global g_sorvan{globals, "sorvan"};
 Global g_tcl_error{globals, "TclError"};
 Global g_hux_code{globals, "Hux_Code"};
 
-// The module's own objects, for the fast paths taken while the module
-// globals still name them.
-PyObject* own_sorvan = nullptr;
+// The module's own class and its constructor slots, for the fast path taken
+// while they are unchanged (new_code).
 PyObject* hux_code_class = nullptr;
 newfunc hux_code_new = nullptr;
 initproc hux_code_init = nullptr;
@@ -112,12 +111,8 @@ Name n_dash{"-"};
 
 PyObject* tcl_keyword = nullptr;  // the keyword-name tuple ('tcl',)
 
-// sorvan(value); a plain str is its own Tcl text, so while `sorvan` is still
-// this module's function the call is skipped for one.
-Ref to_word(PyObject* value) {
-    if (PyUnicode_CheckExact(value) && g_sorvan.is(own_sorvan)) return Ref::borrow(value);
-    return call(g_sorvan.get(), value);
-}
+// sorvan(value), through the module's current `sorvan`.
+Ref to_word(PyObject* value) { return call(g_sorvan.get(), value); }
 
 // A result handed back as Tcl text.  tkinter gives text results as str and
 // turns other Tcl values into Python ones (a list into a tuple, a number
@@ -259,7 +254,6 @@ PyMODINIT_FUNC PyInit_hux() {
         add(module, "TclError", import_from("_tkinter", "TclError"));
         Ref sorvan = import_from("orvex.tcl.sorvan", "sorvan");
         add(module, "sorvan", sorvan);
-        own_sorvan = sorvan.release();
         tcl_keyword = tuple_of({text("tcl").get()}).release();
 
         NativeClass<1> hux(module, "Hux", hux_doc, {"tcl"});
