@@ -1,9 +1,10 @@
 // Classes with a C++ instance layout, for the hot paths where a class made
 // like a class statement (ClassBuilder) cannot be quick enough.
 //
-// CPython reaches the __call__ and __getattr__ of a class statement through
-// generic slot functions: every call builds an argument tuple (and a dict
-// for keywords), looks __call__ up and binds it; every missing attribute
+// Instances of a class statement cannot be called through vectorcall (the
+// layout has no room for the entry), so every call builds an argument tuple,
+// and a dict for keywords, even when the call slot goes straight to C++; and
+// every missing attribute goes through CPython's generic getattr slot, which
 // looks __getattr__ up and calls it as a method.  A NativeClass puts the C++
 // bodies straight into the type: instances are called through vectorcall
 // (their arguments arrive as the caller's array) and a missing attribute
@@ -269,7 +270,9 @@ public:
         slots.push_back({0, nullptr});
 
         Ref module_name = own(PyObject_GetAttrString(module_, "__name__"));
-        std::string qualified = std::string(PyUnicode_AsUTF8(module_name)) + "." + name_;
+        const char* module_text = PyUnicode_AsUTF8(module_name);
+        if (module_text == nullptr) throw PyError{};
+        std::string qualified = std::string(module_text) + "." + name_;
         unsigned flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC;
         if (vectorcall_) flags |= Py_TPFLAGS_HAVE_VECTORCALL;
         PyType_Spec spec{qualified.c_str(), int(sizeof(Object)), 0, flags, slots.data()};
