@@ -271,7 +271,6 @@ def test_own_attributes_are_not_command_parts(tcl):
     assert tcl.hux.tcl.tk is tcl.tk
     code = tcl.hux.x
     assert code.tcl is tcl.hux.tcl and code.cmd == ["x"]
-    assert code.cmd == ["x"]
     code.cmd = ["echo"]  # ordinary writable attributes
     assert code("a", cast_=False) == "a"
     code.note = "kept in __dict__"
