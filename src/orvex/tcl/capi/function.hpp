@@ -226,7 +226,7 @@ public:
         PyObject* value = *field(self);
         if (value == nullptr) {
             PyErr_Format(PyExc_AttributeError, "'%.100s' object has no attribute '%s'",
-                         Py_TYPE(self)->tp_name, name_);
+                         _PyType_Name(Py_TYPE(self)), name_);
             throw PyError{};
         }
         return value;

@@ -113,6 +113,30 @@ inline Ref fetch_error() { return Ref::steal(PyErr_GetRaisedException()); }
     throw PyError{};
 }
 
+// Code run while a `Handling` is alive behaves as the body of an `except`
+// block handling `error`: an exception raised there (by Python code too)
+// gets `error` as its __context__, as Python chains exceptions.  Like the
+// interpreter's own except blocks it sets the handled exception of the
+// current frame's exception state and puts the previous one back after.
+class Handling {
+public:
+    explicit Handling(PyObject* error)
+        : item_(PyThreadState_Get()->exc_info), saved_(item_->exc_value) {
+        item_->exc_value = Py_NewRef(error);
+    }
+    ~Handling() {
+        PyObject* handled = item_->exc_value;
+        item_->exc_value = saved_;
+        Py_XDECREF(handled);
+    }
+    Handling(const Handling&) = delete;
+    Handling& operator=(const Handling&) = delete;
+
+private:
+    _PyErr_StackItem* item_;
+    PyObject* saved_;  // the reference the exception state held
+};
+
 // Common singletons as new references.
 inline Ref none() { return Ref::borrow(Py_None); }
 inline Ref boolean(bool value) { return Ref::borrow(value ? Py_True : Py_False); }

@@ -35,6 +35,14 @@ public:
                                              argv.size() | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
     }
 
+    // The same with the arguments in an array: args[0] is obj, then the
+    // `nargs - 1` arguments.
+    Ref call_vector(PyObject* const* args, size_t nargs) {
+        if (Ref method = Ref::borrow(method_for(Py_TYPE(args[0]))))
+            return own(PyObject_Vectorcall(method, args, nargs, nullptr));
+        return own(PyObject_VectorcallMethod(name_, args, nargs, nullptr));
+    }
+
 private:
     // The method descriptor that `name` finds on instances of `type`, or
     // NULL when the answer could depend on the instance.

@@ -1,0 +1,302 @@
+// Classes with a C++ instance layout, for the hot paths where a class made
+// like a class statement (ClassBuilder) cannot be quick enough.
+//
+// Instances of a class statement cannot be called through vectorcall (the
+// layout has no room for the entry), so every call builds an argument tuple,
+// and a dict for keywords, even when the call slot goes straight to C++; and
+// every missing attribute goes through CPython's generic getattr slot, which
+// looks __getattr__ up and calls it as a method.  A NativeClass puts the C++
+// bodies straight into the type: instances are called through vectorcall
+// (their arguments arrive as the caller's array) and a missing attribute
+// goes straight to the getattr body.
+//
+// Apart from speed its instances behave as those of
+//
+//     class Name(object):
+//         __slots__ = (*fields, '__dict__', '__weakref__')
+//
+// the fields are member descriptors (ordinary attributes: readable,
+// writable, deletable), a __dict__ sits beside them, weak references work,
+// and the special methods show in the class as slot wrappers.  Python
+// subclasses may override anything; one that defines __call__ or
+// __getattr__ gets CPython's generic slot for it, as usual.
+//
+//     NativeClass<2> code(module, "Hux_Code", doc, {"tcl", "cmd"});
+//     code.init<init_sig, init>().call<call_body>().getattr<getattr_body>()
+//         .str<str_body>().method<m_sig, m_body>("name");
+//     Ref cls = code.build();
+//     Slot tcl = code.field(cls, "tcl");
+#pragma once
+
+#include "argvector.hpp"
+#include "function.hpp"
+
+#include <array>
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace orvex::capi {
+
+// def __getattr__(self, name), called for names normal lookup does not find.
+using AttrBody = Ref (*)(PyObject* self, PyObject* name);
+// A special method without arguments (__str__, __repr__).
+using UnaryBody = Ref (*)(PyObject* self);
+
+template <size_t N>
+struct NativeObject {
+    PyObject_HEAD
+    vectorcallfunc vectorcall;  // set by tp_new when the class has call()
+    PyObject* dict;
+    PyObject* weakrefs;
+    PyObject* fields[N];
+};
+
+namespace native {
+
+// The exception boundary of every slot function: a PyError (or a C++
+// exception) becomes the failed-call return value with a Python exception set.
+template <typename R, typename Fn>
+R guarded(R failed, Fn body) {
+    try {
+        return body();
+    } catch (const PyError&) {
+        return failed;
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+        return failed;
+    } catch (const std::exception& error) {
+        PyErr_SetString(PyExc_SystemError, error.what());
+        return failed;
+    }
+}
+
+template <size_t N>
+NativeObject<N>* layout(PyObject* self) {
+    return reinterpret_cast<NativeObject<N>*>(self);
+}
+
+template <size_t N, vectorcallfunc Call>
+PyObject* tp_new(PyTypeObject* type, PyObject*, PyObject*) {
+    PyObject* self = type->tp_alloc(type, 0);
+    if (self != nullptr) layout<N>(self)->vectorcall = Call;
+    return self;
+}
+
+template <size_t N>
+int tp_traverse(PyObject* self, visitproc visit, void* arg) {
+    Py_VISIT(Py_TYPE(self));
+    Py_VISIT(layout<N>(self)->dict);
+    for (PyObject* field : layout<N>(self)->fields) Py_VISIT(field);
+    return 0;
+}
+
+template <size_t N>
+int tp_clear(PyObject* self) {
+    Py_CLEAR(layout<N>(self)->dict);
+    for (PyObject*& field : layout<N>(self)->fields) Py_CLEAR(field);
+    return 0;
+}
+
+template <size_t N>
+void tp_dealloc(PyObject* self) {
+    PyTypeObject* type = Py_TYPE(self);
+    PyObject_GC_UnTrack(self);
+    if (layout<N>(self)->weakrefs != nullptr) PyObject_ClearWeakRefs(self);
+    tp_clear<N>(self);
+    type->tp_free(self);
+    Py_DECREF(type);  // instances of a heap type hold a reference to it
+}
+
+// __init__ from tp_init's tuple and dict, bound by the signature.
+template <Signature& S, Body F>
+int tp_init(PyObject* self, PyObject* args, PyObject* kwargs) {
+    return guarded(-1, [&] {
+        size_t nargs = size_t(PyTuple_GET_SIZE(args));
+        size_t nkw = kwargs ? size_t(PyDict_GET_SIZE(kwargs)) : 0;
+        ArgVector argv(nargs + nkw);
+        for (size_t i = 0; i < nargs; ++i) argv.push(Ref::borrow(PyTuple_GET_ITEM(args, i)));
+        Ref kwnames;
+        if (nkw) {
+            kwnames = own(PyTuple_New(Py_ssize_t(nkw)));
+            Py_ssize_t pos = 0, k = 0;
+            PyObject *key, *value;
+            while (PyDict_Next(kwargs, &pos, &key, &value)) {
+                PyTuple_SET_ITEM(kwnames.get(), k++, Py_NewRef(key));
+                argv.push(Ref::borrow(value));
+            }
+        }
+        Args bound;
+        S.bind(bound, argv.data(), Py_ssize_t(nargs), kwnames.get());
+        F(self, bound);
+        return 0;
+    });
+}
+
+template <VectorBody F>
+PyObject* vectorcall(PyObject* self, PyObject* const* args, size_t nargsf, PyObject* kwnames) {
+    return guarded<PyObject*>(nullptr, [&] {
+        return F(self, VectorArgs{args, size_t(PyVectorcall_NARGS(nargsf)), kwnames}).release();
+    });
+}
+
+// Normal lookup first; only a name it does not find (AttributeError
+// included, as for __getattr__) reaches the body.  When the object's type
+// has a slot of its own (a subclass or an assignment defined __getattr__),
+// CPython's generic slot calls this as __getattribute__ and then the
+// __getattr__ it finds, so here a missing name is an AttributeError.
+template <AttrBody F>
+PyObject* tp_getattro(PyObject* self, PyObject* name) {
+    PyObject* found = _PyObject_GenericGetAttrWithDict(self, name, nullptr, 1);
+    if (found != nullptr || PyErr_Occurred()) return found;
+    if (Py_TYPE(self)->tp_getattro != &tp_getattro<F>) return PyObject_GenericGetAttr(self, name);
+    return guarded<PyObject*>(nullptr, [&] { return F(self, name).release(); });
+}
+
+// The same body as a method, so that `super().__getattr__(name)` works in
+// subclasses and the class shows its __getattr__.
+template <AttrBody F>
+PyObject* getattr_method(PyObject* self, PyObject* name) {
+    return guarded<PyObject*>(nullptr, [&] { return F(self, name).release(); });
+}
+
+// __weakref__: the first weak reference to the object, or None.
+template <size_t N>
+PyObject* get_weakref(PyObject* self, void*) {
+    PyObject* first = layout<N>(self)->weakrefs;
+    return Py_NewRef(first ? first : Py_None);
+}
+
+template <UnaryBody F>
+PyObject* unary(PyObject* self) {
+    return guarded<PyObject*>(nullptr, [&] { return F(self).release(); });
+}
+
+}  // namespace native
+
+template <size_t N>
+class NativeClass {
+public:
+    NativeClass(PyObject* module, const char* name, const char* doc,
+                std::array<const char*, N> fields)
+        : module_(module), name_(name), doc_(doc), fields_(fields) {}
+
+    // def __init__(self, ...)
+    template <Signature& S, Body F>
+    NativeClass& init() {
+        S.set_qualname(name_ + ".__init__");
+        S.set_is_method(true);
+        slots_.push_back({Py_tp_init, reinterpret_cast<void*>(&native::tp_init<S, F>)});
+        return *this;
+    }
+
+    // def __call__(self, *args, **kwargs), through vectorcall, the arguments
+    // unbound (VectorArgs).
+    template <VectorBody F>
+    NativeClass& call() {
+        vectorcall_ = &native::vectorcall<F>;
+        new_ = reinterpret_cast<void*>(&native::tp_new<N, &native::vectorcall<F>>);
+        return *this;
+    }
+
+    // def __getattr__(self, name)
+    template <AttrBody F>
+    NativeClass& getattr() {
+        slots_.push_back({Py_tp_getattro, reinterpret_cast<void*>(&native::tp_getattro<F>)});
+        methods_.push_back({"__getattr__",
+                            reinterpret_cast<PyCFunction>(&native::getattr_method<F>), METH_O,
+                            nullptr});
+        return *this;
+    }
+
+    template <UnaryBody F>
+    NativeClass& str() {
+        slots_.push_back({Py_tp_str, reinterpret_cast<void*>(&native::unary<F>)});
+        return *this;
+    }
+
+    template <UnaryBody F>
+    NativeClass& repr() {
+        slots_.push_back({Py_tp_repr, reinterpret_cast<void*>(&native::unary<F>)});
+        return *this;
+    }
+
+    // def name(self, ...): an ordinary method.
+    template <Signature& S, Body F>
+    NativeClass& method(const char* name, const char* doc = nullptr) {
+        S.set_qualname(name_ + "." + name);
+        S.set_is_method(true);
+        methods_.push_back(*method_def<S, F>(name, doc));
+        return *this;
+    }
+
+    Ref build() {
+        using Object = NativeObject<N>;
+        // Method definitions must outlive the class (its descriptors point
+        // into them), and the class lives as long as the process.
+        auto* methods = new PyMethodDef[methods_.size() + 1]{};
+        for (size_t i = 0; i < methods_.size(); ++i) methods[i] = methods_[i];
+
+        std::vector<PyMemberDef> members;
+        for (size_t i = 0; i < N; ++i)
+            members.push_back({fields_[i], Py_T_OBJECT_EX,
+                               Py_ssize_t(offsetof(Object, fields) + i * sizeof(PyObject*)), 0,
+                               nullptr});
+        members.push_back({"__dictoffset__", Py_T_PYSSIZET, offsetof(Object, dict), Py_READONLY,
+                           nullptr});
+        members.push_back({"__weaklistoffset__", Py_T_PYSSIZET, offsetof(Object, weakrefs),
+                           Py_READONLY, nullptr});
+        if (vectorcall_)
+            members.push_back({"__vectorcalloffset__", Py_T_PYSSIZET, offsetof(Object, vectorcall),
+                               Py_READONLY, nullptr});
+        members.push_back({});
+
+        static PyGetSetDef getset[] = {
+            {"__dict__", PyObject_GenericGetDict, PyObject_GenericSetDict, nullptr, nullptr},
+            {"__weakref__", &native::get_weakref<N>, nullptr, nullptr, nullptr},
+            {},
+        };
+
+        std::vector<PyType_Slot> slots = slots_;
+        slots.push_back({Py_tp_new, new_});
+        slots.push_back({Py_tp_dealloc, reinterpret_cast<void*>(&native::tp_dealloc<N>)});
+        slots.push_back({Py_tp_traverse, reinterpret_cast<void*>(&native::tp_traverse<N>)});
+        slots.push_back({Py_tp_clear, reinterpret_cast<void*>(&native::tp_clear<N>)});
+        slots.push_back({Py_tp_members, members.data()});
+        slots.push_back({Py_tp_methods, methods});
+        slots.push_back({Py_tp_getset, getset});
+        if (doc_) slots.push_back({Py_tp_doc, const_cast<char*>(doc_)});
+        if (vectorcall_) slots.push_back({Py_tp_call, reinterpret_cast<void*>(&PyVectorcall_Call)});
+        slots.push_back({0, nullptr});
+
+        Ref module_name = own(PyObject_GetAttrString(module_, "__name__"));
+        const char* module_text = PyUnicode_AsUTF8(module_name);
+        if (module_text == nullptr) throw PyError{};
+        std::string qualified = std::string(module_text) + "." + name_;
+        unsigned flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC;
+        if (vectorcall_) flags |= Py_TPFLAGS_HAVE_VECTORCALL;
+        PyType_Spec spec{qualified.c_str(), int(sizeof(Object)), 0, flags, slots.data()};
+        return own(PyType_FromModuleAndSpec(module_, &spec, nullptr));
+    }
+
+    // The member slot of a field, for reading and writing it from C++.
+    Slot field(PyObject*, const char* name) const {
+        for (size_t i = 0; i < N; ++i)
+            if (std::string(fields_[i]) == name)
+                return Slot(Py_ssize_t(offsetof(NativeObject<N>, fields) + i * sizeof(PyObject*)),
+                            fields_[i]);
+        raise_format(PyExc_TypeError, "%s is not a field of %s", name, name_.c_str());
+    }
+
+private:
+    PyObject* module_;
+    std::string name_;
+    const char* doc_;
+    std::array<const char*, N> fields_;
+    std::vector<PyType_Slot> slots_;
+    std::vector<PyMethodDef> methods_;
+    vectorcallfunc vectorcall_ = nullptr;
+    void* new_ = reinterpret_cast<void*>(&native::tp_new<N, nullptr>);
+};
+
+}  // namespace orvex::capi
