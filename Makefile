@@ -42,36 +42,27 @@ system: .system-stamp
 	@touch $@
 
 # --- virtual environments -------------------------------------------------------
+#
+# $(call venv,DIR,PYTHON,PIP-BUILD-OPTIONS): a virtual environment with the
+# build and test tools, and the package built and installed into it again
+# whenever a source changes (the CMake build directory is kept, so a rebuild
+# compiles only what changed).
 
-$(VENV)/bin/python:
-	@test -n "$(PYTHON)" || { echo "No Python 3.12 or newer found (PATH, then pyenv)" >&2; exit 1; }
-	$(PYTHON) -m venv $(VENV)
-	$(VENV)/bin/pip install -q --upgrade pip
-	$(VENV)/bin/pip install -q "scikit-build-core>=0.10,<2" "pytest>=8" "hypothesis>=6.100"
+define venv
+$(1)/bin/python:
+	@test -n "$(2)" || { echo "No Python 3.12 or newer found (PATH, then pyenv)" >&2; exit 1; }
+	$(2) -m venv $(1)
+	$(1)/bin/pip install -q --upgrade pip
+	$(1)/bin/pip install -q "scikit-build-core>=0.10,<2" "pytest>=8" "hypothesis>=6.100"
 
-$(VENV)/.installed: $(VENV)/bin/python $(SOURCES)
-	$(VENV)/bin/pip install -q --no-build-isolation --no-deps .
-	@touch $@
+$(1)/.installed: $(1)/bin/python $(SOURCES)
+	$(1)/bin/pip install -q --no-build-isolation --no-deps $(3) .
+	@touch $$@
+endef
 
-$(VENV_SAN)/bin/python:
-	@test -n "$(PYTHON)" || { echo "No Python 3.12 or newer found (PATH, then pyenv)" >&2; exit 1; }
-	$(PYTHON) -m venv $(VENV_SAN)
-	$(VENV_SAN)/bin/pip install -q --upgrade pip
-	$(VENV_SAN)/bin/pip install -q "scikit-build-core>=0.10,<2" "pytest>=8" "hypothesis>=6.100"
-
-$(VENV_SAN)/.installed: $(VENV_SAN)/bin/python $(SOURCES)
-	$(VENV_SAN)/bin/pip install -q --no-build-isolation --no-deps \
-	    -C cmake.define.ORVEX_SANITIZE=ON -C build-dir=build/sanitize .
-	@touch $@
-
-$(VENV_313)/bin/python:
-	$(PYTHON313) -m venv $(VENV_313)
-	$(VENV_313)/bin/pip install -q --upgrade pip
-	$(VENV_313)/bin/pip install -q "scikit-build-core>=0.10,<2" "pytest>=8" "hypothesis>=6.100"
-
-$(VENV_313)/.installed: $(VENV_313)/bin/python $(SOURCES)
-	$(VENV_313)/bin/pip install -q --no-build-isolation --no-deps .
-	@touch $@
+$(eval $(call venv,$(VENV),$(PYTHON),))
+$(eval $(call venv,$(VENV_SAN),$(PYTHON),-C cmake.define.ORVEX_SANITIZE=ON -C build-dir=build/sanitize))
+$(eval $(call venv,$(VENV_313),$(PYTHON313),))
 
 setup: system $(VENV)/.installed
 
