@@ -40,22 +40,14 @@ using Body = Ref (*)(PyObject* self, const Args& args);
 
 template <Signature& S, Body F>
 PyObject* trampoline(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
-    try {
+    return guarded<PyObject*>(nullptr, [&] {
         Args bound;
         S.bind(bound, args, nargsf, kwnames);
         Ref result = F(self, bound);
         if (!result && !PyErr_Occurred())
             PyErr_Format(PyExc_SystemError, "%s() returned no result", S.name().c_str());
         return result.release();
-    } catch (const PyError&) {
-        return nullptr;
-    } catch (const std::bad_alloc&) {
-        PyErr_NoMemory();
-        return nullptr;
-    } catch (const std::exception& error) {
-        PyErr_SetString(PyExc_SystemError, error.what());
-        return nullptr;
-    }
+    });
 }
 
 // One PyMethodDef per (signature, body) pair, alive for the process.
@@ -92,20 +84,12 @@ using VectorBody = Ref (*)(PyObject* self, const VectorArgs& args);
 template <VectorBody F>
 PyObject* vector_trampoline(PyObject* self, PyObject* const* args, Py_ssize_t nargsf,
                             PyObject* kwnames) {
-    try {
+    return guarded<PyObject*>(nullptr, [&] {
         Ref result = F(self, VectorArgs{args, size_t(PyVectorcall_NARGS(nargsf)), kwnames});
         if (!result && !PyErr_Occurred())
             PyErr_SetString(PyExc_SystemError, "method returned no result");
         return result.release();
-    } catch (const PyError&) {
-        return nullptr;
-    } catch (const std::bad_alloc&) {
-        PyErr_NoMemory();
-        return nullptr;
-    } catch (const std::exception& error) {
-        PyErr_SetString(PyExc_SystemError, error.what());
-        return nullptr;
-    }
+    });
 }
 
 template <VectorBody F>
@@ -123,7 +107,7 @@ PyMethodDef* vector_method_def(const char* name, const char* doc) {
 // vectorcall way first.
 template <VectorBody F>
 PyObject* vector_tp_call(PyObject* self, PyObject* args, PyObject* kwargs) {
-    try {
+    return guarded<PyObject*>(nullptr, [&] {
         size_t nargs = size_t(PyTuple_GET_SIZE(args));
         PyObject* const* items = &PyTuple_GET_ITEM(args, 0);
         Ref result;
@@ -152,15 +136,7 @@ PyObject* vector_tp_call(PyObject* self, PyObject* args, PyObject* kwargs) {
         if (!result && !PyErr_Occurred())
             PyErr_SetString(PyExc_SystemError, "__call__ returned no result");
         return result.release();
-    } catch (const PyError&) {
-        return nullptr;
-    } catch (const std::bad_alloc&) {
-        PyErr_NoMemory();
-        return nullptr;
-    } catch (const std::exception& error) {
-        PyErr_SetString(PyExc_SystemError, error.what());
-        return nullptr;
-    }
+    });
 }
 
 // obj.name(*args, **kwargs) with arguments received as VectorArgs: hands a
@@ -192,19 +168,11 @@ Ref make_function(PyObject* module, const char* doc = nullptr) {
 // Run a module's initialisation body, turning a throw into a failed import.
 template <typename Fn>
 PyObject* init_module(PyModuleDef& def, Fn body) {
-    try {
+    return guarded<PyObject*>(nullptr, [&] {
         Ref module = own(PyModule_Create(&def));
         body(module.get());
         return module.release();
-    } catch (const PyError&) {
-        return nullptr;
-    } catch (const std::bad_alloc&) {
-        PyErr_NoMemory();
-        return nullptr;
-    } catch (const std::exception& error) {
-        PyErr_SetString(PyExc_ImportError, error.what());
-        return nullptr;
-    }
+    });
 }
 
 // module.name = value

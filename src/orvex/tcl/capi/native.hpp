@@ -54,23 +54,6 @@ struct NativeObject {
 
 namespace native {
 
-// The exception boundary of every slot function: a PyError (or a C++
-// exception) becomes the failed-call return value with a Python exception set.
-template <typename R, typename Fn>
-R guarded(R failed, Fn body) {
-    try {
-        return body();
-    } catch (const PyError&) {
-        return failed;
-    } catch (const std::bad_alloc&) {
-        PyErr_NoMemory();
-        return failed;
-    } catch (const std::exception& error) {
-        PyErr_SetString(PyExc_SystemError, error.what());
-        return failed;
-    }
-}
-
 template <size_t N>
 NativeObject<N>* layout(PyObject* self) {
     return reinterpret_cast<NativeObject<N>*>(self);

@@ -12,6 +12,8 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <new>
+#include <stdexcept>
 #include <utility>
 
 namespace orvex::capi {
@@ -136,6 +138,24 @@ private:
     _PyErr_StackItem* item_;
     PyObject* saved_;  // the reference the exception state held
 };
+
+// The exception boundary of every function CPython calls: a PyError (or a
+// C++ exception) becomes the failed-call return value (NULL, -1) with a
+// Python exception set.
+template <typename R, typename Fn>
+R guarded(R failed, Fn body) noexcept {
+    try {
+        return body();
+    } catch (const PyError&) {
+        return failed;
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+        return failed;
+    } catch (const std::exception& error) {
+        PyErr_SetString(PyExc_SystemError, error.what());
+        return failed;
+    }
+}
 
 // Common singletons as new references.
 inline Ref none() { return Ref::borrow(Py_None); }
