@@ -157,6 +157,45 @@ def test_text_result_is_returned_itself():
     assert Hux_Code("x", tcl=Recorder(result=text))(cast_=False) is text
 
 
+def test_cast_any_replaced_anywhere_is_honoured(tcl, monkeypatch):
+    tagged = lambda *args: ("cast", args[-1])  # noqa: E731
+    # On the instance, on the class, or its code swapped in place.
+    monkeypatch.setattr(tcl, "cast_any", tagged, raising=False)
+    assert tcl.hux.set("x", 5) == ("cast", "5")
+    monkeypatch.delattr(tcl, "cast_any")
+    assert tcl.hux.set("x", 5) == "5"
+    monkeypatch.setattr(Interpreter, "cast_any", tagged)
+    assert tcl.hux.set("x", (1, 2)) == ("cast", "1 2")
+    monkeypatch.undo()
+
+    def swapped(self, value):
+        return ("swapped", value)
+
+    monkeypatch.setattr(Interpreter.cast_any, "__code__", swapped.__code__)
+    assert tcl.hux.set("x", 5) == ("swapped", "5")
+    monkeypatch.undo()
+    # The names the framework's cast_any reads are read when it runs.
+    seen = []
+
+    def recording_isinstance(value, cls, isinstance=isinstance):
+        seen.append(value)
+        return isinstance(value, cls)
+
+    monkeypatch.setattr(orvex.tcl, "isinstance", recording_isinstance, raising=False)
+    assert tcl.hux.set("x", 5) == "5" and seen == ["5"]
+    monkeypatch.undo()
+    monkeypatch.setattr(orvex.tcl, "Tcl_Obj", str)
+    with pytest.raises(AttributeError, match="typename"):
+        tcl.hux.set("x", 5)
+    monkeypatch.undo()
+    seen.clear()
+    monkeypatch.setattr("builtins.isinstance", recording_isinstance)
+    result = tcl.hux.set("x", 5)
+    monkeypatch.undo()
+    assert result == "5" and "5" in seen
+    assert tcl.hux.set("x", 5) == "5"
+
+
 @settings(max_examples=60, deadline=None)
 @given(st.lists(st.recursive(st.text(st.characters(blacklist_categories=("Cs",), blacklist_characters="\0")),
                              lambda inner: st.lists(inner, max_size=3), max_leaves=6), max_size=5))

@@ -203,6 +203,12 @@ class Interpreter:
         return converter(self, value)
 
 
+# The code of the framework's own cast_any, taken here, before any other code
+# can replace the method.  Callers in C (orvex.tcl.hux) use it to recognise
+# the method and skip calling it for results it would hand back unchanged.
+_CAST_ANY_CODE = Interpreter.cast_any.__code__
+
+
 def _cast_dict(interp: Interpreter, value: Tcl_Obj) -> dict:
     return interp.cast_array(value)
 

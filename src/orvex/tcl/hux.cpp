@@ -128,6 +128,83 @@ Ref tcl_text(PyObject* result) {
     return call(g_sorvan.get(), result);
 }
 
+// --- the interpreter's cast_any ----------------------------------------------
+//
+// A successful quick call hands its result to the interpreter's cast_any,
+// and the framework's own cast_any returns every value that is not a Tcl_Obj
+// unchanged:
+//
+//     def cast_any(self, value):
+//         if not isinstance(value, Tcl_Obj):
+//             return value
+//         ...
+//
+// Most results are plain str, int, float, bool, bytes or tuple, for which
+// running that Python function is a quarter of a quick call's own time.  So
+// the call is skipped when it could do nothing else: the attribute found on
+// the interpreter is a bound method of a function with the framework's
+// cast_any code and module globals, the names it reads there (Tcl_Obj, and
+// isinstance, absent from the module and the original in builtins) are
+// untouched, and the result is of one of those exact types (whose
+// __class__ cannot claim to be a Tcl_Obj).  A cast_any replaced on the
+// class, set on the instance or found through __getattr__ is called as
+// before, and so is the framework's own for any other result.
+struct FrameworkCastAny {
+    PyObject* code = nullptr;         // orvex.tcl._CAST_ANY_CODE
+    PyObject* tcl_obj = nullptr;      // _tkinter.Tcl_Obj
+    PyObject* isinstance = nullptr;   // builtins.isinstance
+    ModuleGlobals framework;          // orvex.tcl
+    ModuleGlobals builtins;
+} cast_any_original;
+
+Name n_tcl_obj{"Tcl_Obj"};
+Name n_isinstance{"isinstance"};
+
+PyObject* dict_item(PyObject* dict, PyObject* key) {
+    PyObject* value = PyDict_GetItemWithError(dict, key);
+    if (value == nullptr && PyErr_Occurred()) throw PyError{};
+    return value;
+}
+
+// Whether cast_any's names still mean what they meant when it was written;
+// worked out again only after orvex.tcl's or builtins' dict has changed.
+bool cast_any_names_untouched() {
+    FrameworkCastAny& o = cast_any_original;
+    static bool untouched = false;
+    static std::uint64_t framework_seen = 0, builtins_seen = 0;
+    if (framework_seen != o.framework.generation() || builtins_seen != o.builtins.generation()) {
+        PyObject* module = o.framework.dict();
+        untouched = dict_item(module, n_tcl_obj) == o.tcl_obj &&
+                    dict_item(module, n_isinstance) == nullptr &&
+                    dict_item(o.builtins.dict(), n_isinstance) == o.isinstance;
+        framework_seen = o.framework.generation();
+        builtins_seen = o.builtins.generation();
+    }
+    return untouched;
+}
+
+bool is_plain_result(PyObject* result) {
+    PyTypeObject* type = Py_TYPE(result);
+    return type == &PyUnicode_Type || type == &PyLong_Type || type == &PyTuple_Type ||
+           type == &PyFloat_Type || type == &PyBool_Type || type == &PyBytes_Type;
+}
+
+bool is_framework_cast_any(PyObject* method) {
+    if (!PyMethod_Check(method)) return false;
+    PyObject* function = PyMethod_GET_FUNCTION(method);
+    return PyFunction_Check(function) &&
+           PyFunction_GET_CODE(function) == cast_any_original.code &&
+           PyFunction_GET_GLOBALS(function) == cast_any_original.framework.dict() &&
+           cast_any_names_untouched();
+}
+
+// interp.cast_any(result)
+Ref cast_any(PyObject* interp, PyObject* result) {
+    Ref method = getattr(interp, n_cast_any);
+    if (is_plain_result(result) && is_framework_cast_any(method)) return Ref::borrow(result);
+    return call(method, result);
+}
+
 bool is_keyword(PyObject* key, const Name& name) {
     return key == name.get() || PyUnicode_Compare(key, name) == 0;
 }
@@ -232,7 +309,7 @@ Ref code_call(PyObject* self, const VectorArgs& args) {
         if (!error_matches(g_tcl_error.get())) throw;
         raise_with_error_info(interp, fetch_error());
     }
-    if (truthy(cast)) return call_method(interp, n_cast_any, result.get());
+    if (truthy(cast)) return cast_any(interp, result);
     return tcl_text(result);
 }
 
@@ -252,6 +329,11 @@ PyMODINIT_FUNC PyInit_hux() {
     return init_module(module_def, [](PyObject* module) {
         globals.watch(module);
         add(module, "TclError", import_from("_tkinter", "TclError"));
+        cast_any_original.code = import_from("orvex.tcl", "_CAST_ANY_CODE").release();
+        cast_any_original.tcl_obj = import_from("_tkinter", "Tcl_Obj").release();
+        cast_any_original.isinstance = import_from("builtins", "isinstance").release();
+        cast_any_original.framework.watch(import("orvex.tcl"));
+        cast_any_original.builtins.watch(import("builtins"));
         Ref sorvan = import_from("orvex.tcl.sorvan", "sorvan");
         add(module, "sorvan", sorvan);
         tcl_keyword = tuple_of({text("tcl").get()}).release();
