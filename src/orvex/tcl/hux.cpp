@@ -52,6 +52,7 @@
 // being real attributes they never reach __getattr__, so they cannot turn
 // into command names.
 #include "capi.hpp"
+#include "sorvan_capi.hpp"
 #include "type_method.hpp"
 
 using namespace orvex::capi;
@@ -111,8 +112,15 @@ Name n_dash{"-"};
 
 PyObject* tcl_keyword = nullptr;  // the keyword-name tuple ('tcl',)
 
+// sorvan's own conversion, reached directly while our `sorvan` is its
+// function.
+const SorvanCApi* sorvan_capi = nullptr;
+
 // sorvan(value), through the module's current `sorvan`.
-Ref to_word(PyObject* value) { return call(g_sorvan.get(), value); }
+Ref to_word(PyObject* value) {
+    if (g_sorvan.is(sorvan_capi->sorvan_function)) return own(sorvan_capi->sorvan(value));
+    return call(g_sorvan.get(), value);
+}
 
 // A result handed back as Tcl text.  tkinter gives text results as str and
 // turns other Tcl values into Python ones (a list into a tuple, a number
@@ -125,7 +133,7 @@ Ref tcl_text(PyObject* result) {
     if (PyBytes_Check(result))
         return own(PyUnicode_DecodeLatin1(PyBytes_AS_STRING(result), PyBytes_GET_SIZE(result),
                                           nullptr));
-    return call(g_sorvan.get(), result);
+    return to_word(result);
 }
 
 // --- the interpreter's cast_any ----------------------------------------------
@@ -336,6 +344,8 @@ PyMODINIT_FUNC PyInit_hux() {
         cast_any_original.builtins.watch(import("builtins"));
         Ref sorvan = import_from("orvex.tcl.sorvan", "sorvan");
         add(module, "sorvan", sorvan);
+        sorvan_capi = SorvanCApi::import();
+        if (sorvan_capi == nullptr) throw PyError{};
         tcl_keyword = tuple_of({text("tcl").get()}).release();
 
         NativeClass<1> hux(module, "Hux", hux_doc, {"tcl"});

@@ -34,6 +34,7 @@
 // soon as a name is reassigned, the affected step calls the new object, as
 // the Python would.
 #include "capi.hpp"
+#include "sorvan_capi.hpp"
 
 #include <array>
 #include <cstdint>
@@ -1028,6 +1029,19 @@ Ref sorvan_body(PyObject*, const Args& args) {
     return to_text(args[0]);
 }
 
+// The capsule's entry: sorvan_body without the argument binding.
+PyObject* sorvan_entry(PyObject* obj) {
+    return guarded<PyObject*>(nullptr, [&] {
+        new_call();
+        Ref result = to_text(obj);
+        if (!result && !PyErr_Occurred())
+            PyErr_SetString(PyExc_SystemError, "sorvan() returned no result");
+        return result.release();
+    });
+}
+
+SorvanCApi capi_table{sorvan_entry, nullptr};
+
 Signature tclobj_sig{"tclobj", {req("obj")}};
 Ref tclobj_body(PyObject*, const Args& args) {
     new_call();
@@ -1210,6 +1224,9 @@ PyMODINIT_FUNC PyInit_sorvan() {
         setattr(sorvan, Ref(text("from_sequence")), original.sorvan_from_sequence);
         setattr(sorvan, Ref(text("from_mapping")), original.sorvan_from_mapping);
         original.sorvan = keep(module, "sorvan", sorvan);
+        capi_table.sorvan_function = original.sorvan;
+        add(module, "_capi",
+            own(PyCapsule_New(&capi_table, SorvanCApi::capsule_name, nullptr)));
 
         Ref tclobj = make_dict_function<tclobj_sig, tclobj_body>(module, tclobj_doc, "(obj)");
         setattr(tclobj, Ref(text("from_sequence")), original.tclobj_from_sequence);
