@@ -149,12 +149,12 @@ Ref tcl_text(PyObject* result) {
 //
 // Most results are plain str, int, float, bool, bytes or tuple, for which
 // running that Python function is a quarter of a quick call's own time.  So
-// the call is skipped when it could do nothing else: the attribute found on
-// the interpreter is a bound method of a function with the framework's
-// cast_any code and module globals, the names it reads there (Tcl_Obj, and
-// isinstance, absent from the module and the original in builtins) are
-// untouched, and the result is of one of those exact types (whose
-// __class__ cannot claim to be a Tcl_Obj).  A cast_any replaced on the
+// the call is skipped when it could do nothing else: the method found on
+// the interpreter (looked up as a method call looks it up) is a function
+// with the framework's cast_any code and module globals, the names it reads
+// there (Tcl_Obj, and isinstance, absent from the module and the original
+// in builtins) are untouched, and the result is of one of those exact types
+// (whose __class__ cannot claim to be a Tcl_Obj).  A cast_any replaced on the
 // class, set on the instance or found through __getattr__ is called as
 // before, and so is the framework's own for any other result.
 struct FrameworkCastAny {
@@ -197,10 +197,8 @@ bool is_plain_result(PyObject* result) {
            type == &PyFloat_Type || type == &PyBool_Type || type == &PyBytes_Type;
 }
 
-bool is_framework_cast_any(PyObject* method) {
-    if (!PyMethod_Check(method)) return false;
-    PyObject* function = PyMethod_GET_FUNCTION(method);
-    return PyFunction_Check(function) &&
+bool is_framework_cast_any(PyObject* function) {
+    return function != nullptr && PyFunction_Check(function) &&
            PyFunction_GET_CODE(function) == cast_any_original.code &&
            PyFunction_GET_GLOBALS(function) == cast_any_original.framework.dict() &&
            cast_any_names_untouched();
@@ -208,9 +206,11 @@ bool is_framework_cast_any(PyObject* method) {
 
 // interp.cast_any(result)
 Ref cast_any(PyObject* interp, PyObject* result) {
-    Ref method = getattr(interp, n_cast_any);
-    if (is_plain_result(result) && is_framework_cast_any(method)) return Ref::borrow(result);
-    return call(method, result);
+    MethodLookup method = lookup_method(interp, n_cast_any);
+    if (is_plain_result(result) && is_framework_cast_any(method.function()))
+        return Ref::borrow(result);
+    if (method.unbound) return call(method.callable, interp, result);
+    return call(method.callable, result);
 }
 
 bool is_keyword(PyObject* key, const Name& name) {

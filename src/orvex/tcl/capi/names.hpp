@@ -69,6 +69,34 @@ Ref call(PyObject* callable, A... args) {
                                    sizeof...(A) | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
 }
 
+// obj.name found as a method call finds it, for code that looks at the
+// method before calling it: a function on the type that the instance does
+// not shadow comes back unbound (no bound method is made), to be called with
+// obj first; anything else comes back as getattr(obj, name) gives it.
+// (Python 3.13 keeps the unbinding lookup internal: there it is getattr.)
+struct MethodLookup {
+    Ref callable;
+    bool unbound = false;  // callable still needs obj as its first argument
+
+    // The function behind the method: the unbound one, or a bound method's
+    // __func__; NULL for any other callable.
+    PyObject* function() const {
+        if (unbound) return callable.get();
+        return PyMethod_Check(callable.get()) ? PyMethod_GET_FUNCTION(callable.get()) : nullptr;
+    }
+};
+
+inline MethodLookup lookup_method(PyObject* obj, PyObject* name) {
+#if PY_VERSION_HEX < 0x030D0000
+    PyObject* found = nullptr;
+    int unbound = _PyObject_GetMethod(obj, name, &found);
+    if (found == nullptr) throw PyError{};
+    return {Ref::steal(found), unbound != 0};
+#else
+    return {getattr(obj, name), false};
+#endif
+}
+
 // obj.name(*args) through PyObject_VectorcallMethod (no bound method made).
 template <typename... A>
 Ref call_method(PyObject* obj, PyObject* name, A... args) {
