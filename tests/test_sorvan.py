@@ -213,6 +213,9 @@ def test_numbers_inside_lists(tcl):
     assert tcl_elements(tcl, text) == text.split()
     assert sorvan(["a b", 12, ("c", -3)]) == "{a b} 12 {c -3}"
     assert sorvan([-5]) == "-5" and type(sorvan([-5])) is str
+    # Alone, each number is its str().
+    for number in numbers[:-1] + [-(2**63) - 1, 10**18, -9, 10]:
+        assert sorvan(number) == str(number) and type(sorvan(number)) is str
 
 
 def test_dict_keys_of_any_kind(tcl):

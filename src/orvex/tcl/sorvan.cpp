@@ -656,6 +656,13 @@ Ref container_text(PyObject* obj, Abc abc) {
         }
         case Abc::none: break;
     }
+    // An exact int of machine size gives the digits str() would give,
+    // written directly (str() of an int takes a general base conversion).
+    long long value;
+    if (PyLong_CheckExact(obj) && machine_int(obj, value)) {
+        Digits digits(obj);
+        return own(PyUnicode_FromStringAndSize(digits.start, digits.length()));
+    }
     return own(PyObject_Str(obj));
 }
 
