@@ -27,7 +27,8 @@ def main():
     show("tricky", tricky)
     tcl.eval("set ::pwned 0")
     show("sorvan(['set', '::v', tricky])", sorvan(["set", "::v", tricky]))
-    show("Tcl: eval that; then set ::pwned", (tcl.eval(sorvan(["set", "::v", tricky])), tcl.eval("set ::pwned")))
+    result = tcl.eval(sorvan(["set", "::v", tricky]))
+    show("Tcl: eval that; then set ::pwned", (result, tcl.eval("set ::pwned")))
 
     value = tclobj([1, "a b", [2.5, None], {"k": True}])
     show("tclobj([1, 'a b', [2.5, None], {'k': True}])", value)

@@ -158,6 +158,14 @@ def test_convert_element_uses_and_updates_the_callers_flags():
     with pytest.raises(TypeError):
         _Tcl_ConvertElement("a", 5)
 
+    class Refusing(set):
+        def __contains__(self, name):
+            raise LookupError(name)
+
+    with pytest.raises(LookupError):
+        _Tcl_ConvertElement("a", Refusing())
+    assert _Tcl_ConvertElement("", Refusing()) == "{}"  # decided before the flags are read
+
 
 def test_update_string_iterates_once():
     items = iter(["a", "b c"])
@@ -420,7 +428,8 @@ def test_hook_errors_propagate():
         def __str__(self):
             raise ValueError("str")
 
-    for value, error in ((Broken(), ZeroDivisionError), (BrokenLookup(), LookupError), (BrokenStr(), ValueError)):
+    cases = ((Broken(), ZeroDivisionError), (BrokenLookup(), LookupError), (BrokenStr(), ValueError))
+    for value, error in cases:
         with pytest.raises(error):
             sorvan(value)
         with pytest.raises(error):

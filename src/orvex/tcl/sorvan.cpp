@@ -273,8 +273,8 @@ template <typename C>
 // which Tcl then reads back as a different list.
 template <typename C>
 [[gnu::always_inline]] inline unsigned scan_element(const C* s, Py_ssize_t n) {
-    if (n == 0) return USE_BRACES;
-    unsigned flags = (s[0] == '{' || s[0] == '"') ? unsigned(USE_BRACES) : 0u;
+    // (s[0] may be read even when n is 0: a str's data always ends in NUL.)
+    unsigned flags = (n == 0) | (s[0] == '{') | (s[0] == '"') ? unsigned(USE_BRACES) : 0u;
     // Most texts hold no brace and no backslash: then one pass that merely
     // collects which kinds of character occur decides.
     constexpr unsigned structural = open_brace | close_brace | backslash;
@@ -370,36 +370,38 @@ O* write_backslashed(O* out, const C* s, Py_ssize_t n, bool unmatched) {
 
 // Quoted length and quoted text of one element whose flags came from
 // scan_element (so a leading `{` in backslash mode makes braces unmatched).
+// The empty text is in brace mode, and a text without flags is written as
+// it is.
+bool backslash_mode(unsigned flags) { return flags != 0 && !brace_mode(flags); }
+
 template <typename C>
 [[gnu::always_inline]] inline Py_ssize_t quoted_length(const C* s, Py_ssize_t n, unsigned flags) {
-    if (n == 0) return 2;
-    if (flags == 0) return n;
-    if (brace_mode(flags)) return n + 2;
+    if (!backslash_mode(flags)) return n + 2 * (flags & USE_BRACES);
     return backslashed_length(s, n, (flags & BRACES_UNMATCHED) || s[0] == '{');
 }
 
+// May write one character past the quoted element: the caller's buffer
+// holds a separator or the terminating NUL there, written afterwards.
 template <typename O, typename C>
 [[gnu::always_inline]] inline O* write_quoted(O* out, const C* s, Py_ssize_t n, unsigned flags) {
-    if (n == 0) {
-        *out++ = '{';
-        *out++ = '}';
-        return out;
-    }
-    if (flags == 0) return copy_text(out, s, n);
-    if (brace_mode(flags)) {
-        *out++ = '{';
-        out = copy_text(out, s, n);
-        *out++ = '}';
-        return out;
-    }
-    return write_backslashed(out, s, n, (flags & BRACES_UNMATCHED) || s[0] == '{');
+    if (backslash_mode(flags))
+        return write_backslashed(out, s, n, (flags & BRACES_UNMATCHED) || s[0] == '{');
+    // Plain or braced: the braces are written either way and kept only in
+    // brace mode, which spares a hard-to-predict branch per element.
+    Py_ssize_t braces = flags & USE_BRACES;
+    out[0] = '{';
+    out = copy_text(out + braces, s, n);
+    out[0] = '}';
+    return out + braces;
 }
 
 // Call f(data, length) with the str's data typed by its kind.
 template <typename F>
 decltype(auto) with_data(PyObject* text, F&& f) {
-    const void* data = PyUnicode_DATA(text);
     Py_ssize_t n = PyUnicode_GET_LENGTH(text);
+    if (PyUnicode_IS_COMPACT_ASCII(text))  // the usual case, tested first
+        return f(static_cast<const Py_UCS1*>(PyUnicode_DATA(text)), n);
+    const void* data = PyUnicode_DATA(text);
     switch (PyUnicode_KIND(text)) {
         case PyUnicode_1BYTE_KIND: return f(static_cast<const Py_UCS1*>(data), n);
         case PyUnicode_2BYTE_KIND: return f(static_cast<const Py_UCS2*>(data), n);
@@ -539,6 +541,7 @@ Ref join_quoted(Py_ssize_t count, ElementAt element_at) {
                 out = copy_text(out, digit_chars, digits.length());
             }
         }
+        *out = 0;  // the terminating NUL, which write_quoted may have covered
     });
 }
 
