@@ -137,6 +137,8 @@ def test_words_are_name_bound_args_call_args_then_options(tcl):
     assert words(tcl, c("x", b=2, a=3)) == ["p", "x", "-a", "3", "-b", "2"]
     assert c.keywords == {"a": 1}
     assert c.build_tclcmd() == ("::echo", "p", "-a", 1)
+    many = words(tcl, c(*"uvwxyz", k=1, m=2, a=3))  # more than fit on the stack
+    assert many == ["p", *"uvwxyz", "-a", "3", "-k", "1", "-m", "2"]
 
 
 def test_option_values_none_and_booleans(tcl):

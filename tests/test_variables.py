@@ -152,6 +152,7 @@ def test_casts(tcl):
     assert v.get_obj(cast=None) == v.get_obj(cast=0) == tcl.tk.getvar("n")
     assert v.get(cast=str) == "42"
     assert v.get(cast=lambda x: ("got", x)) == ("got", tcl.tk.getvar("n"))
+    assert v.get(cast=TclVariable._TclVariable__marker) == 42  # the sentinel: the default cast
     v.cast = 0  # a falsy default applies none
     assert v.get() == tcl.tk.getvar("n")
 

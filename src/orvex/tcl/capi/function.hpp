@@ -25,6 +25,7 @@
 
 #include "args.hpp"
 
+#include <algorithm>
 #include <deque>
 #include <iterator>
 #include <new>
@@ -129,15 +130,24 @@ PyObject* vector_tp_call(PyObject* self, PyObject* args, PyObject* kwargs) {
         if (kwargs == nullptr || PyDict_GET_SIZE(kwargs) == 0) {
             result = F(self, VectorArgs{items, nargs, nullptr});
         } else {
-            std::vector<PyObject*> argv(items, items + nargs);
-            Ref kwnames = own(PyTuple_New(PyDict_GET_SIZE(kwargs)));
+            Py_ssize_t nkw = PyDict_GET_SIZE(kwargs);
+            size_t total = nargs + size_t(nkw);
+            PyObject* small[8];
+            std::vector<PyObject*> large;
+            PyObject** argv = small;
+            if (total > std::size(small)) {
+                large.resize(total);
+                argv = large.data();
+            }
+            std::copy(items, items + nargs, argv);
+            Ref kwnames = own(PyTuple_New(nkw));
             Py_ssize_t pos = 0, k = 0;
             PyObject *key, *value;
             while (PyDict_Next(kwargs, &pos, &key, &value)) {
-                PyTuple_SET_ITEM(kwnames.get(), k++, Py_NewRef(key));
-                argv.push_back(value);  // borrowed: the dict holds it for the call
+                PyTuple_SET_ITEM(kwnames.get(), k, Py_NewRef(key));
+                argv[nargs + size_t(k++)] = value;  // borrowed: the dict holds it for the call
             }
-            result = F(self, VectorArgs{argv.data(), nargs, kwnames.get()});
+            result = F(self, VectorArgs{argv, nargs, kwnames.get()});
         }
         if (!result && !PyErr_Occurred())
             PyErr_SetString(PyExc_SystemError, "__call__ returned no result");

@@ -111,8 +111,27 @@ Ref tclobj(PyObject* value) {
     return call(g_tclobj.get(), value);
 }
 
-// The interpreter's Tcl application object, fetched afresh for every use.
-Ref app_of(PyObject* self) { return getattr(tcl_slot.get(self), n_tk); }
+// What attribute access on `tcl` reaches: the referent of a weak proxy (with
+// the proxy's own ReferenceError when it is gone), any other object itself.
+// Reading attributes on the referent gives what the proxy would forward to,
+// without the proxy's detour.
+Ref through_proxy(PyObject* tcl) {
+    if (!PyWeakref_CheckProxy(tcl)) return Ref::borrow(tcl);
+#if PY_VERSION_HEX >= 0x030D0000
+    PyObject* target = nullptr;
+    check(PyWeakref_GetRef(tcl, &target));
+    Ref referent = Ref::steal(target);
+#else
+    PyObject* target = PyWeakref_GET_OBJECT(tcl);
+    Ref referent = target == Py_None ? Ref() : Ref::borrow(target);
+#endif
+    if (!referent) raise(PyExc_ReferenceError, "weakly-referenced object no longer exists");
+    return referent;
+}
+
+// self.tcl.tk, the interpreter's Tcl application object, fetched afresh for
+// every use.
+Ref app_of(PyObject* self) { return getattr(through_proxy(tcl_slot.get(self)), n_tk); }
 
 // "name(index)": an element's name, by plain concatenation.
 Ref element_name(PyObject* var_name, PyObject* index) {
@@ -226,7 +245,7 @@ Ref array_item_byref(PyObject* self, const Args& args) {
     // TclVariable(self, array_index=..., tcl=self.tcl, cast=...): the name is
     // this object, which sorvan turns into its var_name through __tclobj__.
     return call_keywords(g_TclVariable.get(), kw_array_index_tcl_cast, self, args[0],
-                   tcl_slot.get(self), args[1]);
+                         tcl_slot.get(self), args[1]);
 }
 
 Signature array_get_obj_sig{"array_get_obj", {opt("pattern", py_none)}};
@@ -327,7 +346,8 @@ Ref temp_init(PyObject* self, const Args& args) {
     // name = str(var_name).format(cls=self.__class__.__name__, id=id(self))
     Ref class_name = getattr(getattr(self, n_class), n_name);
     Ref identity = own(PyLong_FromVoidPtr(self));
-    Ref name = call_method_keywords(str(args[0]), n_format, kw_cls_id, class_name.get(), identity.get());
+    Ref name = call_method_keywords(str(args[0]), n_format, kw_cls_id, class_name.get(),
+                                    identity.get());
     // super().__init__(name, **kwargs)
     Ref base_init = getattr(super_of(TempTclVariable_class, self), n_init);
     Ref positional = tuple_of({name.get()});
@@ -435,36 +455,55 @@ void define_variables(PyObject* module) {
                           "A Tcl variable (scalar, array or array element) of one interpreter.\n\n"
                           "TclVariable(var_name, array_index=None, tcl=None, cast=None)");
     variable.slots({"tcl", "cast", "var_name"})
-        .method<init_sig, init>("__init__")
+        .method<init_sig, init>(
+            "__init__", "__init__($self, /, var_name, array_index=None, tcl=None, cast=None)\n--\n\n")
         .attr("_TclVariable__marker", marker)
-        .method<get_obj_sig, get_obj>("get_obj", "The value; passed through `cast` (default: the "
-                                                 "object's own) when that is true.")
-        .method<get_str_sig, get_str>("get_str", "The value as Tcl text.")
+        .method<get_obj_sig, get_obj>(
+            "get_obj",
+            "get_obj(array_index=None, cast=<the object's own>)\n\n"
+            "The value (of the element `array_index`), passed through `cast` when that is\n"
+            "true; without a `cast` argument, through the object's own `cast`.")
+        .method<get_str_sig, get_str>("get_str", "get_str($self, /, array_index=None)\n--\n\n"
+                                                 "The value (of the element `array_index`) as Tcl text.")
         .alias("get", "get_obj")
-        .method<set_sig, set>("set", "Set the variable (or its element `array_index`).")
-        .method<unset_sig, unset>("unset", "Unset the variable or element; with `nocomplain` a "
-                                           "missing one is no error.")
-        .method<exists_sig, exists>("exists", "Whether the variable (or element) exists.")
-        .method<array_item_byref_sig, array_item_byref>("array_item_byref",
-                                                        "A TclVariable for the element `array_index`.")
-        .method<array_get_obj_sig, array_get_obj>("array_get_obj",
-                                                  "The array's elements (matching `pattern`).")
-        .method<array_get_str_sig, array_get_str>("array_get_str",
-                                                  "The array's elements (matching `pattern`), read "
-                                                  "by a script.")
+        .method<set_sig, set>("set", "set($self, /, value, array_index=None)\n--\n\n"
+                                     "Set the variable (or its element `array_index`) to `value`.")
+        .method<unset_sig, unset>("unset", "unset($self, /, array_index=None, nocomplain=False)\n--\n\n"
+                                           "Unset the variable (or its element); with `nocomplain`\n"
+                                           "a missing one is no error.")
+        .method<exists_sig, exists>("exists", "exists($self, /, array_index=None)\n--\n\n"
+                                              "Whether the variable (or its element) exists.")
+        .method<array_item_byref_sig, array_item_byref>(
+            "array_item_byref", "array_item_byref($self, /, array_index, cast=None)\n--\n\n"
+                                "A TclVariable for the element `array_index` of this array.")
+        .method<array_get_obj_sig, array_get_obj>(
+            "array_get_obj", "array_get_obj($self, /, pattern=None)\n--\n\n"
+                             "The array's elements (those matching the glob `pattern`).")
+        .method<array_get_str_sig, array_get_str>(
+            "array_get_str", "array_get_str($self, /, pattern=None)\n--\n\n"
+                             "The array's elements (those matching the glob `pattern`),\n"
+                             "read by a Tcl script.")
         .alias("array_get", "array_get_obj")
-        .method<array_set_sig, array_set>("array_set", "Set elements from name/value pairs.")
-        .method<array_unset_sig, array_unset>("array_unset", "Unset the elements matching `pattern`, "
-                                                             "or the whole array.")
-        .method<array_size_sig, array_size>("array_size", "The number of elements.")
-        .method<array_names_sig, array_names>("array_names", "The element names (matching "
-                                                             "`pattern`).")
-        .method<is_array_sig, is_array>("is_array", "Whether the variable is an array.")
-        .method<absolute_sig, absolute>("absolute", "The fully qualified name.")
-        .method<make_absolute_sig, make_absolute>("make_absolute",
-                                                  "Replace `var_name` with its fully qualified form.")
+        .method<array_set_sig, array_set>("array_set", "array_set($self, /, value)\n--\n\n"
+                                                       "Set elements from name/value pairs.")
+        .method<array_unset_sig, array_unset>(
+            "array_unset", "array_unset($self, /, pattern=None)\n--\n\n"
+                           "Unset the elements matching `pattern`; without one, the whole array.")
+        .method<array_size_sig, array_size>("array_size", "array_size($self, /)\n--\n\n"
+                                                          "The number of elements.")
+        .method<array_names_sig, array_names>(
+            "array_names", "array_names($self, /, pattern=None)\n--\n\n"
+                           "The element names (those matching the glob `pattern`).")
+        .method<is_array_sig, is_array>("is_array", "is_array($self, /)\n--\n\n"
+                                                    "Whether the variable is an array.")
+        .method<absolute_sig, absolute>("absolute", "absolute($self, /)\n--\n\n"
+                                                    "The fully qualified name.")
+        .method<make_absolute_sig, make_absolute>(
+            "make_absolute", "make_absolute($self, /)\n--\n\n"
+                             "Replace `var_name` with its fully qualified form.")
         .method<str_sig, to_str>("__str__")
-        .method<tclobj_sig, to_tclobj>("__tclobj__")
+        .method<tclobj_sig, to_tclobj>("__tclobj__", "__tclobj__($self, /)\n--\n\n"
+                                                     "The name, for sorvan() and tclobj().")
         .method<repr_sig, to_repr>("__repr__");
     Ref variable_class = variable.build();
     tcl_slot = variable.slot(variable_class, "tcl");
@@ -475,26 +514,30 @@ void define_variables(PyObject* module) {
     ClassBuilder temp(module, "TempTclVariable", {variable_class.get()},
                       "A variable under a name of its own, unset when its `with` block ends.\n\n"
                       "TempTclVariable(var_name='::__orvex__{cls}_{id}_tmp', **kwargs)");
-    temp.method<temp_init_sig, temp_init>("__init__")
+    temp.method<temp_init_sig, temp_init>(
+            "__init__", "__init__($self, /, var_name='::__orvex__{cls}_{id}_tmp', **kwargs)\n--\n\n")
         .method<enter_sig, temp_enter>("__enter__")
         .method<exit_sig, temp_exit>("__exit__");
     Ref temp_class = temp.build();
     TempTclVariable_class = Ref(temp_class).release();
     add(module, "TempTclVariable", temp_class);
 
-    ClassBuilder array(module, "TclArrayVariable", {g_MutableMapping.get().get(), variable_class.get()},
+    Ref mutable_mapping = g_MutableMapping.get();
+    ClassBuilder array(module, "TclArrayVariable", {mutable_mapping.get(), variable_class.get()},
                        "A Tcl array, as a mutable mapping of element names to values.\n\n"
                        "TclArrayVariable(var_name, tcl=None, cast=None)");
-    array.method<array_init_sig, array_init>("__init__")
+    array.method<array_init_sig, array_init>(
+             "__init__", "__init__($self, /, var_name, tcl=None, cast=None)\n--\n\n")
         .method<len_sig, array_len>("__len__")
         .method<iter_sig, array_iter>("__iter__")
         .method<contains_sig, array_contains>("__contains__")
         .method<getitem_sig, array_getitem>("__getitem__")
         .method<setitem_sig, array_setitem>("__setitem__")
         .method<delitem_sig, array_delitem>("__delitem__")
-        .method<clear_sig, array_clear>("clear", "Unset the whole array.")
-        .method<update_sig, array_update>("update", "Set elements, as dict(*args, **kwargs), with "
-                                                    "one `array set`.");
+        .method<clear_sig, array_clear>("clear", "clear($self, /)\n--\n\nUnset the whole array.")
+        .method<update_sig, array_update>("update", "update($self, /, *args, **kwargs)\n--\n\n"
+                                                    "Set the elements of dict(*args, **kwargs) with one\n"
+                                                    "`array set`.");
     Ref array_class = array.build();
     TclArrayVariable_class = Ref(array_class).release();
     add(module, "TclArrayVariable", array_class);
