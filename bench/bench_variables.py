@@ -27,7 +27,7 @@ def main() -> None:
         "bare tk.getvar('x')": lambda: tk.getvar("x"),
         "TclVariable('x').get()": lambda: handle.get(),
         "plain-Python TclVariable('x').get()": lambda: baseline.get(),
-    })
+    }, rounds=15)
     report("get() / bare getvar", got["TclVariable('x').get()"] / got["bare tk.getvar('x')"],
            "<= 1.5")
     report("baseline's own cost / handle's own cost", own_cost_ratio(got), ">= 2")
@@ -36,7 +36,7 @@ def main() -> None:
         "bare tk.setvar('x', 'v')": lambda: tk.setvar("x", "v"),
         "TclVariable('x').set('v')": lambda: handle.set("v"),
         "plain-Python TclVariable('x').set('v')": lambda: baseline.set("v"),
-    })
+    }, rounds=15)
     report("set() / bare setvar", put["TclVariable('x').set('v')"] / put["bare tk.setvar('x', 'v')"],
            "<= 1.5")
     report("baseline's own cost / handle's own cost", own_cost_ratio(put), ">= 2")
@@ -46,4 +46,4 @@ def main() -> None:
     compare("a[key]: read an array element", {
         "bare tk.getvar('a', 'k')": lambda: tk.getvar("a", "k"),
         "TclArrayVariable('a')['k']": lambda: array["k"],
-    })
+    }, rounds=15)
