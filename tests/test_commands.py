@@ -13,6 +13,8 @@ from orvex.tcl import Interpreter, TclError
 from orvex.tcl.namespace import TclCommand, TempTclCommand
 from orvex.tcl.sorvan import sorvan, tclobj
 
+from recording import RecordingInterpreter
+
 
 @pytest.fixture
 def tcl():
@@ -34,32 +36,6 @@ def words(tcl, result):
 
 def leftover_temporaries(tcl):
     return tcl.eval("concat [info vars ::__orvex__*] [info commands ::__orvex__*]")
-
-
-class RecordingTk:
-    """Passes every operation on to a real Tcl application object and
-    records the exact arguments."""
-
-    def __init__(self, tk):
-        self._tk = tk
-        self.sent = []
-
-    def __getattr__(self, operation):
-        real = getattr(self._tk, operation)
-
-        def record(*args):
-            self.sent.append((operation, *args))
-            return real(*args)
-
-        return record
-
-
-class RecordingInterpreter:
-    def __init__(self):
-        self.real = Interpreter()
-        self.tk = RecordingTk(self.real.tk)
-        self.cast_list = self.real.cast_list
-        self.cast_boolean = self.real.cast_boolean
 
 
 class Lines:

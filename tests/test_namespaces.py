@@ -14,47 +14,12 @@ from orvex.tcl import Interpreter, TclError
 from orvex.tcl.namespace import (TclArrayVariable, TclCommand, TclNamespace, TclVariable,
                                  TempTclNamespace)
 
-
-class RecordingTk:
-    """The real Tcl application object, with every call and eval recorded."""
-
-    def __init__(self, tk):
-        self._tk = tk
-        self.sent = []
-
-    def call(self, *args):
-        self.sent.append(("call",) + args)
-        return self._tk.call(*args)
-
-    def eval(self, script):
-        self.sent.append(("eval", script))
-        return self._tk.eval(script)
-
-    def getvar(self, *args):
-        self.sent.append(("getvar",) + args)
-        return self._tk.getvar(*args)
-
-    def __getattr__(self, name):
-        return getattr(self._tk, name)
-
-
-class Recording:
-    """An interpreter whose Tcl traffic is recorded (for the exact words)."""
-
-    def __init__(self, interp):
-        self.tk = RecordingTk(interp.tk)
-        self.cast_list = interp.cast_list
-        self.cast_boolean = interp.cast_boolean
-        self.cast_array = interp.cast_array
-
-    @property
-    def sent(self):
-        return self.tk.sent
+from recording import RecordingInterpreter
 
 
 @pytest.fixture
 def rec(tcl):
-    return Recording(tcl)
+    return RecordingInterpreter(tcl)
 
 
 def tcl_list(tcl, value):
@@ -778,7 +743,7 @@ def test_reads_send_what_a_variable_handle_sends(n, rec):
     n.vars["a b"] = 2
     ns = TclNamespace("::n", tcl=rec)
     assert (ns.vars["v1"], ns.vars["a b"], ns.objs["v1"]) == ("1", "2", 1)
-    handle = Recording(n.tcl)
+    handle = RecordingInterpreter(n.tcl)
     TclVariable("::n::v1", tcl=handle).get_str()
     TclVariable("::n::a b", tcl=handle).get_str()
     TclVariable("::n::v1", tcl=handle).get_obj()

@@ -19,37 +19,7 @@ from orvex.tcl.namespace import (
 )
 from orvex.tcl.sorvan import sorvan
 
-
-class RecordingTk:
-    """Forwards every operation to a real Tcl application object and records
-    the exact arguments it was given."""
-
-    def __init__(self, tk):
-        self._tk = tk
-        self.sent = []
-
-    def __getattr__(self, operation):
-        real = getattr(self._tk, operation)
-
-        def record(*args):
-            self.sent.append((operation, *args))
-            return real(*args)
-
-        return record
-
-
-class RecordingInterpreter:
-    """A real interpreter whose `tk` records what the handles send."""
-
-    def __init__(self):
-        self.real = Interpreter()
-        self.tk = RecordingTk(self.real.tk)
-        for cast in ("cast_boolean", "cast_list", "cast_array", "cast_any"):
-            setattr(self, cast, getattr(self.real, cast))
-
-    @property
-    def sent(self):
-        return self.tk.sent
+from recording import RecordingInterpreter
 
 
 @pytest.fixture

@@ -205,7 +205,9 @@ class Interpreter:
 
 # The code of the framework's own cast_any, taken here, before any other code
 # can replace the method.  Callers in C (orvex.tcl.hux) use it to recognise
-# the method and skip calling it for results it would hand back unchanged.
+# the method and skip calling it for results it would hand back unchanged:
+# exact str, int, float, bool, bytes and tuple.  cast_any must keep returning
+# those as they are (or hux.cpp's is_plain_result must change with it).
 _CAST_ANY_CODE = Interpreter.cast_any.__code__
 
 
