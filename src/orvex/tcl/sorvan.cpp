@@ -36,6 +36,7 @@
 #include "capi.hpp"
 #include "sorvan_capi.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstring>
@@ -495,6 +496,58 @@ struct Digits {
     Py_ssize_t length() const { return buffer + sizeof buffer - start; }
 };
 
+// Resize a str made here and not yet shared; *text is left as it was when
+// that fails.
+void resize_text(Ref& text, Py_ssize_t length) {
+    PyObject* raw = text.release();
+    int failed = PyUnicode_Resize(&raw, length);
+    text = Ref::steal(raw);
+    if (failed) throw PyError{};
+}
+
+// The list text of elements that are all exact ASCII str or machine-size
+// int (the common case) and at least two of them, written in a single pass: each element is quoted
+// right after its scan, while its data is still in the cache, into a str
+// that grows as it fills and is cut to size at the end.  An element never
+// takes more than twice its length plus its braces and separator, so room
+// for that is made before it is written.  An empty result (no exception
+// set) when an element is anything else; nothing the caller could notice
+// has happened then, and the general two-pass join takes over.
+template <typename ElementAt>
+Ref join_ascii(Py_ssize_t count, ElementAt element_at) {
+    if (count > (PY_SSIZE_T_MAX - 16) / 8) return Ref();
+    Py_ssize_t capacity = 8 * count + 16;  // ample for short elements
+    Ref result = own(PyUnicode_New(capacity, 0x7f));
+    Py_UCS1* start = PyUnicode_1BYTE_DATA(result.get());
+    Py_UCS1* out = start;
+    for (Py_ssize_t i = 0; i < count; ++i) {
+        PyObject* element = element_at(i);
+        bool text = PyUnicode_CheckExact(element);
+        if (!(text ? PyUnicode_IS_COMPACT_ASCII(element) : ready(element))) return Ref();
+        Py_ssize_t n = text ? PyUnicode_GET_LENGTH(element) : 24;
+        Py_ssize_t used = out - start;
+        if (n > (PY_SSIZE_T_MAX - 3) / 2 - used) return Ref();
+        if (used + 2 * n + 3 > capacity) {
+            Py_ssize_t wanted = used + 2 * n + 3;
+            capacity = capacity > PY_SSIZE_T_MAX / 3 * 2 ? wanted
+                                                         : std::max(wanted, capacity / 2 * 3);
+            resize_text(result, capacity);
+            start = PyUnicode_1BYTE_DATA(result.get());
+            out = start + used;
+        }
+        if (i) *out++ = ' ';
+        if (text) {
+            auto s = static_cast<const Py_UCS1*>(PyUnicode_DATA(element));
+            out = write_quoted(out, s, n, scan_element(s, n));
+        } else {
+            Digits digits(element);
+            out = copy_text(out, reinterpret_cast<const Py_UCS1*>(digits.start), digits.length());
+        }
+    }
+    resize_text(result, out - start);
+    return result;
+}
+
 // The list text of `count` elements, element_at(i) giving each: scan every
 // element once, add up the quoted sizes, and write the result once.  An
 // empty result (no exception set) when an element is not ready; nothing has
@@ -502,6 +555,10 @@ struct Digits {
 template <typename ElementAt>
 Ref join_quoted(Py_ssize_t count, ElementAt element_at) {
     if (count == 0) return empty_text();
+    // A single element may be a long text, often given back as it is:
+    // scanning it alone, before anything is written, is cheaper then.
+    if (count > 1)
+        if (Ref joined = join_ascii(count, element_at)) return joined;
     FlagBuffer flags(count);
     Py_ssize_t total = count - 1;  // the separating spaces
     Py_UCS4 maxchar = 0x7f;
