@@ -218,6 +218,25 @@ def test_numbers_inside_lists(tcl):
         assert sorvan(number) == str(number) and type(sorvan(number)) is str
 
 
+def test_lists_of_every_length_and_mix(tcl):
+    # Escaping doubles a text, far beyond the room short elements need; a
+    # wide character, a float or a nested list may come after any number of
+    # plain texts; each element still reads back as itself.
+    escaped = "}" * 5000
+    for items in (
+        ["a", escaped],
+        [escaped, "b c"] * 3,
+        ["x"] * 300 + ["[", escaped + "{", "\\" * 999 + "\\"],
+        ["a b", 1, "c"] * 50 + ["\u20ac {"],
+        ["a", "b", "\U0001f600", "}"],
+        ["a", -7, 1.5, ["b c"]],
+        ["x y"] * 100 + [None, True],
+    ):
+        assert_reads_back(tcl, items)
+    assert sorvan(["a", escaped]) == "a " + "\\}" * 5000
+    assert sorvan(["a", "b", "\u20ac", "c d"]) == "a b \u20ac {c d}"
+
+
 def test_dict_keys_of_any_kind(tcl):
     class Key:
         def __init__(self, name):
