@@ -67,7 +67,10 @@ public:
 private:
     friend class Signature;
     static constexpr size_t max_params = 16;
-    PyObject* slots_[max_params] = {};
+    // Left unset: binding fills the slot of every parameter (or fails), and
+    // a slot past the parameters is never read.  Clearing all of them would
+    // cost every call a loop of stores.
+    PyObject* slots_[max_params];
     unsigned long long given_ = 0;
     Ref varargs_, varkw_;
 };
@@ -99,9 +102,25 @@ public:
 
     // Bind a vectorcall argument vector; throws PyError with a TypeError set
     // when the call does not fit the signature.
-    void bind(Args& out, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) const;
+    //
+    // The everyday call, f(a, b) to a signature of plain parameters, binds
+    // here, apart from the general binder, in one pass: the arguments, then the
+    // defaults of the rest (required parameters come first, so all of them
+    // are among the arguments).  Everything else goes to bind_general.
+    void bind(Args& out, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) const {
+        size_t nargs = size_t(PyVectorcall_NARGS(nargsf));
+        bool no_keywords = kwnames == nullptr || PyTuple_GET_SIZE(kwnames) == 0;
+        if (only_positional_ && no_keywords && nargs >= n_required_ && nargs <= n_positional_) {
+            for (size_t i = 0; i < nargs; ++i) out.slots_[i] = args[i];
+            for (size_t i = nargs; i < n_positional_; ++i) out.slots_[i] = *params_[i].default_value;
+            out.given_ = (1ull << nargs) - 1;
+            return;
+        }
+        bind_general(out, args, nargsf, kwnames);
+    }
 
 private:
+    void bind_general(Args& out, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) const;
     [[noreturn]] void too_many_positional(size_t given, size_t given_keywords) const;
     [[noreturn]] void missing(const std::vector<const char*>& names, const char* what) const;
     [[noreturn]] void type_error(const std::string& message) const;
@@ -162,20 +181,10 @@ inline int Signature::find_keyword(PyObject* key) const {
     return -1;
 }
 
-inline void Signature::bind(Args& out, PyObject* const* args, Py_ssize_t nargsf,
-                            PyObject* kwnames) const {
+inline void Signature::bind_general(Args& out, PyObject* const* args, Py_ssize_t nargsf,
+                                    PyObject* kwnames) const {
     size_t nargs = size_t(PyVectorcall_NARGS(nargsf));
     size_t nkw = kwnames ? size_t(PyTuple_GET_SIZE(kwnames)) : 0;
-
-    // The everyday call, f(a, b) to a signature of plain parameters, binds
-    // in one pass: the arguments, then the defaults of the rest (required
-    // parameters come first, so all of them are among the arguments).
-    if (only_positional_ && nkw == 0 && nargs >= n_required_ && nargs <= n_positional_) {
-        for (size_t i = 0; i < nargs; ++i) out.slots_[i] = args[i];
-        for (size_t i = nargs; i < n_positional_; ++i) out.slots_[i] = *params_[i].default_value;
-        out.given_ = (1ull << nargs) - 1;
-        return;
-    }
 
     // Positional arguments fill the positional-or-keyword parameters in
     // order (they always come first in the list); the rest go to *args.

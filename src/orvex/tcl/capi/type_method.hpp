@@ -46,8 +46,14 @@ public:
 private:
     // The method descriptor that `name` finds on instances of `type`, or
     // NULL when the answer could depend on the instance.
+    // The check of the remembered answer stays small enough to be inlined
+    // into the call; the lookup is apart.
     PyObject* method_for(PyTypeObject* type) {
         if (type == type_ && tag_ != 0 && type->tp_version_tag == tag_) return method_;
+        return look_up(type);
+    }
+
+    PyObject* look_up(PyTypeObject* type) {
         if (type->tp_getattro != PyObject_GenericGetAttr) return nullptr;
         if (type->tp_dictoffset != 0 || PyType_HasFeature(type, Py_TPFLAGS_MANAGED_DICT))
             return nullptr;

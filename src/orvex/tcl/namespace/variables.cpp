@@ -190,7 +190,7 @@ Ref get_obj(PyObject* self, const Args& args) {
     Ref value = array_index == Py_None ? app_getvar.call(app, var_name)
                                        : app_getvar.call(app, var_name, array_index);
     if (cast == marker) cast = cast_slot.get(self);
-    if (truthy(cast)) value = call(cast, value.get());
+    if (cast != Py_None && truthy(cast)) value = call(cast, value.get());
     return value;
 }
 
