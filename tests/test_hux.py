@@ -246,6 +246,27 @@ def test_history_is_bounded():
     assert list(tcl.history) == [["set", "x", "2"], ["set", "x", "3"], ["set", "x", "4"]]
 
 
+def test_history_and_tk_are_looked_up_as_attributes():
+    class Interp(Interpreter):
+        pass
+
+    tcl = Interp()
+    tcl.hux.set("x", 1)
+    assert list(tcl.history) == [["set", "x", "1"]]
+    # A property defined later on the class wins over the instance's own.
+    seen = []
+    Interp.history = property(lambda self: seen)
+    tcl.hux.set("x", 2)
+    assert seen == [["set", "x", "2"]] and len(tcl.__dict__["history"]) == 1
+    del Interp.history
+    tk = tcl.__dict__.pop("tk")
+    with pytest.raises(AttributeError, match="'Interp' object has no attribute 'tk'"):
+        tcl.hux.set("x", 3)
+    Interp.tk = tk  # a class attribute serves as well
+    assert tcl.hux.set("x", 4, cast_=False) == "4"
+    assert [words[-1] for words in tcl.history] == ["1", "3", "4"]
+
+
 def test_errors_around_the_call():
     # Only TclError is translated; others pass unchanged.
     interp = Recorder(error=KeyError("boom"))

@@ -121,9 +121,10 @@ TypeMethod history_append{"append"};
 Name n_cast_any{"cast_any"};
 Name n_cast_{"cast_"};
 Name n_error_info{"::errorInfo"};
-Name n_history{"history"};
+// interp.history and interp.tk (see InstanceAttr).
+InstanceAttr history_attr{"history"};
+InstanceAttr tk_attr{"tk"};
 Name n_str{"__str__"};
-Name n_tk{"tk"};
 Name n_vars{"vars"};
 Name n_separator{"::"};
 Name n_dash{"-"};
@@ -366,8 +367,8 @@ Ref code_call(PyObject* self, const VectorArgs& args) {
     Ref words = list_from(argv, 1);
 
     Ref interp = through_proxy(Ref::borrow(code_tcl.get(self)));
-    history_append.call(getattr(interp, n_history), words.get());
-    argv.replace(0, getattr(interp, n_tk));
+    history_append.call(history_attr.get(interp), words.get());
+    argv.replace(0, tk_attr.get(interp));
     Ref result;
     try {
         result = tk_call.call_vector(argv.data(), argv.size());
