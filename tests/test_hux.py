@@ -246,6 +246,27 @@ def test_history_is_bounded():
     assert list(tcl.history) == [["set", "x", "2"], ["set", "x", "3"], ["set", "x", "4"]]
 
 
+def test_history_and_tk_are_looked_up_as_attributes():
+    class Interp(Interpreter):
+        pass
+
+    tcl = Interp()
+    tcl.hux.set("x", 1)
+    assert list(tcl.history) == [["set", "x", "1"]]
+    # A property defined later on the class wins over the instance's own.
+    seen = []
+    Interp.history = property(lambda self: seen)
+    tcl.hux.set("x", 2)
+    assert seen == [["set", "x", "2"]] and len(tcl.__dict__["history"]) == 1
+    del Interp.history
+    tk = tcl.__dict__.pop("tk")
+    with pytest.raises(AttributeError, match="'Interp' object has no attribute 'tk'"):
+        tcl.hux.set("x", 3)
+    Interp.tk = tk  # a class attribute serves as well
+    assert tcl.hux.set("x", 4, cast_=False) == "4"
+    assert [words[-1] for words in tcl.history] == ["1", "3", "4"]
+
+
 def test_errors_around_the_call():
     # Only TclError is translated; others pass unchanged.
     interp = Recorder(error=KeyError("boom"))
@@ -331,6 +352,38 @@ def test_instances_behave_as_slotted_objects(tcl):
     del code
     gc.collect()
     assert ref() is None
+
+
+def test_freed_objects_and_lists_come_back_clean(tcl):
+    # Many at once, dropped, then made again: each has a list of its own
+    # holding only its name, and works.
+    for _ in range(2):
+        codes = [getattr(tcl.hux, f"n{i}") for i in range(40)]
+        assert [c.cmd for c in codes] == [[f"n{i}"] for i in range(40)]
+        assert len({id(c.cmd) for c in codes}) == 40
+        assert all(vars(c) == {} for c in codes)
+        codes[0].note = "in its __dict__"
+        codes[1].more.names  # a longer list
+        del codes
+    # A list something else still holds is left to it.
+    kept = tcl.hux.a.b.cmd
+    fresh = [tcl.hux.c for _ in range(20)]
+    assert kept == ["a", "b"] and all(c.cmd == ["c"] and c.cmd is not kept for c in fresh)
+    del fresh
+
+    # Letting a name go may run code that makes and drops quick calls itself.
+    class Name(str):
+        def __del__(self):
+            for _ in range(40):
+                tcl.hux.inner.more
+            gc.collect()
+
+    code = Hux_Code(Name("a"), Name("b"), tcl=tcl)
+    code.cmd.append(Name("c"))
+    del code
+    gc.collect()
+    assert tcl.hux.echo("x", cast_=False) == "x"
+    assert [tcl.hux.d.cmd for _ in range(20)] == [["d"]] * 20
 
 
 def test_string_form_and_docs(tcl):

@@ -96,6 +96,24 @@ initproc hux_code_init = nullptr;
 
 Slot hux_tcl, code_tcl, code_cmd;
 
+// --- what a quick call's Hux_Code is made of, kept for the next one --------
+//
+// Every quick call makes a Hux_Code holding a new one-name command list, and
+// drops both again.  Freed Hux_Codes are kept (FreeList), and so is a freed
+// one's command list when nothing else refers to it and it is small: it is
+// emptied and waits, untracked by the collector (so that nothing can find
+// it), to be the next Hux_Code's list.  A new Hux_Code cannot tell: its
+// list is one only it refers to, holding just its name.
+struct SpareLists {
+    static constexpr size_t capacity = 16;
+    static constexpr Py_ssize_t max_allocated = 8;  // room for that many names
+    PyObject* items[capacity];
+    size_t count = 0;
+} spare_cmd_lists;
+
+void keep_cmd_list(PyObject* code);
+FreeList freed_codes{.salvage = keep_cmd_list};
+
 Name n_append{"append"};
 // tk.call and history.append, looked up once per type (see TypeMethod).
 TypeMethod tk_call{"call"};
@@ -103,9 +121,10 @@ TypeMethod history_append{"append"};
 Name n_cast_any{"cast_any"};
 Name n_cast_{"cast_"};
 Name n_error_info{"::errorInfo"};
-Name n_history{"history"};
+// interp.history and interp.tk (see InstanceAttr).
+InstanceAttr history_attr{"history"};
+InstanceAttr tk_attr{"tk"};
 Name n_str{"__str__"};
-Name n_tk{"tk"};
 Name n_vars{"vars"};
 Name n_separator{"::"};
 Name n_dash{"-"};
@@ -225,6 +244,48 @@ Ref hux_init(PyObject* self, const Args& args) {
     return none();
 }
 
+// '::'.join(cmd).  A one-name command is its name (str.join gives back the
+// one item itself when that is a str).
+Ref command_name(PyObject* cmd) {
+    if (PyList_CheckExact(cmd) && PyList_GET_SIZE(cmd) == 1 &&
+        PyUnicode_CheckExact(PyList_GET_ITEM(cmd, 0)))
+        return Ref::borrow(PyList_GET_ITEM(cmd, 0));
+    return own(PyUnicode_Join(n_separator, cmd));
+}
+
+// FreeList::salvage for Hux_Code: its command list, emptied, goes to the
+// spare lists.
+void keep_cmd_list(PyObject* code) {
+    PyObject* cmd = code_cmd.peek(code);
+    if (cmd == nullptr || !PyList_CheckExact(cmd) || Py_REFCNT(cmd) != 1 ||
+        spare_cmd_lists.count == SpareLists::capacity)
+        return;
+    auto* list = reinterpret_cast<PyListObject*>(cmd);
+    if (list->allocated < 1 || list->allocated > SpareLists::max_allocated) return;
+    // The names are let go of last: that may run code (which may make and
+    // free Hux_Codes, using the spare lists), and a collection.
+    Ref names[SpareLists::max_allocated];
+    Py_ssize_t size = PyList_GET_SIZE(cmd);
+    for (Py_ssize_t i = 0; i < size; ++i) names[i] = Ref::steal(list->ob_item[i]);
+    Py_SET_SIZE(cmd, 0);
+    PyObject_GC_UnTrack(cmd);
+    spare_cmd_lists.items[spare_cmd_lists.count++] = code_cmd.take(code).release();
+}
+
+// [name]: a spare list when there is one.
+Ref new_cmd_list(PyObject* name) {
+    if (spare_cmd_lists.count == 0) {
+        Ref cmd = own(PyList_New(1));
+        PyList_SET_ITEM(cmd.get(), 0, Py_NewRef(name));
+        return cmd;
+    }
+    Ref cmd = Ref::steal(spare_cmd_lists.items[--spare_cmd_lists.count]);
+    PyList_SET_ITEM(cmd.get(), 0, Py_NewRef(name));
+    Py_SET_SIZE(cmd.get(), 1);
+    PyObject_GC_Track(cmd);
+    return cmd;
+}
+
 // Hux_Code(name, tcl=self.tcl).  While the module's Hux_Code is still the
 // class made here, with its own __new__ and __init__ (assigning either on
 // the class changes its slot), the new object is set up directly, as they
@@ -234,10 +295,8 @@ Ref new_code(PyObject* name, PyObject* tcl) {
     if (g_hux_code.is(hux_code_class) && type->tp_new == hux_code_new &&
         type->tp_init == hux_code_init) {
         Ref code = own(type->tp_new(type, nullptr, nullptr));
-        Ref cmd = own(PyList_New(1));
-        PyList_SET_ITEM(cmd.get(), 0, Py_NewRef(name));
         code_tcl.set(code, tcl);
-        code_cmd.set(code, cmd);
+        code_cmd.set(code, new_cmd_list(name));
         return code;
     }
     PyObject* argv[] = {name, tcl};
@@ -294,7 +353,7 @@ Ref code_call(PyObject* self, const VectorArgs& args) {
     // `call` runs them).
     ArgVector argv(2 + args.nargs + 2 * args.nkw());
     argv.push(none());
-    argv.push(own(PyUnicode_Join(n_separator, Ref::borrow(code_cmd.get(self)))));
+    argv.push(command_name(Ref::borrow(code_cmd.get(self))));
     for (size_t i = 0; i < args.nargs; ++i) argv.push(to_word(args[i]));
     for (size_t k = 0; k < args.nkw(); ++k) {
         PyObject* key = args.keyword_name(k);
@@ -308,8 +367,8 @@ Ref code_call(PyObject* self, const VectorArgs& args) {
     Ref words = list_from(argv, 1);
 
     Ref interp = through_proxy(Ref::borrow(code_tcl.get(self)));
-    history_append.call(getattr(interp, n_history), words.get());
-    argv.replace(0, getattr(interp, n_tk));
+    history_append.call(history_attr.get(interp), words.get());
+    argv.replace(0, tk_attr.get(interp));
     Ref result;
     try {
         result = tk_call.call_vector(argv.data(), argv.size());
@@ -322,7 +381,7 @@ Ref code_call(PyObject* self, const VectorArgs& args) {
 }
 
 Ref code_str(PyObject* self) {
-    Ref name = own(PyUnicode_Join(n_separator, Ref::borrow(code_cmd.get(self))));
+    Ref name = command_name(Ref::borrow(code_cmd.get(self)));
     return own(PyUnicode_FromFormat("<tcl.Hux magic, referring Tcl code ::%U>", name.get()));
 }
 
@@ -355,6 +414,7 @@ PyMODINIT_FUNC PyInit_hux() {
 
         NativeClass<2> code(module, "Hux_Code", hux_code_doc, {"tcl", "cmd"});
         code.init<code_init_sig, code_init>()
+            .free_list<freed_codes>()
             .getattr<code_getattr>()
             .call<code_call>()
             .str<code_str>()

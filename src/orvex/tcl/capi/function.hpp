@@ -204,6 +204,10 @@ public:
         *field(self) = Py_NewRef(value);
         Py_XDECREF(old);
     }
+    // The value, borrowed, or NULL when unset.
+    PyObject* peek(PyObject* self) const { return *field(self); }
+    // The value moved out, leaving the attribute unset.
+    Ref take(PyObject* self) const { return Ref::steal(std::exchange(*field(self), nullptr)); }
 
 private:
     PyObject** field(PyObject* self) const {

@@ -77,4 +77,52 @@ private:
     unsigned int tag_ = 0;
 };
 
+// obj.name for an attribute kept in the instance's __dict__, with the class
+// side of the lookup done once per class version.
+//
+// The generic attribute lookup first searches the object's type (and its
+// bases) for `name`, since a data descriptor there would win over the
+// instance's __dict__.  When the type uses that generic lookup and has no
+// attribute `name` at all, obj.name is the __dict__ entry, so that is read
+// directly while the type's version tag (see TypeMethod) holds.  A missing
+// entry, and every other object, takes the ordinary path.
+//
+//     static InstanceAttr tk{"tk"};
+//     Ref app = tk.get(interp);
+class InstanceAttr {
+public:
+    explicit constexpr InstanceAttr(const char* name) noexcept : name_(name) {}
+    InstanceAttr(const InstanceAttr&) = delete;
+    InstanceAttr& operator=(const InstanceAttr&) = delete;
+
+    Ref get(PyObject* obj) {
+        if (dict_only(Py_TYPE(obj))) {
+            Ref dict = own(PyObject_GenericGetDict(obj, nullptr));
+            PyObject* value = PyDict_GetItemWithError(dict, name_);
+            if (value != nullptr) return Ref::borrow(value);
+            if (PyErr_Occurred()) throw PyError{};
+        }
+        return own(PyObject_GetAttr(obj, name_));
+    }
+
+private:
+    // Whether obj.name can only come from the __dict__ of an instance of
+    // `type`.
+    bool dict_only(PyTypeObject* type) {
+        if (type == type_ && tag_ != 0 && type->tp_version_tag == tag_) return true;
+        if (type->tp_getattro != PyObject_GenericGetAttr) return false;
+        if (type->tp_dictoffset == 0 && !PyType_HasFeature(type, Py_TPFLAGS_MANAGED_DICT))
+            return false;
+        if (_PyType_Lookup(type, name_) != nullptr) return false;
+        if (!PyUnstable_Type_AssignVersionTag(type)) return false;
+        type_ = type;  // compared only, with its tag (never handed out twice)
+        tag_ = type->tp_version_tag;
+        return true;
+    }
+
+    Name name_;
+    PyTypeObject* type_ = nullptr;
+    unsigned int tag_ = 0;
+};
+
 }  // namespace orvex::capi
