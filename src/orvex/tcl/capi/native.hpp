@@ -333,8 +333,8 @@ public:
         std::string qualified = std::string(module_text) + "." + name_;
         unsigned flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC;
         if (vectorcall_) flags |= Py_TPFLAGS_HAVE_VECTORCALL;
-        PyType_Spec spec{qualified.c_str(), int(sizeof(Object)), 0, flags, slots.data()};
-        Ref cls = own(PyType_FromModuleAndSpec(module_, &spec, nullptr));
+        PyType_Spec type_def{qualified.c_str(), int(sizeof(Object)), 0, flags, slots.data()};
+        Ref cls = own(PyType_FromModuleAndSpec(module_, &type_def, nullptr));
         if (free_list_) free_list_->type = reinterpret_cast<PyTypeObject*>(Py_NewRef(cls.get()));
         return cls;
     }
