@@ -227,6 +227,11 @@ Ref with_block(PyObject* manager, Body body) {
     return result;
 }
 
+// super(cls, self), as a class body's super() makes it.
+inline Ref super_of(PyObject* cls, PyObject* self) {
+    return call(reinterpret_cast<PyObject*>(&PySuper_Type), cls, self);
+}
+
 // --- imports ------------------------------------------------------------------
 
 inline Ref import(const char* module) { return own(PyImport_ImportModule(module)); }

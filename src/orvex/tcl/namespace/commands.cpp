@@ -43,7 +43,7 @@ Name n_tk{"tk"}, n_call{"call"}, n_eval{"eval"}, n_createcommand{"createcommand"
 Name n_build_tclcmd{"build_tclcmd"}, n_kwargs_to_dashed_args{"kwargs_to_dashed_args"};
 Name n_cast_list{"cast_list"}, n_cast_boolean{"cast_boolean"}, n_items{"items"}, n_copy{"copy"};
 Name n_exists{"exists"}, n_is_proc{"is_proc"}, n_delete{"delete"}, n_absolute{"absolute"};
-Name n_join{"join"}, n_get{"get"}, n_info{"info"}, n_format{"format"}, n_startswith{"startswith"};
+Name n_join{"join"}, n_get{"get"}, n_info{"info"}, n_startswith{"startswith"};
 Name n_init{"__init__"}, n_enter{"__enter__"}, n_exit{"__exit__"}, n_del{"__del__"};
 Name n_orvex_tcl{"orvex.tcl"};
 Name n_wrapped{"__wrapped__"}, n_class{"__class__"}, n_name{"__name__"};
@@ -60,12 +60,9 @@ Slot tcl_slot, cmd_name_slot, args_slot, keywords_slot, cast_slot, logger_slot;
 // Made once when the module loads, owned for the life of the process.
 PyObject* tcl_command_class = nullptr;
 PyObject* temp_tcl_command_class = nullptr;
-PyObject* tcl_error = nullptr;          // _tkinter.TclError
 PyObject* update_wrapper = nullptr;     // functools.update_wrapper
-PyObject* default_template = nullptr;   // "::__orvex__{cls}_{id}_tmp"
 PyObject* no_arguments = nullptr;       // ()
 PyObject* kwnames_tcl = nullptr;        // ("tcl",)
-PyObject* kwnames_cls_id = nullptr;     // ("cls", "id")
 PyObject* sorvan_tclobj = nullptr;      // the module's own `tclobj`, from orvex.tcl.sorvan
 
 // The methods called through the object; while a lookup still finds the
@@ -95,9 +92,6 @@ Ref cast_result(PyObject* self, Ref result) {
     return result;
 }
 
-Ref super_of(PyObject* cls, PyObject* self) {
-    return call(reinterpret_cast<PyObject*>(&PySuper_Type), cls, self);
-}
 
 // super(cls, self).__init__(); skipped when the next class in self's MRO is
 // `object`, whose __init__ does nothing when given no arguments.
@@ -430,15 +424,10 @@ Ref bind_get(PyObject* self, const Args& a) {
 
 // --- TempTclCommand ------------------------------------------------------------------
 
-Signature temp_init_sig{"__init__", {opt("func", py_none), opt("cmd_name", default_template),
+Signature temp_init_sig{"__init__", {opt("func", py_none), opt("cmd_name", temporary_name_template),
                                      starstar("kwargs")}};
 Ref temp_init(PyObject* self, const Args& a) {
-    // str(cmd_name).format(cls=self.__class__.__name__, id=id(self))
-    Ref template_text = str(a[1]);
-    Ref class_name = getattr(getattr(self, n_class), n_name);
-    Ref identity = own(PyLong_FromVoidPtr(self));
-    PyObject* format_args[] = {template_text.get(), class_name.get(), identity.get()};
-    Ref name = own(PyObject_VectorcallMethod(n_format, format_args, 1, kwnames_cls_id));
+    Ref name = temporary_name(self, a[1]);
 
     Ref init = getattr(super_of(temp_tcl_command_class, self), n_init);
     call_tuple(init, Ref(tuple_of({name.get()})), a.varkw());
@@ -461,7 +450,7 @@ void delete_quietly(PyObject* self) {
     try {
         call_method(self, n_delete);
     } catch (const PyError&) {
-        if (!error_matches(tcl_error)) throw;
+        if (!error_matches(tcl_error())) throw;
         PyErr_Clear();
     }
 }
@@ -489,13 +478,10 @@ PyObject* forever(Ref value) { return value.release(); }
 }  // namespace
 
 void define_commands(PyObject* module) {
-    tcl_error = forever(import_from("_tkinter", "TclError"));
     update_wrapper = forever(import_from("functools", "update_wrapper"));
-    default_template = forever(text("::__orvex__{cls}_{id}_tmp"));
     no_arguments = forever(own(PyTuple_New(0)));
     kwnames_tcl = forever(tuple_of({Ref(text("tcl")).get()}));
     sorvan_tclobj = forever(getattr(module, Ref(text("tclobj"))));
-    kwnames_cls_id = forever(tuple_of({Ref(text("cls")).get(), Ref(text("id")).get()}));
 
     ClassBuilder command(
         module, "TclCommand", {reinterpret_cast<PyObject*>(&PyBaseObject_Type)},

@@ -31,6 +31,21 @@ Ref interpreter_proxy(PyObject* tcl) {
     return call_method(weakref_module, n_proxy, interp.get());
 }
 
+PyObject* tcl_error_class = nullptr;
+PyObject* tcl_error() { return tcl_error_class; }
+
+PyObject* temporary_name_template = nullptr;
+
+Ref temporary_name(PyObject* self, PyObject* name_template) {
+    static Name n_format{"format"}, n_class{"__class__"}, n_name{"__name__"};
+    static PyObject* cls_id = tuple_of({text("cls").get(), text("id").get()}).release();
+    Ref class_name = getattr(getattr(self, n_class), n_name);
+    Ref identity = own(PyLong_FromVoidPtr(self));
+    Ref template_text = str(name_template);
+    PyObject* argv[] = {template_text.get(), class_name.get(), identity.get()};
+    return own(PyObject_VectorcallMethod(n_format, argv, 1, cls_id));
+}
+
 Ref list_as_script(PyObject* list_text) {
     Ref text = str(list_text);
     if (PyUnicode_GET_LENGTH(text.get()) > 0 && PyUnicode_READ_CHAR(text.get(), 0) == '#') {
@@ -66,6 +81,8 @@ PyMODINIT_FUNC PyInit_namespace() {
         add(module, "sorvan", import_from("orvex.tcl.sorvan", "sorvan"));
         add(module, "tclobj", import_from("orvex.tcl.sorvan", "tclobj"));
         module_globals.watch(module);
+        tcl_error_class = import_from("_tkinter", "TclError").release();
+        temporary_name_template = text("::__orvex__{cls}_{id}_tmp").release();
 
         define_variables(module);
         define_commands(module);

@@ -23,6 +23,15 @@ Ref interpreter_proxy(PyObject* tcl);
 // as the command it names.  Any other text is returned as it is.
 Ref list_as_script(PyObject* list_text);
 
+// _tkinter.TclError.
+PyObject* tcl_error();
+
+// The default name of the temporary variants, "::__orvex__{cls}_{id}_tmp",
+// and the name it gives an object:
+//     str(name_template).format(cls=self.__class__.__name__, id=id(self))
+extern PyObject* temporary_name_template;
+Ref temporary_name(PyObject* self, PyObject* name_template);
+
 // Each defines its classes on the module (in this order, so that __all__
 // and the module dict follow the order of the classes).
 void define_variables(PyObject* module);   // variables.cpp

@@ -275,12 +275,6 @@ PyObject* keyword_names(std::initializer_list<const char*> names) {
     return tuple.release();  // kept for the life of the process
 }
 
-namespace {
-PyObject* tcl_error_class = nullptr;  // _tkinter.TclError, kept for the life of the process
-}
-
-PyObject* tcl_error() { return tcl_error_class; }
-
 void raise_key_error_from_pending(PyObject* key) {
     Ref cause = fetch_error();
     Ref error = call(PyExc_KeyError, key);
@@ -310,7 +304,6 @@ Name n_create{"create"};
 Name n_delete{"delete"};
 Name n_split{"split"};
 Name n_join{"join"};
-Name n_format{"format"};
 Name n_name{"__name__"};
 Name n_init{"__init__"};
 Name n_enter{"__enter__"};
@@ -337,8 +330,6 @@ Name w_command{"-command"};
 Name w_variable{"-variable"};
 Name w_global{"::"};
 
-PyObject* temp_name_template = nullptr;  // "::__orvex__{cls}_{id}_tmp"
-PyObject* kw_cls_id = nullptr;           // ("cls", "id")
 
 Ref ns_of(PyObject* self) {
     if (plain(self)) return Ref::borrow(ns_slot.get(self));
@@ -382,7 +373,7 @@ Ref init(PyObject* self, const Args& args) {
     // but object between TclNamespace and the end of its resolution order.
     if (Py_TYPE(self) != reinterpret_cast<PyTypeObject*>(namespace_type) &&
         Py_TYPE(self) != reinterpret_cast<PyTypeObject*>(temp_namespace_type)) {
-        Ref next = call(reinterpret_cast<PyObject*>(&PySuper_Type), namespace_type, self);
+        Ref next = super_of(namespace_type, self);
         call_method(next, n_init);
     }
     if (plain(self)) {
@@ -606,20 +597,17 @@ Ref str_(PyObject* self, const Args&) { return ns_of(self); }
 
 // --- TempTclNamespace
 
-Signature temp_init_sig{"__init__", {opt("ns", temp_name_template), starstar("kwargs")}};
+Signature temp_init_sig{"__init__", {opt("ns", temporary_name_template), starstar("kwargs")}};
 Ref temp_init(PyObject* self, const Args& args) {
-    Ref template_text = str(args[0]);
-    Ref class_name = getattr(reinterpret_cast<PyObject*>(Py_TYPE(self)), n_name);
-    Ref id = own(PyLong_FromVoidPtr(self));
-    Ref name = call_method_keywords(template_text, n_format, kw_cls_id, class_name.get(), id.get());
-    Ref next = call(reinterpret_cast<PyObject*>(&PySuper_Type), temp_namespace_type, self);
+    Ref name = temporary_name(self, args[0]);
+    Ref next = super_of(temp_namespace_type, self);
     call_tuple(getattr(next, n_init), Ref(tuple_of({name.get()})), args.varkw());
     return none();
 }
 
 Signature enter_sig{"__enter__", {}};
 Ref enter_(PyObject* self, const Args&) {
-    Ref next = call(reinterpret_cast<PyObject*>(&PySuper_Type), temp_namespace_type, self);
+    Ref next = super_of(temp_namespace_type, self);
     Ref next_enter = getattr_optional(next, n_enter);
     Ref result = next_enter && truthy(next_enter) ? call(next_enter) : Ref::borrow(self);
     call_method(self, n_create);
@@ -635,7 +623,7 @@ Ref exit_(PyObject* self, const Args& args) {
         if (!error_matches(tcl_error())) throw;
         PyErr_Clear();
     }
-    Ref next = call(reinterpret_cast<PyObject*>(&PySuper_Type), temp_namespace_type, self);
+    Ref next = super_of(temp_namespace_type, self);
     Ref next_exit = getattr_optional(next, n_exit);
     if (next_exit && truthy(next_exit)) return call_tuple(next_exit, args.varargs());
     return boolean(false);
@@ -662,9 +650,6 @@ Ref join_name(PyObject* base, PyObject* name) {
 
 void define_namespaces(PyObject* module) {
     module_sorvan = g_sorvan.get().release();  // kept for the life of the process
-    tcl_error_class = import_from("_tkinter", "TclError").release();
-    temp_name_template = text("::__orvex__{cls}_{id}_tmp").release();
-    kw_cls_id = keyword_names({"cls", "id"});
 
     ViewClasses views = make_view_classes(module);
 

@@ -25,9 +25,6 @@ Ref call_method_keywords(PyObject* obj, PyObject* name, PyObject* kwnames, A... 
                                          positional | PY_VECTORCALL_ARGUMENTS_OFFSET, kwnames));
 }
 
-// _tkinter.TclError.
-PyObject* tcl_error();
-
 // Inside `except error: raise KeyError(key) from error`: the pending
 // exception becomes the cause (and context) of a KeyError whose only
 // argument is `key`.

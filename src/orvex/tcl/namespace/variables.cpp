@@ -37,7 +37,6 @@ Name n_cast_boolean{"cast_boolean"};
 Name n_cast_list{"cast_list"};
 Name n_cast_array{"cast_array"};
 Name n_startswith{"startswith"};
-Name n_format{"format"};
 Name n_class{"__class__"};
 Name n_name{"__name__"};
 Name n_init{"__init__"};
@@ -81,7 +80,6 @@ Ref call_keywords(PyObject* callable, PyObject* kwnames, A... args) {
 // process.
 PyObject* marker = nullptr;             // TclVariable.__marker
 PyObject* module_tclobj = nullptr;      // the module's own tclobj, for its fast path
-PyObject* temp_name_template = nullptr; // "::__orvex__{cls}_{id}_tmp"
 PyObject* array_names_caller = nullptr; // operator.methodcaller("array_names")
 PyObject* chain_from_iterable = nullptr;
 PyObject* TempTclVariable_class = nullptr;   // the classes that zero-argument
@@ -91,7 +89,6 @@ PyObject* kw_array_index = nullptr;
 PyObject* kw_nocomplain = nullptr;
 PyObject* kw_array_index_tcl_cast = nullptr;
 PyObject* kw_tcl_cast = nullptr;
-PyObject* kw_cls_id = nullptr;
 
 // The member slots of TclVariable.
 Slot tcl_slot, cast_slot, var_name_slot;
@@ -109,24 +106,6 @@ Ref tclobj(PyObject* value) {
                             type == &PyBool_Type || type == &PyFloat_Type;
     if (passes_unchanged && g_tclobj.is(module_tclobj)) return Ref::borrow(value);
     return call(g_tclobj.get(), value);
-}
-
-// What attribute access on `tcl` reaches: the referent of a weak proxy (with
-// the proxy's own ReferenceError when it is gone), any other object itself.
-// Reading attributes on the referent gives what the proxy would forward to,
-// without the proxy's detour.
-Ref through_proxy(PyObject* tcl) {
-    if (!PyWeakref_CheckProxy(tcl)) return Ref::borrow(tcl);
-#if PY_VERSION_HEX >= 0x030D0000
-    PyObject* target = nullptr;
-    check(PyWeakref_GetRef(tcl, &target));
-    Ref referent = Ref::steal(target);
-#else
-    PyObject* target = PyWeakref_GET_OBJECT(tcl);
-    Ref referent = target == Py_None ? Ref() : Ref::borrow(target);
-#endif
-    if (!referent) raise(PyExc_ReferenceError, "weakly-referenced object no longer exists");
-    return referent;
 }
 
 // self.tcl.tk, the interpreter's Tcl application object, fetched afresh for
@@ -161,9 +140,6 @@ Ref array_call(PyObject* self, PyObject* subcommand, PyObject* pattern) {
     return call_method(app_of(self), n_call, words.get());
 }
 
-Ref super_of(PyObject* cls, PyObject* self) {
-    return call(reinterpret_cast<PyObject*>(&PySuper_Type), cls, self);
-}
 
 // --- TclVariable ---------------------------------------------------------------
 
@@ -341,13 +317,9 @@ Ref to_repr(PyObject* self, const Args&) {
 
 // --- TempTclVariable -------------------------------------------------------------
 
-Signature temp_init_sig{"__init__", {opt("var_name", temp_name_template), starstar("kwargs")}};
+Signature temp_init_sig{"__init__", {opt("var_name", temporary_name_template), starstar("kwargs")}};
 Ref temp_init(PyObject* self, const Args& args) {
-    // name = str(var_name).format(cls=self.__class__.__name__, id=id(self))
-    Ref class_name = getattr(getattr(self, n_class), n_name);
-    Ref identity = own(PyLong_FromVoidPtr(self));
-    Ref name = call_method_keywords(str(args[0]), n_format, kw_cls_id, class_name.get(),
-                                    identity.get());
+    Ref name = temporary_name(self, args[0]);
     // super().__init__(name, **kwargs)
     Ref base_init = getattr(super_of(TempTclVariable_class, self), n_init);
     Ref positional = tuple_of({name.get()});
@@ -443,9 +415,7 @@ void define_variables(PyObject* module) {
     kw_nocomplain = keyword_names({"nocomplain"});
     kw_array_index_tcl_cast = keyword_names({"array_index", "tcl", "cast"});
     kw_tcl_cast = keyword_names({"tcl", "cast"});
-    kw_cls_id = keyword_names({"cls", "id"});
     module_tclobj = g_tclobj.get().release();
-    temp_name_template = text("::__orvex__{cls}_{id}_tmp").release();
     Ref methodcaller = import_from("operator", "methodcaller");
     array_names_caller = call(methodcaller, Ref(text("array_names")).get()).release();
     Ref chain = import_from("itertools", "chain");

@@ -360,7 +360,7 @@ void init_view(PyObject* self, PyObject* ns, PyObject* view_class, bool plain, c
     // super().__init__(): the mapping bases have none of their own, so only
     // a subclass can put an __init__ there.
     if (!plain) {
-        Ref next = call(reinterpret_cast<PyObject*>(&PySuper_Type), view_class, self);
+        Ref next = super_of(view_class, self);
         call_method(next, n_init);
         setattr(self, n_ns, ns);
     } else {
