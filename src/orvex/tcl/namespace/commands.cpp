@@ -44,7 +44,7 @@ Name n_build_tclcmd{"build_tclcmd"}, n_kwargs_to_dashed_args{"kwargs_to_dashed_a
 Name n_cast_list{"cast_list"}, n_cast_boolean{"cast_boolean"}, n_items{"items"}, n_copy{"copy"};
 Name n_exists{"exists"}, n_is_proc{"is_proc"}, n_delete{"delete"}, n_absolute{"absolute"};
 Name n_join{"join"}, n_get{"get"}, n_info{"info"}, n_startswith{"startswith"};
-Name n_init{"__init__"}, n_enter{"__enter__"}, n_exit{"__exit__"}, n_del{"__del__"};
+Name n_init{"__init__"}, n_del{"__del__"};
 Name n_orvex_tcl{"orvex.tcl"};
 Name n_wrapped{"__wrapped__"}, n_class{"__class__"}, n_name{"__name__"};
 
@@ -440,9 +440,7 @@ Ref temp_init(PyObject* self, const Args& a) {
 
 Signature temp_enter_sig{"__enter__", {}};
 Ref temp_enter(PyObject* self, const Args&) {
-    Ref enter = getattr_optional(super_of(temp_tcl_command_class, self), n_enter);
-    if (enter && truthy(enter)) return call(enter);
-    return Ref::borrow(self);
+    return enter_through_super(temp_tcl_command_class, self);
 }
 
 // self.delete(), where a Tcl error (the command is gone already) is dropped.
@@ -458,9 +456,7 @@ void delete_quietly(PyObject* self) {
 Signature temp_exit_sig{"__exit__", {star("args")}};
 Ref temp_exit(PyObject* self, const Args& a) {
     delete_quietly(self);
-    Ref exit = getattr_optional(super_of(temp_tcl_command_class, self), n_exit);
-    if (exit && truthy(exit)) return call_tuple(exit, a.varargs());
-    return boolean(false);
+    return exit_through_super(temp_tcl_command_class, self, a.varargs());
 }
 
 // Only a command made with a callable (update_wrapper gave it __wrapped__)

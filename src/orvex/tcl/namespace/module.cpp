@@ -46,6 +46,20 @@ Ref temporary_name(PyObject* self, PyObject* name_template) {
     return own(PyObject_VectorcallMethod(n_format, argv, 1, cls_id));
 }
 
+Ref enter_through_super(PyObject* cls, PyObject* self) {
+    static Name n_enter{"__enter__"};
+    Ref enter = getattr_optional(super_of(cls, self), n_enter);
+    if (enter && truthy(enter)) return call(enter);
+    return Ref::borrow(self);
+}
+
+Ref exit_through_super(PyObject* cls, PyObject* self, PyObject* exc_info) {
+    static Name n_exit{"__exit__"};
+    Ref exit = getattr_optional(super_of(cls, self), n_exit);
+    if (exit && truthy(exit)) return call_tuple(exit, exc_info);
+    return boolean(false);
+}
+
 Ref list_as_script(PyObject* list_text) {
     Ref text = str(list_text);
     if (PyUnicode_GET_LENGTH(text.get()) > 0 && PyUnicode_READ_CHAR(text.get(), 0) == '#') {

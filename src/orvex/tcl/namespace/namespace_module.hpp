@@ -32,6 +32,13 @@ PyObject* tcl_error();
 extern PyObject* temporary_name_template;
 Ref temporary_name(PyObject* self, PyObject* name_template);
 
+// The temporary variants hand the with-statement on to their bases, which
+// need not take part in it:
+//     m = getattr(super(cls, self), '__enter__', None); return m() if m else self
+//     m = getattr(super(cls, self), '__exit__', None); return m(*exc_info) if m else False
+Ref enter_through_super(PyObject* cls, PyObject* self);
+Ref exit_through_super(PyObject* cls, PyObject* self, PyObject* exc_info);
+
 // Each defines its classes on the module (in this order, so that __all__
 // and the module dict follow the order of the classes).
 void define_variables(PyObject* module);   // variables.cpp

@@ -306,8 +306,6 @@ Name n_split{"split"};
 Name n_join{"join"};
 Name n_name{"__name__"};
 Name n_init{"__init__"};
-Name n_enter{"__enter__"};
-Name n_exit{"__exit__"};
 
 // Words sent to Tcl.  The subcommands go with the plain word "namespace",
 // resolved where they run.
@@ -607,9 +605,7 @@ Ref temp_init(PyObject* self, const Args& args) {
 
 Signature enter_sig{"__enter__", {}};
 Ref enter_(PyObject* self, const Args&) {
-    Ref next = super_of(temp_namespace_type, self);
-    Ref next_enter = getattr_optional(next, n_enter);
-    Ref result = next_enter && truthy(next_enter) ? call(next_enter) : Ref::borrow(self);
+    Ref result = enter_through_super(temp_namespace_type, self);
     call_method(self, n_create);
     return result;
 }
@@ -623,10 +619,7 @@ Ref exit_(PyObject* self, const Args& args) {
         if (!error_matches(tcl_error())) throw;
         PyErr_Clear();
     }
-    Ref next = super_of(temp_namespace_type, self);
-    Ref next_exit = getattr_optional(next, n_exit);
-    if (next_exit && truthy(next_exit)) return call_tuple(next_exit, args.varargs());
-    return boolean(false);
+    return exit_through_super(temp_namespace_type, self, args.varargs());
 }
 
 }  // namespace

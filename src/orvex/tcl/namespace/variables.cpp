@@ -40,8 +40,6 @@ Name n_startswith{"startswith"};
 Name n_class{"__class__"};
 Name n_name{"__name__"};
 Name n_init{"__init__"};
-Name n_enter{"__enter__"};
-Name n_exit{"__exit__"};
 Name n_get_obj{"get_obj"};
 Name n_set{"set"};
 Name n_unset{"unset"};
@@ -329,9 +327,7 @@ Ref temp_init(PyObject* self, const Args& args) {
 
 Signature enter_sig{"__enter__", {}};
 Ref temp_enter(PyObject* self, const Args&) {
-    Ref base_enter = getattr_optional(super_of(TempTclVariable_class, self), n_enter);
-    if (base_enter && truthy(base_enter)) return call(base_enter);
-    return Ref::borrow(self);
+    return enter_through_super(TempTclVariable_class, self);
 }
 
 Signature exit_sig{"__exit__", {star("args")}};
@@ -339,9 +335,7 @@ Ref temp_exit(PyObject* self, const Args& args) {
     // Remove the variable however the block ended (and whether or not it was
     // ever set), then let an exception of the block propagate.
     call_method_keywords(self, n_unset, kw_nocomplain, Py_True);
-    Ref base_exit = getattr_optional(super_of(TempTclVariable_class, self), n_exit);
-    if (base_exit && truthy(base_exit)) return call_tuple(base_exit, args.varargs());
-    return boolean(false);
+    return exit_through_super(TempTclVariable_class, self, args.varargs());
 }
 
 // --- TclArrayVariable ---------------------------------------------------------------
