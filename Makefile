@@ -4,7 +4,11 @@
 #   make test    set up, build, run the suite; again on a build with
 #                AddressSanitizer + UndefinedBehaviorSanitizer; and on
 #                Python 3.13 when it is installed
-#   make bench   the benchmarks under bench/
+#   make bench   the benchmarks under bench/ (BENCH=kelvor: only those;
+#                BENCH_QUICK=1: shorter rounds); figures to bench/results/
+#   make bench-compare  run them, then set the run beside the saved baseline
+#                bench/results/baseline-before.json (or BASE=file.json,
+#                e.g. BASE=bench/results/previous.json: the run before)
 #
 # Works as root on a bare machine: installs TclX from Debian's packages and
 # builds virtual environments with Python 3.12 (found on PATH or in pyenv).
@@ -26,7 +30,7 @@ SAN_ENV = LD_PRELOAD="$$(gcc -print-file-name=libasan.so) $$(gcc -print-file-nam
 	ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 \
 	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
-.PHONY: all setup demo test test-main test-san test-313 bench clean system
+.PHONY: all setup demo test test-main test-san test-313 bench bench-compare clean system
 
 all: setup
 
@@ -86,7 +90,10 @@ test-313: system
 	else echo "Python 3.13 not installed: skipping the 3.13 run"; fi
 
 bench: setup
-	$(VENV)/bin/python bench/run.py
+	$(VENV)/bin/python bench/run.py $(BENCH)
+
+bench-compare: bench
+	$(VENV)/bin/python bench/compare.py $(BASE)
 
 clean:
 	rm -rf build $(VENV) $(VENV_SAN) $(VENV_313) .system-stamp

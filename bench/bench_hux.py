@@ -4,7 +4,7 @@ from __future__ import annotations
 
 from functools import cached_property
 
-from harness import compare, report
+from harness import compare, report, row
 
 from orvex.tcl import Interpreter
 
@@ -33,8 +33,9 @@ def main() -> None:
         },
     )
     bare, quick, python = times.values()
-    report("quick call / bare call", quick / bare, "<= 2")
-    report("plain Python's own cost / quick call's own cost", (python - bare) / (quick - bare), ">= 3")
+    row("hux.set/bare", "quick call / bare call", quick / bare, "<= 1.7", holds="<= 2", times=times)
+    row("hux.set.own_cost/python", "plain Python's own cost / quick call's own cost",
+        (python - bare) / max(quick - bare, 1.0), ">= 3")
 
     from orvex.tcl.sorvan import sorvan
 
@@ -64,8 +65,8 @@ def main() -> None:
         },
     )
     bare, quick, python = times.values()
-    report("quick call / bare call", quick / bare)
-    report("plain Python's own cost / quick call's own cost", (python - bare) / (quick - bare))
+    row("hux.chain_options/bare", "quick call / bare call", quick / bare, times=times)
+    report("plain Python's own cost / quick call's own cost", (python - bare) / max(quick - bare, 1.0))
 
 
 if __name__ == "__main__":

@@ -6,10 +6,9 @@ import random
 import subprocess
 import sys
 import textwrap
-import time
 import tkinter
 
-from harness import compare, format_time, report
+from harness import best_time, compare, format_time, row
 
 import baseline_sorvan
 from orvex.tcl.sorvan import _Tcl_ConvertElement, sorvan, tclobj
@@ -89,9 +88,13 @@ def main() -> None:
         },
     )
     ours, baseline, join, tcl_list = times.values()
-    report("faster than the plain Python rendering", baseline / ours, ">= 50")
-    report("faster than tkinter._join", join / ours, ">= 10")
-    report("faster than Tcl's own quoting reached from Python", tcl_list / ours, ">= 3")
+    row("sorvan.mixed_texts/python", "faster than the plain Python rendering", baseline / ours, ">= 50",
+        times=times)
+    row("sorvan.mixed_texts/tkinter_join", "faster than tkinter._join", join / ours, ">= 10")
+    row("sorvan.mixed_texts/tcl_list", "faster than Tcl's own quoting reached from Python",
+        tcl_list / ours, ">= 3")
+
+    _odd_one_out()
 
     structure = nested_structure(10_000)
     assert tclobj(structure) == baseline_sorvan.tclobj(structure)
@@ -103,7 +106,8 @@ def main() -> None:
         },
     )
     ours, baseline = times.values()
-    report("faster than the plain Python rendering", baseline / ours, ">= 20")
+    row("tclobj.records/python", "tclobj of records, faster than the plain Python rendering",
+        baseline / ours, ">= 20", times=times)
     times = compare(
         "sorvan of the same structure",
         {
@@ -112,7 +116,21 @@ def main() -> None:
         },
     )
     ours, baseline = times.values()
-    report("faster than the plain Python rendering", baseline / ours, "")
+    row("sorvan.records/python", "sorvan of records, faster than the plain Python rendering",
+        baseline / ours, times=times)
+
+    nested = [[i, "a b", [1.5, None, "c d"]] for i in range(10_000)]
+    assert tclobj(nested) == baseline_sorvan.tclobj(nested)
+    times = compare(
+        "tclobj of 10,000 nested lists [i, 'a b', [1.5, None, 'c d']]",
+        {
+            "orvex.tcl.sorvan.tclobj": lambda: tclobj(nested),
+            "plain Python rendering": lambda: baseline_sorvan.tclobj(nested),
+        },
+    )
+    ours, baseline = times.values()
+    row("tclobj.nested_lists/python", "tclobj of nested lists, faster than the plain Python rendering",
+        baseline / ours, ">= 30", times=times)
 
     big = "plain-text_" * 1_000_000  # 11 MB, nothing to quote
     spaced = "plain text " * 1_000_000  # the same size, written in braces
@@ -123,10 +141,23 @@ def main() -> None:
         ("sorvan([text]), braces around it", lambda: sorvan([spaced])),
         ("_Tcl_ConvertElement(text, set())", lambda: _Tcl_ConvertElement(big, set())),
     ):
-        best = min(_timed(fn) for _ in range(7))
+        best = best_time(fn)
         rates[label] = len(big) / best / 1e9
         print(f"  {label:<44} {format_time(best * 1e9):>12}   {rates[label]:7.2f} GB/s")
-    report("sorvan of one 10 MB plain element, GB/s", rates["sorvan([text]), nothing to quote"], ">= 1")
+    row("sorvan.one_10MB_element.rate", "sorvan of one 10 MB plain element",
+        rates["sorvan([text]), nothing to quote"], ">= 1", unit="GB/s")
+
+    # Elements Tcl can only write with backslashes: a stray brace forbids
+    # the braces, so every space, brace and newline is escaped.
+    escaped = [f"{i}: a line of text with a stray }} brace\n" * 30 for i in range(10_000)]
+    size = sum(map(len, escaped))
+    assert sorvan(escaped[:100]) == baseline_sorvan.sorvan(escaped[:100])
+    assert "\\" in sorvan(escaped[:1])
+    print(f"\n10,000 elements needing backslashes ({size / 1e6:.0f} MB)")
+    best = best_time(lambda: sorvan(escaped))
+    rate = size / best / 1e9
+    print(f"  {'sorvan(elements)':<44} {format_time(best * 1e9):>12}   {rate:7.2f} GB/s")
+    row("sorvan.backslashed.rate", "sorvan of elements needing backslashes", rate, ">= 1", unit="GB/s")
 
     print("\nsorvan of a 1,000,000-element list: peak memory taken, result included")
     for kind, label in (
@@ -137,13 +168,28 @@ def main() -> None:
         extra, size = peak_memory(kind)
         print(f"  {label:<44} {extra / 1e6:6.1f} MB for a {size / 1e6:.1f} MB result: {extra / size:.2f}x")
     extra, size = peak_memory("texts")
-    report("peak memory / result size, list of texts", extra / size, "<= about 2")
+    row("sorvan.peak_memory/result", "peak memory / result size, list of texts (goal: about 2)",
+        extra / size, "<= 2")
 
 
-def _timed(fn) -> float:
-    start = time.perf_counter()
-    fn()
-    return time.perf_counter() - start
+def _odd_one_out() -> None:
+    """100,000 short texts that all take the fastest path, and the same list
+    with one float, None or non-ASCII text put in near its end."""
+    rng = random.Random(7)
+    vocabulary = ["set", "name", "value", "x", "widget", "-text", "42", "item", "go", "configure"]
+    uniform = [rng.choice(vocabulary) for _ in range(100_000)]
+    at = len(uniform) - 100
+    for odd, label in ((1.5, "a float"), (None, "None"), ("naïve", "a non-ASCII text")):
+        mixed = list(uniform)
+        mixed[at] = odd
+        assert sorvan(mixed) == baseline_sorvan.sorvan(mixed)
+        times = compare(f"sorvan of 100,000 short texts, {label} among them", {
+            "uniform texts": lambda: sorvan(uniform),
+            f"with {label}": lambda: sorvan(mixed),
+        }, rounds=11)
+        key = {1.5: "float", None: "none"}.get(odd, "non_ascii")
+        row(f"sorvan.one_{key}/uniform", f"with {label} / uniform",
+            times[f"with {label}"] / times["uniform texts"], "<= 1.25", times=times)
 
 
 if __name__ == "__main__":

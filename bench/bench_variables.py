@@ -3,7 +3,7 @@
 from __future__ import annotations
 
 from baseline_variables import TclVariable as PythonTclVariable
-from harness import compare, report
+from harness import compare, row
 
 from orvex.tcl import Interpreter
 from orvex.tcl.namespace import TclArrayVariable, TclVariable
@@ -28,18 +28,21 @@ def main() -> None:
         "TclVariable('x').get()": lambda: handle.get(),
         "plain-Python TclVariable('x').get()": lambda: baseline.get(),
     }, rounds=15)
-    report("get() / bare getvar", got["TclVariable('x').get()"] / got["bare tk.getvar('x')"],
-           "<= 1.5")
-    report("baseline's own cost / handle's own cost", own_cost_ratio(got), ">= 2")
+    row("variable.get/bare", "get() / bare getvar",
+        got["TclVariable('x').get()"] / got["bare tk.getvar('x')"], "<= 1.2", holds="<= 1.5",
+        times=got)
+    row("variable.get.own_cost/python", "baseline's own cost / handle's own cost",
+        own_cost_ratio(got), ">= 2")
 
     put = compare("set(value): write a scalar (text value)", {
         "bare tk.setvar('x', 'v')": lambda: tk.setvar("x", "v"),
         "TclVariable('x').set('v')": lambda: handle.set("v"),
         "plain-Python TclVariable('x').set('v')": lambda: baseline.set("v"),
     }, rounds=15)
-    report("set() / bare setvar", put["TclVariable('x').set('v')"] / put["bare tk.setvar('x', 'v')"],
-           "<= 1.5")
-    report("baseline's own cost / handle's own cost", own_cost_ratio(put), ">= 2")
+    row("variable.set/bare", "set() / bare setvar",
+        put["TclVariable('x').set('v')"] / put["bare tk.setvar('x', 'v')"], "<= 1.5", times=put)
+    row("variable.set.own_cost/python", "baseline's own cost / handle's own cost",
+        own_cost_ratio(put), ">= 2")
 
     array = TclArrayVariable("a", tcl=tcl)
     array["k"] = "v"

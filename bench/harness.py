@@ -1,30 +1,53 @@
-"""Side-by-side timing for the benchmarks.
+"""Side-by-side timing for the benchmarks, and the rows they report.
 
 Every figure printed is measured in the same run as the figures it is
 compared with: the candidates of one comparison are timed in turn, round
-after round, and each keeps its best round.  Ratios, not absolute times,
-are what the goals are stated in.
+after round (A, B, A, B, ...), and each keeps its best round, so a busy
+machine costs a few rounds rather than the ratio.  Times are the process's
+CPU time, not wall time: on a machine shared with builds, time spent
+waiting for a core would otherwise land on whichever candidate was running.
+Ratios, not absolute times, are what the goals are stated in.
+
+A benchmark states each figure it is held to with `row()`: a stable key, the
+value, and the goal ("<= 2", ">= 30").  `run.py` collects the rows of a run
+and writes them as JSON; `compare.py` sets two such files side by side.
 """
 
 from __future__ import annotations
 
 import gc
+import os
+import re
 import time
+from dataclasses import asdict, dataclass, field
 from typing import Callable
+
+# Quick mode: fewer and shorter rounds, for a first look.  The figures are
+# noisier; the workloads and sizes stay the same.
+QUICK = os.environ.get("BENCH_QUICK", "") not in ("", "0")
+
+
+def rounds(full: int) -> int:
+    """The number of rounds to take, `full` unless in quick mode."""
+    return max(2, full // 3) if QUICK else full
+
+
+clock = time.process_time_ns
 
 
 def _time_per_call(fn: Callable[[], object], number: int) -> float:
     gc.disable()
     try:
-        start = time.perf_counter_ns()
+        start = clock()
         for _ in range(number):
             fn()
-        return (time.perf_counter_ns() - start) / number
+        return (clock() - start) / number
     finally:
         gc.enable()
 
 
-def _calibrate(fn: Callable[[], object], target_ns: float = 50e6) -> int:
+def _calibrate(fn: Callable[[], object], target_ns: float) -> int:
+    """How many calls make one round of about `target_ns`."""
     number = 1
     while True:
         elapsed = _time_per_call(fn, number) * number
@@ -33,11 +56,13 @@ def _calibrate(fn: Callable[[], object], target_ns: float = 50e6) -> int:
         number *= 10
 
 
-def compare(title: str, candidates: dict[str, Callable[[], object]], *, rounds: int = 7,
-            number: int | None = None) -> dict[str, float]:
+def compare(title: str, candidates: dict[str, Callable[[], object]], *, rounds: int = 11,
+            number: int | None = None, target_ms: float = 20) -> dict[str, float]:
     """Time each candidate (ns per call, best of `rounds`), interleaved, and
     print them with their ratio to the first one.  Returns the times."""
-    numbers = {name: number or _calibrate(fn) for name, fn in candidates.items()}
+    if QUICK:
+        rounds, target_ms = max(2, rounds // 3), target_ms / 2
+    numbers = {name: number or _calibrate(fn, target_ms * 1e6) for name, fn in candidates.items()}
     best = {name: float("inf") for name in candidates}
     for _ in range(rounds):
         for name, fn in candidates.items():
@@ -45,8 +70,13 @@ def compare(title: str, candidates: dict[str, Callable[[], object]], *, rounds: 
     first = next(iter(best.values()))
     print(f"\n{title}")
     for name, ns in best.items():
-        print(f"  {name:<44} {format_time(ns):>12}   {ns / first:7.2f}x")
+        print(f"  {name:<52} {format_time(ns):>12}   {ns / first:7.2f}x")
     return best
+
+
+def best_time(fn: Callable[[], object], repeat: int = 7) -> float:
+    """Best time (seconds) of `repeat` single calls, for long calls."""
+    return min(_time_per_call(fn, 1) for _ in range(rounds(repeat))) / 1e9
 
 
 def format_time(ns: float) -> str:
@@ -57,6 +87,67 @@ def format_time(ns: float) -> str:
     return f"{ns:.0f} ns"
 
 
+# --- rows --------------------------------------------------------------------
+
+_GOAL = re.compile(r"\s*(<=|>=)\s*([0-9.]+)")
+
+
+def meets(value: float, goal: str) -> bool:
+    """Whether `value` meets a goal written "<= N" or ">= N"."""
+    match = _GOAL.match(goal)
+    if not match:
+        raise ValueError(f"goal must read '<= N' or '>= N', not {goal!r}")
+    op, bound = match.group(1), float(match.group(2))
+    return value <= bound if op == "<=" else value >= bound
+
+
+def higher_is_better(goal: str) -> bool | None:
+    match = _GOAL.match(goal or "")
+    return None if not match else match.group(1) == ">="
+
+
+@dataclass
+class Row:
+    key: str  # stable across runs: what compare.py matches rows by
+    label: str
+    value: float
+    unit: str = "x"
+    goal: str = ""  # the goal now set, "" for a figure shown for context
+    holds: str = ""  # an earlier goal that must keep holding meanwhile
+    times: dict[str, float] = field(default_factory=dict)  # ns per call
+
+    @property
+    def status(self) -> str:
+        if not self.goal:
+            return ""
+        if meets(self.value, self.goal):
+            return "pass"
+        if self.holds and meets(self.value, self.holds):
+            return "holds"  # short of the new goal, within the earlier one
+        return "FAIL"
+
+    def as_json(self) -> dict:
+        data = asdict(self)
+        data["status"] = self.status
+        del data["key"]
+        return data
+
+
+ROWS: list[Row] = []
+
+
+def row(key: str, label: str, value: float, goal: str = "", *, unit: str = "x",
+        holds: str = "", times: dict[str, float] | None = None) -> Row:
+    """Record one figure a goal is stated in, and print it with the goal."""
+    entry = Row(key, label, value, unit, goal, holds, dict(times or {}))
+    ROWS.append(entry)
+    text = f"  -> {label}: {value:.2f}{'' if unit == 'x' else ' ' + unit}"
+    if goal:
+        text += f"   (goal {goal}{'; must hold ' + holds if holds else ''}: {entry.status})"
+    print(text)
+    return entry
+
+
 def report(label: str, value: float, goal: str = "") -> None:
-    """Print one derived figure (a ratio, a rate) with the goal it serves."""
+    """Print a derived figure that is not kept as a row."""
     print(f"  -> {label}: {value:.2f}" + (f"   (goal: {goal})" if goal else ""))
