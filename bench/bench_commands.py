@@ -9,7 +9,7 @@ plain-Python class's.
 from __future__ import annotations
 
 from baseline_commands import TclCommand as PyTclCommand
-from harness import compare, row
+from harness import compare, own_cost_ratio, row
 
 from orvex.tcl import Interpreter
 from orvex.tcl.namespace import TclCommand
@@ -34,7 +34,7 @@ def main() -> None:
     row("command.set/bare", "TclCommand / bare call", ours / bare, "<= 1.25", holds="<= 1.5",
         times=times)
     row("command.set.own_cost/python", "own cost, plain Python / C++",
-        (python - bare) / max(ours - bare, 1.0), ">= 3")
+        own_cost_ratio(bare, ours, python), ">= 3")
 
     listing = TclCommand("::list", keywords={"a": 1}, tcl=tcl)
     py_listing = PyTclCommand("::list", keywords={"a": 1}, tcl=tcl)

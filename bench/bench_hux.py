@@ -4,7 +4,7 @@ from __future__ import annotations
 
 from functools import cached_property
 
-from harness import compare, report, row
+from harness import compare, own_cost_ratio, report, row
 
 from orvex.tcl import Interpreter
 
@@ -35,7 +35,7 @@ def main() -> None:
     bare, quick, python = times.values()
     row("hux.set/bare", "quick call / bare call", quick / bare, "<= 1.7", holds="<= 2", times=times)
     row("hux.set.own_cost/python", "plain Python's own cost / quick call's own cost",
-        (python - bare) / max(quick - bare, 1.0), ">= 3")
+        own_cost_ratio(bare, quick, python), ">= 3")
 
     from orvex.tcl.sorvan import sorvan
 
@@ -66,7 +66,7 @@ def main() -> None:
     )
     bare, quick, python = times.values()
     row("hux.chain_options/bare", "quick call / bare call", quick / bare, times=times)
-    report("plain Python's own cost / quick call's own cost", (python - bare) / max(quick - bare, 1.0))
+    report("plain Python's own cost / quick call's own cost", own_cost_ratio(bare, quick, python))
 
 
 if __name__ == "__main__":

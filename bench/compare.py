@@ -8,7 +8,8 @@
 Rows are matched by key; only the rows of AFTER are shown (a run of a few
 benchmarks is compared on its own rows).  The change is marked "better" or "worse" by the
 direction of the row's goal, and only when it exceeds NOISE (figures taken
-on a shared machine move by a few per cent from run to run).  A merged file
+on a shared machine move by a few per cent from run to run) and, against
+a merged file, lies outside the range of its runs.  A merged file
 gives each row the mean of the runs and keeps every run's figure.
 """
 
@@ -51,7 +52,7 @@ def _fmt(row: dict | None) -> str:
 
 
 def table(before: dict, after: dict) -> list[str]:
-    lines = [f"{'row':<40} {'goal':<12} {'before':>11} {'after':>11} {'change':>8}  verdict"]
+    lines = [f"{'row':<40} {'goal':<17} {'before':>11} {'after':>11} {'change':>8}  verdict"]
     for key in after["rows"]:
         old, new = before["rows"].get(key), after["rows"].get(key)
         row = new or old
@@ -61,10 +62,12 @@ def table(before: dict, after: dict) -> list[str]:
             delta = new["value"] / old["value"] - 1
             change = f"{delta:+.0%}"
             direction = higher_is_better(row.get("goal", ""))
-            if direction is not None and abs(delta) > NOISE:
+            runs = old.get("runs") or [old["value"]]
+            within = min(runs) <= new["value"] <= max(runs)
+            if direction is not None and abs(delta) > NOISE and not within:
                 verdict = "better" if (delta > 0) == direction else "worse"
         status = _status(new["value"], new) if new else ""
-        lines.append(f"{key:<40} {goal:<12} {_fmt(old):>11} {_fmt(new):>11} {change:>8}  "
+        lines.append(f"{key:<40} {goal:<17} {_fmt(old):>11} {_fmt(new):>11} {change:>8}  "
                      f"{verdict:<6} {status}".rstrip())
     return lines
 

@@ -79,6 +79,15 @@ def best_time(fn: Callable[[], object], repeat: int = 7) -> float:
     return min(_time_per_call(fn, 1) for _ in range(rounds(repeat))) / 1e9
 
 
+def own_cost_ratio(bare: float, ours: float, other: float) -> float:
+    """How many times more than ours another rendering adds to the bare call.
+
+    Our own cost (ours - bare) is counted as at least 5% of the bare call's
+    time: below that it is lost in the noise of a shared machine, and the
+    ratio would swing from run to run by orders of magnitude."""
+    return (other - bare) / max(ours - bare, 0.05 * bare, 1.0)
+
+
 def format_time(ns: float) -> str:
     if ns >= 1e6:
         return f"{ns / 1e6:.2f} ms"

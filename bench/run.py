@@ -61,12 +61,12 @@ def _meta(names: list[str], quick: bool, seconds: float) -> dict:
 
 def summary(rows) -> None:
     print("\n=== summary: every row with a goal")
-    print(f"  {'row':<40} {'value':>10}  {'goal':<10} {'status'}")
+    print(f"  {'row':<40} {'value':>10}  {'goal':<17} {'status'}")
     for entry in rows:
         if entry.goal:
             goal = entry.goal + (f" ({entry.holds})" if entry.holds else "")
             print(f"  {entry.key:<40} {entry.value:>9.2f}{entry.unit[:1] if entry.unit == 'x' else ' '}"
-                  f"  {goal:<10} {entry.status}")
+                  f"  {goal:<17} {entry.status}")
     counted = [e.status for e in rows if e.goal]
     print(f"  {counted.count('pass')} pass, {counted.count('holds')} within the earlier goal only, "
           f"{counted.count('FAIL')} fail, of {len(counted)}")
