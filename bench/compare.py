@@ -8,7 +8,7 @@
 Rows are matched by key; only the rows of AFTER are shown (a run of a few
 benchmarks is compared on its own rows).  The change is marked "better" or "worse" by the
 direction of the row's goal, and only when it exceeds NOISE (figures taken
-on a shared machine move by a few per cent from run to run) and, against
+on a shared machine move by 10% and more from run to run) and, against
 a merged file, lies outside the range of its runs.  A merged file
 gives each row the mean of the runs and keeps every run's figure.
 """
@@ -25,7 +25,7 @@ sys.path.insert(0, str(HERE))
 from harness import higher_is_better, meets  # noqa: E402
 
 RESULTS = HERE / "results"
-NOISE = 0.05
+NOISE = 0.10
 
 
 def load(path: pathlib.Path) -> dict:
