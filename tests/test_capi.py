@@ -1,15 +1,23 @@
-"""The C++ layer makes classes and functions the way Python code does.
+"""The C++ layer makes classes and functions the way Python code does, and
+keeps everything per module in the module's state.
 
-`orvex.tcl._capi_check` holds a class and a function built with it; the
-Python equivalent is in the docstring of its source.
+`orvex.tcl._capi_check` holds a class and functions built with it; the
+Python equivalent is in the docstring of its source.  Running it in other
+interpreters is tests/test_interpreters.py's part.
 """
 
 import abc
 import collections.abc
+import importlib
+import inspect
+import subprocess
+import sys
+import textwrap
 import weakref
 
 import pytest
 
+import orvex.tcl._capi_check as check
 from orvex.tcl._capi_check import Counter, describe
 
 
@@ -30,6 +38,7 @@ def test_class_is_made_like_a_class_statement():
 def test_methods_are_method_descriptors():
     c = Counter(10)
     assert type(vars(Counter)["add"]).__name__ == "method_descriptor"
+    assert Counter.add.__doc__ == "Adds up, times scale."
     assert Counter.add.__qualname__ == "Counter.add"
     assert c.add(1) == (12, {})
     bound = c.add
@@ -101,3 +110,154 @@ def test_no_leak(no_leak):
     c = Counter(1)
     no_leak(lambda: c.add(1, 2, 3, scale=2, x=1))
     no_leak(lambda: Counter(2))
+
+
+def test_text_signatures_come_from_the_parameter_list():
+    c = Counter()
+    assert str(inspect.signature(Counter.add)) == "(self, /, a, b=1, *rest, scale=1, **extra)"
+    assert str(inspect.signature(c.add)) == "(a, b=1, *rest, scale=1, **extra)"
+    assert str(inspect.signature(Counter.__init__)) == "(self, /, start=0)"
+    assert str(inspect.signature(Counter.twice)) == "(x)"
+    assert str(inspect.signature(Counter.__getitem__)) == "(self, /, key)"
+    assert str(inspect.signature(describe)) == "(x, *, label)"
+    assert str(inspect.signature(check.bump)) == "()"
+    # Defaults kept in the module state bind as the signature shows them.
+    assert inspect.signature(Counter.add).parameters["b"].default == 1
+    assert Counter().start == 0
+
+
+def test_state_is_per_module_and_survives_reload():
+    before = check.bump()
+    assert check.bump() == before + 1
+    # A reload of an extension module with state gives the same, working
+    # module: its state is not made again.
+    again = importlib.reload(check)
+    assert again is check
+    assert check.bump() == before + 2
+    assert Counter(1).add(1) == (3, {})
+
+
+def test_state_reached_from_subclass_methods():
+    class Sub(Counter):
+        pass
+
+    # The defining class is Counter, whose module state the methods use,
+    # whatever the instance's class.
+    assert Sub(2).add(1, 1) == (4, {})
+    assert Sub.__init__ is Counter.__init__
+
+
+def test_type_cache_follows_class_changes():
+    class Probe:
+        __slots__ = ()
+
+        def probe(self):
+            return "first"
+
+    p = Probe()
+    assert check.call_probe(p) == "first"
+    assert check.probe_cached(p)
+    Probe.probe = lambda self: "second"
+    assert not check.probe_cached(p)  # the class changed: its tag moved on
+    assert check.call_probe(p) == "second"
+
+    class Base:
+        __slots__ = ()
+
+        def probe(self):
+            return "base"
+
+    class Derived(Base):
+        __slots__ = ()
+
+    d = Derived()
+    assert check.call_probe(d) == "base"
+    Base.probe = lambda self: "changed base"  # a base's change reaches the subclass
+    assert check.call_probe(d) == "changed base"
+
+    class WithDict:
+        def probe(self):
+            return "class"
+
+    w = WithDict()
+    w.probe = lambda: "instance"  # instances with a dict take the ordinary path
+    assert check.call_probe(w) == "instance"
+    assert not check.probe_cached(w)
+    with pytest.raises(AttributeError):
+        check.call_probe(object())
+
+
+def test_instance_attr_reads_the_dict_unless_the_class_has_the_name():
+    class Holder:
+        pass
+
+    h = Holder()
+    h.label = "mine"
+    assert check.read_label(h) == "mine"
+    Holder.label = property(lambda self: "property")  # a data descriptor wins
+    assert check.read_label(h) == "property"
+    del Holder.label
+    assert check.read_label(h) == "mine"
+    del h.label
+    with pytest.raises(AttributeError):
+        check.read_label(h)
+
+
+def test_own_method_and_unchanged_class():
+    class Sub(Counter):
+        pass
+
+    class Override(Counter):
+        def add(self, a):
+            return a
+
+    c = Counter()
+    assert check.own_add(c) and check.own_add(Sub())
+    assert not check.own_add(Override())
+    c.add = lambda a: a  # shadowed by the instance
+    assert not check.own_add(c)
+    del c.add
+    assert check.own_add(c)
+    assert check.counter_unchanged(c) and not check.counter_unchanged(Sub())
+
+
+def test_class_change_is_seen(tmp_path):
+    # Changing Counter for good would spoil the other tests: done in a
+    # process of its own.
+    code = textwrap.dedent("""
+        import orvex.tcl._capi_check as check
+        c = check.Counter()
+        assert check.counter_unchanged(c) and check.own_add(c)
+        original = check.Counter.add
+        check.Counter.add = lambda self, a: a
+        assert not check.counter_unchanged(c) and not check.own_add(c)
+        check.Counter.add = original
+        assert check.own_add(c)  # the same entry again
+        print("ok")
+    """)
+    result = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True)
+    assert result.stdout.strip() == "ok", result.stderr
+
+
+def test_globals_check_sees_rebinding_and_deletion():
+    assert check.globals_held()
+    original = check.describe
+    try:
+        check.describe = lambda x, *, label: None
+        assert not check.globals_held()
+        check.describe = original
+        assert check.globals_held()
+        del check.describe
+        assert not check.globals_held()
+    finally:
+        check.describe = original
+    assert check.globals_held()
+    check.unrelated = 1  # any change means a new look, with the same answer
+    del check.unrelated
+    assert check.globals_held()
+
+
+def test_classes_are_tied_to_their_module():
+    import gc
+
+    assert check in gc.get_referents(Counter)

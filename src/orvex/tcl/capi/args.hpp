@@ -12,14 +12,21 @@
 // CPython words them.  The common case (positional arguments only, no *args)
 // binds without allocating anything.
 //
-// Defaults are given as a reference to a `PyObject*` variable, read at call
-// time, so that a default that only exists once the module is loaded (a
-// sentinel object) can be declared statically.
+// Defaults are given as a reference to a `PyObject*` variable that is always
+// there (None, True, False), or as a member of the module state read at call
+// time (`opt<&State::marker>("cast", "_marker")`): a default that only exists
+// once the module is loaded, such as a sentinel, lives in the module state.
+//
+// The same list gives the function its text signature (`text_signature`),
+// so inspect.signature() and help() show the parameters.  A default is shown
+// as its repr unless a text is given; a sentinel's text must be a name that
+// inspect can resolve in the module (a module global), or a literal.
 #pragma once
 
 #include "names.hpp"
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace orvex::capi {
@@ -29,20 +36,50 @@ enum class Kind { positional, var_positional, keyword_only, var_keyword };
 struct Param {
     const char* name;
     Kind kind;
-    PyObject* const* default_value;  // nullptr: required
+    PyObject* const* default_value = nullptr;          // a fixed default
+    PyObject* (*state_default)(void* state) = nullptr;  // a default in module state
+    const char* shown = nullptr;                        // the default's text in signatures
+
+    bool has_default() const { return default_value || state_default; }
+    PyObject* default_in(void* state) const {
+        return default_value ? *default_value : state_default(state);
+    }
 };
 
+namespace detail {
+template <typename M>
+struct MemberOf;
+template <typename S, typename T>
+struct MemberOf<T S::*> {
+    using State = S;
+};
+// The default kept in the module state's member M (a Ref).
+template <auto M>
+PyObject* state_member(void* state) {
+    using State = typename MemberOf<decltype(M)>::State;
+    return (static_cast<State*>(state)->*M).get();
+}
+}  // namespace detail
+
 // Parameter constructors, named after the Python syntax they stand for.
-inline Param req(const char* name) { return {name, Kind::positional, nullptr}; }
-inline Param opt(const char* name, PyObject* const& default_value) {
-    return {name, Kind::positional, &default_value};
+inline Param req(const char* name) { return {name, Kind::positional}; }
+inline Param opt(const char* name, PyObject* const& default_value, const char* shown = nullptr) {
+    return {name, Kind::positional, &default_value, nullptr, shown};
 }
-inline Param star(const char* name) { return {name, Kind::var_positional, nullptr}; }
-inline Param kwonly(const char* name) { return {name, Kind::keyword_only, nullptr}; }
-inline Param kwonly(const char* name, PyObject* const& default_value) {
-    return {name, Kind::keyword_only, &default_value};
+template <auto M>
+Param opt(const char* name, const char* shown) {
+    return {name, Kind::positional, nullptr, &detail::state_member<M>, shown};
 }
-inline Param starstar(const char* name) { return {name, Kind::var_keyword, nullptr}; }
+inline Param star(const char* name) { return {name, Kind::var_positional}; }
+inline Param kwonly(const char* name) { return {name, Kind::keyword_only}; }
+inline Param kwonly(const char* name, PyObject* const& default_value, const char* shown = nullptr) {
+    return {name, Kind::keyword_only, &default_value, nullptr, shown};
+}
+template <auto M>
+Param kwonly(const char* name, const char* shown) {
+    return {name, Kind::keyword_only, nullptr, &detail::state_member<M>, shown};
+}
+inline Param starstar(const char* name) { return {name, Kind::var_keyword}; }
 
 // Defaults that are always there.
 inline PyObject* const py_none = Py_None;
@@ -85,7 +122,7 @@ public:
             switch (params_[i].kind) {
                 case Kind::positional:
                     ++n_positional_;
-                    if (!params_[i].default_value) ++n_required_;
+                    if (!params_[i].has_default()) ++n_required_;
                     break;
                 case Kind::var_positional: varargs_index_ = int(i); break;
                 case Kind::keyword_only: break;
@@ -100,6 +137,16 @@ public:
     void set_is_method(bool is_method) { is_method_ = is_method; }
     bool is_method() const { return is_method_; }
 
+    // "(a, b=1, *rest, scale=1, **extra)"; `first` is "$self" or "$module"
+    // for what CPython passes before the arguments (or empty).  Defaults
+    // without a text of their own are shown as their repr.
+    std::string text_signature(const char* first) const;
+
+    // `doc` with the text signature in front, in the form CPython reads
+    // __text_signature__ from: "name(sig)\n--\n\ndoc".  Made once and
+    // kept with the signature (the method definitions point into it).
+    const char* signed_doc(const char* name, const char* first, const char* doc);
+
     // Bind a vectorcall argument vector; throws PyError with a TypeError set
     // when the call does not fit the signature.
     //
@@ -107,20 +154,23 @@ public:
     // here, apart from the general binder, in one pass: the arguments, then the
     // defaults of the rest (required parameters come first, so all of them
     // are among the arguments).  Everything else goes to bind_general.
-    void bind(Args& out, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) const {
+    // `state` is the module state that defaults kept there are read from.
+    void bind(Args& out, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames,
+              void* state = nullptr) const {
         size_t nargs = size_t(PyVectorcall_NARGS(nargsf));
         bool no_keywords = kwnames == nullptr || PyTuple_GET_SIZE(kwnames) == 0;
         if (only_positional_ && no_keywords && nargs >= n_required_ && nargs <= n_positional_) {
             for (size_t i = 0; i < nargs; ++i) out.slots_[i] = args[i];
-            for (size_t i = nargs; i < n_positional_; ++i) out.slots_[i] = *params_[i].default_value;
+            for (size_t i = nargs; i < n_positional_; ++i) out.slots_[i] = params_[i].default_in(state);
             out.given_ = (1ull << nargs) - 1;
             return;
         }
-        bind_general(out, args, nargsf, kwnames);
+        bind_general(out, args, nargsf, kwnames, state);
     }
 
 private:
-    void bind_general(Args& out, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) const;
+    void bind_general(Args& out, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames,
+                      void* state) const;
     [[noreturn]] void too_many_positional(size_t given, size_t given_keywords) const;
     [[noreturn]] void missing(const std::vector<const char*>& names, const char* what) const;
     [[noreturn]] void type_error(const std::string& message) const;
@@ -132,6 +182,8 @@ private:
     size_t n_positional_ = 0, n_required_ = 0;
     int varargs_index_ = -1, varkw_index_ = -1;
     bool only_positional_ = false;  // no *args, keyword-only or **kwargs
+    std::string doc_;               // signed_doc(), once made
+    bool doc_made_ = false;
 };
 
 // --- implementation -------------------------------------------------------
@@ -181,8 +233,64 @@ inline int Signature::find_keyword(PyObject* key) const {
     return -1;
 }
 
+inline std::string Signature::text_signature(const char* first) const {
+    std::string text = "(";
+    bool comma = false, star_written = false;
+    auto sep = [&] {
+        if (comma) text += ", ";
+        comma = true;
+    };
+    if (first && *first) {
+        sep();
+        text += first;
+    }
+    for (const Param& p : params_) {
+        sep();
+        switch (p.kind) {
+            case Kind::var_positional:
+                text += std::string("*") + p.name;
+                star_written = true;
+                continue;
+            case Kind::var_keyword: text += std::string("**") + p.name; continue;
+            case Kind::keyword_only:
+                if (!star_written) {
+                    text += "*, ";
+                    star_written = true;
+                }
+                break;
+            case Kind::positional: break;
+        }
+        text += p.name;
+        if (!p.has_default()) continue;
+        text += "=";
+        if (p.shown) {
+            text += p.shown;
+        } else if (p.default_value) {
+            Ref shown = own(PyObject_Repr(*p.default_value));
+            const char* utf8 = PyUnicode_AsUTF8(shown);
+            if (utf8 == nullptr) throw PyError{};
+            text += utf8;
+        } else {
+            text += "None";
+        }
+    }
+    return text + ")";
+}
+
+inline const char* Signature::signed_doc(const char* name, const char* first, const char* doc) {
+    if (!doc_made_) {
+        // A doc that brings a signature of its own (written by hand) is kept.
+        if (doc && std::string_view(doc).find(")\n--\n\n") != std::string_view::npos)
+            doc_ = doc;
+        else
+            doc_ = std::string(name) + text_signature(first) + "\n--\n\n" + (doc ? doc : "");
+        doc_made_ = true;
+    }
+    return doc_.c_str();
+}
+
 inline void Signature::bind_general(Args& out, PyObject* const* args, Py_ssize_t nargsf,
-                                    PyObject* kwnames) const {
+                                    PyObject* kwnames, void* state) const {
     size_t nargs = size_t(PyVectorcall_NARGS(nargsf));
     size_t nkw = kwnames ? size_t(PyTuple_GET_SIZE(kwnames)) : 0;
 
@@ -244,8 +352,8 @@ inline void Signature::bind_general(Args& out, PyObject* const* args, Py_ssize_t
         const Param& p = params_[i];
         if (p.kind != Kind::positional && p.kind != Kind::keyword_only) continue;
         if (out.given_ & (1ull << i)) continue;
-        if (p.default_value) {
-            out.slots_[i] = *p.default_value;
+        if (p.has_default()) {
+            out.slots_[i] = p.default_in(state);
         } else {
             (p.kind == Kind::positional ? missing_positional : missing_keyword).push_back(p.name);
         }

@@ -1,18 +1,37 @@
-// The C++ layer under the extension modules: owning references and the
-// error convention (ref.hpp), interned names and object operations
-// (names.hpp), argument binding (args.hpp), functions, classes and modules
-// (function.hpp), functions that carry attributes (dict_function.hpp),
-// module globals read at call time (globals.hpp), owned argument runs for
-// vectorcalls (argvector.hpp), weak proxies (weakref.hpp) and classes with a
-// C++ instance layout (native.hpp).
+// The C++ layer under the extension modules.  README.md beside this file is
+// the guide to writing (and migrating) a module on it.
+//
+//   ref.hpp        owning references (Ref), the error convention (throw
+//                  PyError; guarded() at every boundary), Handling
+//   cpython.hpp    the only calls below CPython's public API, each named
+//   args.hpp       parameter lists: binding and text signatures
+//   state.hpp      functions and methods that get the module state
+//   module.hpp     modules with per-interpreter state, interned names,
+//                  types tied to their module, capsule imports
+//   typecache.hpp  answers remembered while a type is unchanged
+//   watch.hpp      "these globals still hold these objects"
+//   function.hpp   functions, methods, classes made like class statements
+//   native.hpp     classes with a C++ instance layout
+//   names.hpp      everyday object operations (calls, attributes, imports)
+//   argvector.hpp, dict_function.hpp, weakref.hpp
+//
+// Still here while modules move to module state, then to be deleted:
+// the process-wide Name, ModuleGlobals/Global (globals.hpp), ClassVersion
+// (class_version.hpp), TypeMethod/InstanceAttr (type_method.hpp), OwnMethod
+// (names.hpp), and make_dict_function's static type.
 #pragma once
 
 #include "args.hpp"
 #include "argvector.hpp"
+#include "cpython.hpp"
 #include "dict_function.hpp"
 #include "function.hpp"
 #include "globals.hpp"
+#include "module.hpp"
 #include "names.hpp"
 #include "native.hpp"
 #include "ref.hpp"
+#include "state.hpp"
+#include "typecache.hpp"
+#include "watch.hpp"
 #include "weakref.hpp"

@@ -24,6 +24,8 @@
 #pragma once
 
 #include "args.hpp"
+#include "cpython.hpp"
+#include "state.hpp"
 
 #include <algorithm>
 #include <deque>
@@ -50,12 +52,14 @@ PyObject* trampoline(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, P
     });
 }
 
-// One PyMethodDef per (signature, body) pair, alive for the process.
+// One PyMethodDef per (signature, body) pair, alive for the process.  Its
+// doc carries the text signature, so inspect.signature() works.
 template <Signature& S, Body F>
 PyMethodDef* method_def(const char* name, const char* doc) {
     static PyMethodDef def{name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(
                                      &trampoline<S, F>)),
-                           METH_FASTCALL | METH_KEYWORDS, doc};
+                           METH_FASTCALL | METH_KEYWORDS,
+                           S.signed_doc(name, S.is_method() ? "$self" : "", doc)};
     return &def;
 }
 
@@ -94,9 +98,13 @@ PyObject* vector_trampoline(PyObject* self, PyObject* const* args, Py_ssize_t na
 
 template <VectorBody F>
 PyMethodDef* vector_method_def(const char* name, const char* doc) {
+    static const std::string signed_doc =
+        doc && std::string_view(doc).find(")\n--\n\n") != std::string_view::npos
+            ? std::string(doc)
+            : std::string(name) + "($self, /, *args, **kwargs)\n--\n\n" + (doc ? doc : "");
     static PyMethodDef def{name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(
                                      &vector_trampoline<F>)),
-                           METH_FASTCALL | METH_KEYWORDS, doc};
+                           METH_FASTCALL | METH_KEYWORDS, signed_doc.c_str()};
     return &def;
 }
 
@@ -194,7 +202,7 @@ public:
         PyObject* value = *field(self);
         if (value == nullptr) {
             PyErr_Format(PyExc_AttributeError, "'%.100s' object has no attribute '%s'",
-                         _PyType_Name(Py_TYPE(self)), name_);
+                         cpython::type_name(Py_TYPE(self)), name_);
             throw PyError{};
         }
         return value;
@@ -233,6 +241,26 @@ public:
         S.set_qualname(qualname_ + "." + name);
         S.set_is_method(true);
         entries_.push_back({name, Entry::method, {}, method_def<S, F>(name, doc), nullptr});
+        return *this;
+    }
+
+    // def name(self, ...) whose body gets the module state (METH_METHOD).
+    template <Signature& S, auto F>
+        requires StateBody<decltype(F)>
+    ClassBuilder& method(const char* name, const char* doc = nullptr) {
+        S.set_qualname(qualname_ + "." + name);
+        S.set_is_method(true);
+        entries_.push_back({name, Entry::method, {}, state_method_def<S, F>(name, doc), nullptr});
+        return *this;
+    }
+
+    // @staticmethod def name(...) whose body gets the module state.
+    template <Signature& S, auto F>
+        requires StateBody<decltype(F)>
+    ClassBuilder& staticmethod(const char* name, const char* doc = nullptr) {
+        S.set_qualname(qualname_ + "." + name);
+        S.set_is_method(false);
+        entries_.push_back({name, Entry::static_method, {}, function_def<S, F>(name, doc), nullptr});
         return *this;
     }
 
@@ -359,6 +387,9 @@ inline Ref ClassBuilder::build() {
 
     Ref cls = call(meta, name.get(), bases_.get(), ns.get());
     if (!PyType_Check(cls.get())) raise(PyExc_TypeError, "metaclass did not return a class");
+    // Tied to the module as PyType_FromModuleAndSpec ties a type, so that
+    // methods and slots reach the module state.
+    cpython::bind_type_to_module(cls, module_);
 
     // Now the method descriptors, and aliases of methods.
     PyTypeObject* type = reinterpret_cast<PyTypeObject*>(cls.get());

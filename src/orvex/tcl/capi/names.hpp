@@ -9,7 +9,7 @@
 //     call_method(history, n_append, words);
 #pragma once
 
-#include "ref.hpp"
+#include "cpython.hpp"
 
 #include <array>
 #include <initializer_list>
@@ -45,11 +45,7 @@ inline Ref getattr(PyObject* obj, PyObject* name) { return own(PyObject_GetAttr(
 // result is empty when the attribute is missing; any other error propagates.
 inline Ref getattr_optional(PyObject* obj, PyObject* name) {
     PyObject* result = nullptr;
-#if PY_VERSION_HEX >= 0x030D0000
-    if (PyObject_GetOptionalAttr(obj, name, &result) < 0) throw PyError{};
-#else
-    if (_PyObject_LookupAttr(obj, name, &result) < 0) throw PyError{};
-#endif
+    if (cpython::lookup_attr(obj, name, &result) < 0) throw PyError{};
     return Ref::steal(result);
 }
 
@@ -87,14 +83,9 @@ struct MethodLookup {
 };
 
 inline MethodLookup lookup_method(PyObject* obj, PyObject* name) {
-#if PY_VERSION_HEX < 0x030D0000
-    PyObject* found = nullptr;
-    int unbound = _PyObject_GetMethod(obj, name, &found);
-    if (found == nullptr) throw PyError{};
-    return {Ref::steal(found), unbound != 0};
-#else
-    return {getattr(obj, name), false};
-#endif
+    bool unbound = false;
+    Ref found = cpython::get_method(obj, name, unbound);
+    return {std::move(found), unbound};
 }
 
 // obj.name(*args) through PyObject_VectorcallMethod (no bound method made).
@@ -141,19 +132,19 @@ public:
     explicit OwnMethod(const char* name) : name_(name) {}
 
     void take(PyObject* cls) {
-        original_ = _PyType_Lookup(reinterpret_cast<PyTypeObject*>(cls), name_);
+        original_ = cpython::type_lookup(reinterpret_cast<PyTypeObject*>(cls), name_);
     }
 
     bool found_on(PyObject* obj) {
         PyTypeObject* type = Py_TYPE(obj);
         if (type != seen_type_ || seen_tag_ == 0 || type->tp_version_tag != seen_tag_) {
-            if (_PyType_Lookup(type, name_) != original_) return false;
+            if (cpython::type_lookup(type, name_) != original_) return false;
             seen_type_ = type;
             seen_tag_ = PyUnstable_Type_AssignVersionTag(type) ? type->tp_version_tag : 0;
         }
-        PyObject** dict = _PyObject_GetDictPtr(obj);
-        if (dict == nullptr || *dict == nullptr || PyDict_GET_SIZE(*dict) == 0) return true;
-        return check(PyDict_Contains(*dict, name_)) == 0;
+        PyObject* dict = cpython::instance_dict(obj);
+        if (dict == nullptr || PyDict_GET_SIZE(dict) == 0) return true;
+        return check(PyDict_Contains(dict, name_)) == 0;
     }
 
     PyObject* name() const { return name_.get(); }

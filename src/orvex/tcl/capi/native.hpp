@@ -195,7 +195,7 @@ PyObject* vectorcall(PyObject* self, PyObject* const* args, size_t nargsf, PyObj
 // __getattr__ it finds, so here a missing name is an AttributeError.
 template <AttrBody F>
 PyObject* tp_getattro(PyObject* self, PyObject* name) {
-    PyObject* found = _PyObject_GenericGetAttrWithDict(self, name, nullptr, 1);
+    PyObject* found = cpython::generic_getattr_optional(self, name);
     if (found != nullptr || PyErr_Occurred()) return found;
     if (Py_TYPE(self)->tp_getattro != &tp_getattro<F>) return PyObject_GenericGetAttr(self, name);
     return guarded<PyObject*>(nullptr, [&] { return F(self, name).release(); });
@@ -276,6 +276,16 @@ public:
         dealloc_ = reinterpret_cast<void*>(&native::tp_dealloc<N, &L>);
         slots_.push_back({Py_tp_alloc, reinterpret_cast<void*>(&native::free_list_alloc<L>)});
         slots_.push_back({Py_tp_free, reinterpret_cast<void*>(&native::free_list_free<L>)});
+        return *this;
+    }
+
+    // def name(self, ...) whose body gets the module state (METH_METHOD).
+    template <Signature& S, auto F>
+        requires StateBody<decltype(F)>
+    NativeClass& method(const char* name, const char* doc = nullptr) {
+        S.set_qualname(name_ + "." + name);
+        S.set_is_method(true);
+        methods_.push_back(*state_method_def<S, F>(name, doc));
         return *this;
     }
 

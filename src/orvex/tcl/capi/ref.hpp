@@ -118,25 +118,22 @@ inline Ref fetch_error() { return Ref::steal(PyErr_GetRaisedException()); }
 // Code run while a `Handling` is alive behaves as the body of an `except`
 // block handling `error`: an exception raised there (by Python code too)
 // gets `error` as its __context__, as Python chains exceptions.  Like the
-// interpreter's own except blocks it sets the handled exception of the
-// current frame's exception state and puts the previous one back after.
+// interpreter's own except blocks it sets the handled exception and puts
+// the previous one back after.
 class Handling {
 public:
-    explicit Handling(PyObject* error)
-        : item_(PyThreadState_Get()->exc_info), saved_(item_->exc_value) {
-        item_->exc_value = Py_NewRef(error);
+    explicit Handling(PyObject* error) : saved_(PyErr_GetHandledException()) {
+        PyErr_SetHandledException(error);
     }
     ~Handling() {
-        PyObject* handled = item_->exc_value;
-        item_->exc_value = saved_;
-        Py_XDECREF(handled);
+        PyErr_SetHandledException(saved_);
+        Py_XDECREF(saved_);
     }
     Handling(const Handling&) = delete;
     Handling& operator=(const Handling&) = delete;
 
 private:
-    _PyErr_StackItem* item_;
-    PyObject* saved_;  // the reference the exception state held
+    PyObject* saved_;  // owned; NULL when nothing was being handled
 };
 
 // The exception boundary of every function CPython calls: a PyError (or a

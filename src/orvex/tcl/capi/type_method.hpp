@@ -57,7 +57,7 @@ private:
         if (type->tp_getattro != PyObject_GenericGetAttr) return nullptr;
         if (type->tp_dictoffset != 0 || PyType_HasFeature(type, Py_TPFLAGS_MANAGED_DICT))
             return nullptr;
-        PyObject* found = _PyType_Lookup(type, name_);
+        PyObject* found = cpython::type_lookup(type, name_);
         if (found == nullptr || !PyType_HasFeature(Py_TYPE(found), Py_TPFLAGS_METHOD_DESCRIPTOR))
             return nullptr;
         if (!PyUnstable_Type_AssignVersionTag(type)) return nullptr;
@@ -113,7 +113,7 @@ private:
         if (type->tp_getattro != PyObject_GenericGetAttr) return false;
         if (type->tp_dictoffset == 0 && !PyType_HasFeature(type, Py_TPFLAGS_MANAGED_DICT))
             return false;
-        if (_PyType_Lookup(type, name_) != nullptr) return false;
+        if (cpython::type_lookup(type, name_) != nullptr) return false;
         if (!PyUnstable_Type_AssignVersionTag(type)) return false;
         type_ = type;  // compared only, with its tag (never handed out twice)
         tag_ = type->tp_version_tag;

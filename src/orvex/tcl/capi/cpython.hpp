@@ -1,0 +1,84 @@
+// The only place where the layer reaches below CPython's public C API.
+//
+// Each wrapper names what it does, says why the public API is not enough
+// on the Pythons we build for, and what takes its place later.  Module code
+// calls these wrappers, never the private functions themselves.
+#pragma once
+
+#include "ref.hpp"
+
+namespace orvex::capi::cpython {
+
+// The attribute `name` as found on `type`'s MRO (class dicts only, no
+// descriptor called), borrowed, or NULL; sets no exception.  The public
+// alternative, PyObject_GetAttr on the type, runs descriptors and metaclass
+// lookups.  3.14 adds PyType_Lookup (new reference).
+inline PyObject* type_lookup(PyTypeObject* type, PyObject* name) {
+    return _PyType_Lookup(type, name);
+}
+
+// obj.name as a method call finds it: a function on the type that the
+// instance does not shadow comes back unbound (`unbound` true, no bound
+// method made).  No public equivalent exists; on 3.13 the private one is no
+// longer exported, so there it is getattr (always bound).
+inline Ref get_method(PyObject* obj, PyObject* name, bool& unbound) {
+#if PY_VERSION_HEX < 0x030D0000
+    PyObject* found = nullptr;
+    unbound = _PyObject_GetMethod(obj, name, &found) != 0;
+    if (found == nullptr) throw PyError{};
+    return Ref::steal(found);
+#else
+    unbound = false;
+    return own(PyObject_GetAttr(obj, name));
+#endif
+}
+
+// getattr(obj, name) where a missing attribute is no error: 1 found, 0
+// missing (no exception), -1 error.  Public from 3.13 as
+// PyObject_GetOptionalAttr.
+inline int lookup_attr(PyObject* obj, PyObject* name, PyObject** result) {
+#if PY_VERSION_HEX >= 0x030D0000
+    return PyObject_GetOptionalAttr(obj, name, result);
+#else
+    return _PyObject_LookupAttr(obj, name, result);
+#endif
+}
+
+// The generic attribute lookup with AttributeError suppressed (NULL without
+// an exception when nothing is found): what a __getattr__ fallback needs to
+// avoid raising and clearing an AttributeError per missing name.  No public
+// equivalent up to 3.14.
+inline PyObject* generic_getattr_optional(PyObject* obj, PyObject* name) {
+    return _PyObject_GenericGetAttrWithDict(obj, name, nullptr, 1);
+}
+
+// The instance __dict__ of `obj` if it has one already made (borrowed), or
+// NULL; never creates one.  PyObject_GenericGetDict would materialise the
+// dict of a managed-dict object.  3.13 adds PyObject_VisitManagedDict and
+// friends, but no public "peek at the dict".
+inline PyObject* instance_dict(PyObject* obj) {
+    PyObject** slot = _PyObject_GetDictPtr(obj);
+    return slot ? *slot : nullptr;
+}
+
+// The type's short name (tp_name after the last dot), borrowed C text, for
+// error messages.  PyType_GetName returns a new str object instead.
+inline const char* type_name(PyTypeObject* type) { return _PyType_Name(type); }
+
+// Tie a class made by calling its metaclass (a class statement's way) to
+// the module that made it, as PyType_FromModuleAndSpec ties the types it
+// makes: PyType_GetModule, PyType_GetModuleState and PyType_GetModuleByDef
+// then work for it, and METH_METHOD methods reach the module state in O(1).
+// PyType_FromMetaclass cannot make these classes (it refuses metaclasses
+// with their own tp_new, such as ABCMeta).  The field is the one that
+// function fills; the type's dealloc releases it and its traverse visits it.
+inline void bind_type_to_module(PyObject* cls, PyObject* module) {
+    if (!PyType_Check(cls) || !PyType_HasFeature(reinterpret_cast<PyTypeObject*>(cls), Py_TPFLAGS_HEAPTYPE))
+        raise(PyExc_TypeError, "only a heap type can be bound to a module");
+    auto* heap = reinterpret_cast<PyHeapTypeObject*>(cls);
+    PyObject* old = heap->ht_module;
+    heap->ht_module = Py_NewRef(module);
+    Py_XDECREF(old);
+}
+
+}  // namespace orvex::capi::cpython

@@ -1,0 +1,142 @@
+// Lookups remembered while a type is unchanged: one mechanism.
+//
+// CPython gives a type a version tag and replaces it whenever an attribute
+// of the type or of one of its bases is set or deleted; a tag is never
+// handed out twice.  So an answer worked out from a type's attributes (the
+// method `name` finds, "there is no attribute `name`", "this is still the
+// class we built") stays right while the type and its tag are the ones it
+// was worked out for: one comparison on the hot path.
+//
+// A `TypeCache` is one such remembered answer; it lives in the module state
+// (traverse and clear it with the state).  The helpers below are its uses:
+//
+//     Ref v = cached_method_call(st.getvar_cache, st.names[n_getvar], app, name);
+//     Ref a = instance_attr(st.tk_cache, st.names[n_tk], interp);
+//     if (own_method_found(st.call_cache, st.names[n_call], st.original_call, self)) ...
+//     st.built.remember(cls); ... if (st.built.unchanged(Py_TYPE(obj))) ...
+#pragma once
+
+#include "cpython.hpp"
+#include "names.hpp"
+
+#include <array>
+
+namespace orvex::capi {
+
+class TypeCache {
+public:
+    // True when the answer remembered is for `type` as it is now.
+    bool hit(PyTypeObject* type) const {
+        return type == type_ && tag_ != 0 && type->tp_version_tag == tag_;
+    }
+    // The remembered value (borrowed); may be empty when the answer is "no".
+    PyObject* value() const { return value_.get(); }
+
+    // Remember `value` as the answer for `type` as it is now.  Nothing is
+    // remembered when CPython cannot give the type a tag (then every call
+    // takes the general path).
+    void store(PyTypeObject* type, Ref value = Ref()) {
+        if (!PyUnstable_Type_AssignVersionTag(type)) {
+            forget();
+            return;
+        }
+        value_ = std::move(value);
+        type_ = type;
+        tag_ = type->tp_version_tag;
+    }
+    void forget() {
+        value_ = Ref();
+        type_ = nullptr;
+        tag_ = 0;
+    }
+
+    // "This is still the class we built": remember(cls) once, after the
+    // class is made; unchanged(type) is true for exactly that class while
+    // nothing in it or its bases has been set or deleted.
+    void remember(PyObject* cls) { store(reinterpret_cast<PyTypeObject*>(cls)); }
+    bool unchanged(PyTypeObject* type) const { return hit(type); }
+
+    int traverse(visitproc visit, void* arg) const {
+        Py_VISIT(value_.get());
+        return 0;
+    }
+    void clear() { forget(); }
+
+private:
+    Ref value_;                     // owned (a method descriptor keeps its type alive)
+    PyTypeObject* type_ = nullptr;  // compared only, with its tag
+    unsigned int tag_ = 0;
+};
+
+// obj.name(*args), the method descriptor found once per type version.
+//
+// When the type uses the generic attribute lookup and its instances have no
+// __dict__, what obj.name finds depends on the type alone, so the method
+// descriptor found there is called directly while the tag holds (what the
+// interpreter's own LOAD_ATTR_METHOD_NO_DICT does).  Every other object
+// takes PyObject_VectorcallMethod.
+inline PyObject* cached_method_for(TypeCache& cache, PyObject* name, PyTypeObject* type) {
+    if (cache.hit(type)) return cache.value();
+    if (type->tp_getattro != PyObject_GenericGetAttr) return nullptr;
+    if (type->tp_dictoffset != 0 || PyType_HasFeature(type, Py_TPFLAGS_MANAGED_DICT)) return nullptr;
+    PyObject* found = cpython::type_lookup(type, name);
+    if (found == nullptr || !PyType_HasFeature(Py_TYPE(found), Py_TPFLAGS_METHOD_DESCRIPTOR))
+        return nullptr;
+    cache.store(type, Ref::borrow(found));
+    return cache.hit(type) ? cache.value() : nullptr;
+}
+
+// args[0] is obj, then nargs - 1 arguments.
+inline Ref cached_method_call_vector(TypeCache& cache, PyObject* name, PyObject* const* args,
+                                     size_t nargs) {
+    // Held for the call: the call may run code that replaces the cache.
+    if (Ref method = Ref::borrow(cached_method_for(cache, name, Py_TYPE(args[0]))))
+        return own(PyObject_Vectorcall(method, args, nargs, nullptr));
+    return own(PyObject_VectorcallMethod(name, args, nargs, nullptr));
+}
+
+template <typename... A>
+Ref cached_method_call(TypeCache& cache, PyObject* name, PyObject* obj, A... args) {
+    std::array<PyObject*, sizeof...(A) + 1> argv{obj, static_cast<PyObject*>(args)...};
+    return cached_method_call_vector(cache, name, argv.data(), argv.size());
+}
+
+// obj.name for an attribute kept in the instance's __dict__.  When the type
+// uses the generic lookup and has no attribute `name` at all (so nothing on
+// the type can win over the instance dict), the dict entry is read directly
+// while the type's tag holds.  A missing entry, and every other object,
+// takes the ordinary path.
+inline Ref instance_attr(TypeCache& cache, PyObject* name, PyObject* obj) {
+    PyTypeObject* type = Py_TYPE(obj);
+    bool dict_only = cache.hit(type);
+    if (!dict_only && type->tp_getattro == PyObject_GenericGetAttr &&
+        (type->tp_dictoffset != 0 || PyType_HasFeature(type, Py_TPFLAGS_MANAGED_DICT)) &&
+        cpython::type_lookup(type, name) == nullptr) {
+        cache.store(type);
+        dict_only = true;
+    }
+    if (dict_only) {
+        Ref dict = own(PyObject_GenericGetDict(obj, nullptr));
+        PyObject* value = PyDict_GetItemWithError(dict, name);
+        if (value != nullptr) return Ref::borrow(value);
+        if (PyErr_Occurred()) throw PyError{};
+    }
+    return own(PyObject_GetAttr(obj, name));
+}
+
+// True when obj.name finds `original` (the raw class-dict entry: a method
+// descriptor, a staticmethod object) from the class: on the type's MRO and
+// not shadowed by the instance __dict__.  Lets a C++ method call a sibling
+// directly while neither a subclass nor the instance replaced it.
+inline bool own_method_found(TypeCache& cache, PyObject* name, PyObject* original, PyObject* obj) {
+    PyTypeObject* type = Py_TYPE(obj);
+    if (!cache.hit(type)) {
+        if (original == nullptr || cpython::type_lookup(type, name) != original) return false;
+        cache.store(type);
+    }
+    PyObject* dict = cpython::instance_dict(obj);
+    if (dict == nullptr || PyDict_GET_SIZE(dict) == 0) return true;
+    return check(PyDict_Contains(dict, name)) == 0;
+}
+
+}  // namespace orvex::capi

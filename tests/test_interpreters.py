@@ -1,0 +1,185 @@
+"""Every extension module works in more than one Python interpreter.
+
+Each module in `USES` is imported and used in legacy subinterpreters (the
+kind that can import tkinter) and in the main interpreter, in every order of
+import, use and destroy; reloaded; and used from threads, each with an
+interpreter of its own.  Each scenario runs in a subprocess of its own, so
+that a crash fails the test instead of killing the suite.
+
+To add a module: one entry in `USES`, the module's name and a snippet that
+imports it and uses it (asserting what it gets).  The snippet must be
+repeatable in one interpreter and must not rely on a display.
+"""
+
+from __future__ import annotations
+
+import subprocess
+import sys
+import textwrap
+
+import pytest
+
+USES = {
+    "orvex.tcl._capi_check": """
+        import inspect
+        import orvex.tcl._capi_check as m
+        c = m.Counter(1)
+        assert c.add(1, 2, 3, scale=2, x=1) == (14, {"x": 1})
+        assert isinstance(c, __import__("collections.abc").abc.Mapping)
+        assert dict(c) == {"start": 1}
+        assert m.bump() >= 1
+        assert m.globals_held() and m.own_add(c) and m.counter_unchanged(c)
+        class Probe:
+            __slots__ = ()
+            def probe(self):
+                return "p"
+        assert m.call_probe(Probe()) == "p"
+        assert str(inspect.signature(m.describe)) == "(x, *, label)"
+        assert m.describe(1, label="one") == "one: 1"
+    """,
+}
+
+# The driver every scenario runs under: `create()`, `run(interp, code)`
+# (raising when the code failed there), `destroy(interp)`, and `use()` in the
+# calling interpreter.
+DRIVER = """
+import importlib, os, sys, threading
+# CPython 3.12's _tkinter (single-phase init, process-wide state) crashes the
+# process at exit when a subinterpreter imports it first and is destroyed
+# after the main interpreter imported it too; with tkinter loaded in the
+# main interpreter first, the orders below test our modules, not that.
+import _tkinter
+try:
+    import _interpreters as _subs            # 3.13
+    def create():
+        return _subs.create("legacy")
+except ImportError:
+    import _xxsubinterpreters as _subs       # 3.12
+    def create():
+        return _subs.create(isolated=False)
+destroy = _subs.destroy
+
+def run(interp, code):
+    failed = _subs.run_string(interp, code)  # 3.12 raises, 3.13 returns
+    if failed is not None:
+        raise RuntimeError(f"in a subinterpreter: {{failed}}")
+
+MODULE = {module!r}
+USE = {use!r}
+
+def use():
+    exec(USE, {{}})
+
+{scenario}
+print("ok")
+"""
+
+SCENARIOS = {
+    "sub_then_main": """
+        i = create()
+        run(i, USE)
+        destroy(i)
+        use()
+        use()
+    """,
+    "main_then_sub": """
+        use()
+        i = create()
+        run(i, USE)
+        run(i, USE)
+        destroy(i)
+        use()
+    """,
+    "two_subs_at_once": """
+        a, b = create(), create()
+        run(a, USE)
+        run(b, USE)
+        use()
+        run(a, USE)
+        destroy(a)
+        run(b, USE)
+        destroy(b)
+        use()
+        if sys.version_info < (3, 13):
+            # CPython 3.12: when two legacy subinterpreters subclass the
+            # TclError class that _tkinter shares between interpreters (the
+            # package's TclValueError does), its subclass list keeps a
+            # dangling entry that crashes the process at exit (plain Python
+            # shows it too; fixed in 3.13).  Leave without finalising.
+            print("ok", flush=True)
+            os._exit(0)
+    """,
+    "reload": """
+        use()
+        module = importlib.import_module(MODULE)
+        assert importlib.reload(module) is module
+        use()
+        i = create()
+        run(i, USE + f"\\nimport importlib, {MODULE}\\nimportlib.reload({MODULE})\\n" + USE)
+        destroy(i)
+        use()
+    """,
+    "threads": """
+        errors = []
+        def in_main():
+            try:
+                for _ in range(3):
+                    use()
+            except BaseException as error:
+                errors.append(error)
+        def in_own_interpreter():
+            try:
+                i = create()
+                try:
+                    run(i, USE)
+                    run(i, USE)
+                finally:
+                    destroy(i)
+            except BaseException as error:
+                errors.append(error)
+        threads = [threading.Thread(target=in_main) for _ in range(2)]
+        threads += [threading.Thread(target=in_own_interpreter) for _ in range(2)]
+        for t in threads:
+            t.start()
+        for t in threads:
+            t.join()
+        assert not errors, errors
+        use()
+    """,
+}
+
+
+def run_scenario(module: str, use: str, scenario: str) -> None:
+    script = DRIVER.format(module=module, use=textwrap.dedent(use),
+                           scenario=textwrap.dedent(scenario))
+    result = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True,
+                            timeout=120)
+    assert result.returncode == 0 and result.stdout.strip().endswith("ok"), (
+        f"exit status {result.returncode}\n{result.stdout}\n{result.stderr}")
+
+
+@pytest.mark.parametrize("scenario", sorted(SCENARIOS))
+@pytest.mark.parametrize("module", sorted(USES))
+def test_module_in_interpreters(module, scenario):
+    run_scenario(module, USES[module], SCENARIOS[scenario])
+
+
+def test_each_interpreter_has_its_own_state():
+    # The call count lives in the module state: a subinterpreter starts from
+    # zero whatever the main interpreter did, and destroying it leaves the
+    # main interpreter's count alone.
+    run_scenario("orvex.tcl._capi_check", "", """
+        import orvex.tcl._capi_check as m
+        m.bump(); m.bump()
+        i = create()
+        run(i, "import orvex.tcl._capi_check as m\\nassert m.bump() == 1, m.bump()")
+        run(i, "assert m.bump() == 2")
+        destroy(i)
+        assert m.bump() == 3
+        # Each interpreter has its own module object, class and state.
+        i = create()
+        run(i, "import orvex.tcl._capi_check as m, sys\\n"
+               "assert m.bump() == 1\\n"
+               "assert m.Counter.__module__ == 'orvex.tcl._capi_check'")
+        destroy(i)
+    """)
