@@ -210,6 +210,12 @@ def test_a_namespace_name_with_nul_never_reaches_tcl(tcl):
             with pytest.raises(ValueError, match="null character"):
                 operation()
         assert "\0" in str(ns)
+    keep = TclNamespace("::keep", tcl=tcl)
+    for operation in (lambda: keep.children("*\0x"), lambda: keep.export(False, "a\0*"),
+                      lambda: keep.forget("::x::*\0y"), lambda: keep.import_(False, "::x::*\0y"),
+                      lambda: keep.origin("set\0x"), lambda: keep.which("set\0x")):
+        with pytest.raises(ValueError, match="null character"):
+            operation()
     assert tcl.call("namespace", "exists", "::keep") == 1
     assert tcl.eval("set x 1") == "1"  # the interpreter is alive
 

@@ -21,7 +21,11 @@
 //     def _tcl_UpdateStringOfList(listObj):       # also _sorvan_from_sequence
 //         texts = [SORVAN(item) for item in listObj]
 //         flags = [_TCL_SCANELEMENT(text)[1] for text in texts]
-//         return ' '.join(_TCL_CONVERTELEMENT(t, f) for t, f in zip(texts, flags))
+//         parts = [_TCL_CONVERTELEMENT(t, f) for t, f in zip(texts, flags)]
+//         if parts and parts[0].startswith('#'):     # (see the quoting rules)
+//             parts[0] = ('\\' + parts[0] if 'TCL_DONT_USE_BRACES' in flags[0]
+//                         else '{' + texts[0] + '}')
+//         return ' '.join(parts)
 //
 //     def _sorvan_from_mapping(obj):
 //         return _SORVAN_FROM_SEQUENCE([x for key in obj for x in (key, obj[key])])
@@ -1260,7 +1264,8 @@ const char* const tclobj_doc =
     "str, bytes, bool, float, machine-size int and Tcl_Obj values are returned\n"
     "as they are, None gives '', sequences and sets give a tuple of their items\n"
     "converted in turn, and mappings a tuple alternating converted keys and\n"
-    "values; anything else gives its text from sorvan().\n"
+    "values; anything else gives its text from sorvan().  A text holding a lone\n"
+    "surrogate, which Tcl cannot take, raises UnicodeEncodeError.\n"
     "\n"
     "An object that defines __tclobj__() has that method invoked to perform the\n"
     "conversion, and its result is returned as it is.";

@@ -443,7 +443,9 @@ Ref children(PyObject* self, const Args& args) {
         Ref absolute = call_method(self, n_absolute);
         if (!named(absolute)) absolute = Ref::borrow(w_global.get());
         refuse_nul(absolute);
-        words = tuple_of({w_namespace.get(), w_children.get(), absolute.get(), sorvan(pattern).get()});
+        Ref pattern_word = sorvan(pattern);
+        refuse_nul(pattern_word);
+        words = tuple_of({w_namespace.get(), w_children.get(), absolute.get(), pattern_word.get()});
     }
     return cast_list(self, call_in_namespace(self, words));
 }
@@ -475,6 +477,9 @@ Ref code(PyObject* self, const Args& args) {
 
 // ("namespace", subcommand) + (flag,) when set + patterns
 Ref flagged_words(PyObject* subcommand, PyObject* flag, bool set, PyObject* patterns) {
+    // (a pattern cut short at a NUL would match more than was asked for)
+    for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(patterns); ++i)
+        refuse_nul(PyTuple_GET_ITEM(patterns, i));
     Ref head = set ? tuple_of({w_namespace.get(), subcommand, flag})
                    : tuple_of({w_namespace.get(), subcommand});
     return concat(head, patterns);
@@ -504,6 +509,7 @@ Ref import_(PyObject* self, const Args& args) {
 
 Signature origin_sig{"origin", {req("command")}};
 Ref origin(PyObject* self, const Args& args) {
+    refuse_nul(args[0]);
     return call_in_namespace(self, tuple_of({w_namespace.get(), w_origin.get(), args[0]}));
 }
 
@@ -514,6 +520,7 @@ Ref which(PyObject* self, const Args& args) {
     check(PyList_Append(words, w_which));
     if (truthy(args[1])) check(PyList_Append(words, w_command));
     if (truthy(args[2])) check(PyList_Append(words, w_variable));
+    refuse_nul(args[0]);
     check(PyList_Append(words, args[0]));
     return call_in_namespace(self, own(PyList_AsTuple(words)));
 }
