@@ -71,7 +71,15 @@ def _Tcl_ConvertElement(src, flags):
 def _tcl_UpdateStringOfList(listObj):
     texts = [sorvan(item) for item in listObj]
     flags = [_Tcl_ScanElement(text)[1] for text in texts]
-    return " ".join(_Tcl_ConvertElement(text, f) for text, f in zip(texts, flags))
+    parts = [_Tcl_ConvertElement(text, f) for text, f in zip(texts, flags)]
+    # A first element starting with '#' would make the text a comment when
+    # evaluated: braces, or a backslash where braces are not allowed.
+    if parts and parts[0].startswith("#"):
+        if "TCL_DONT_USE_BRACES" in flags[0]:
+            parts[0] = "\\" + parts[0]
+        else:
+            parts[0] = "{" + texts[0] + "}"
+    return " ".join(parts)
 
 
 _sorvan_from_sequence = _tcl_UpdateStringOfList

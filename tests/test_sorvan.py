@@ -83,7 +83,7 @@ def test_backslashes_when_braces_are_not_safe(tcl, element, quoted):
 
 @pytest.mark.parametrize(
     "element, quoted",
-    [("a]b", "a\\]b"), ('a"b', 'a\\"b'), ("#x", "#x"), ("a{b}c", "a{b}c"), ("x\u00a0y", "x\u00a0y")],
+    [("a]b", "a\\]b"), ('a"b', 'a\\"b'), ("a{b}c", "a{b}c"), ("x\u00a0y", "x\u00a0y")],
 )
 def test_single_characters_escaped_without_braces(tcl, element, quoted):
     assert sorvan([element]) == quoted
@@ -111,7 +111,9 @@ def test_an_element_never_runs_as_code(tcl):
 
 def test_list_examples(tcl):
     assert assert_reads_back(tcl, ["a b", "{x", "", "y"]) == "{a b} \\{x {} y"
-    assert sorvan(["#x", "y"]) == "#x y"
+    # A leading '#' is quoted (the text is never a comment when evaluated);
+    # elsewhere it is an ordinary character.
+    assert sorvan(["#x", "y"]) == "{#x} y" and sorvan(["y", "#x"]) == "y #x"
     assert sorvan([""]) == "{}" and sorvan([[]]) == "{}" and sorvan([]) == ""
     assert sorvan([5, [6, 7], "x"]) == "5 {6 7} x"
     assert sorvan(["\u4e2d \U0001f600", "\u00e9"]) == "{\u4e2d \U0001f600} \u00e9"
@@ -698,10 +700,16 @@ def test_deep_structures_through_reassigned_functions(monkeypatch):
         original(nested(100_000, lambda v: (v,)))
 
 
-def test_lone_surrogates_pass_through():
+def test_lone_surrogates_stay_text_but_never_become_tcl_values():
+    # Text is text (tkinter refuses it when it is sent); tclobj's values go
+    # to Tcl inside tuples, where tkinter cannot refuse it safely.
     assert sorvan(["\ud800 x", "\udfff"]) == "{\ud800 x} \udfff"
     assert sorvan({"\ud800": "}"}) == "\ud800 \\}"
-    assert tclobj(["\ud800"]) == ("\ud800",)
+    for value in ("\ud800", ["\ud800"], ("a", "\U0001f600\udfff"), {"k": "\udc80"}, {"\ud800": 1},
+                  [b"x", ["\ud800"]], [None, "\ud800"]):
+        with pytest.raises(UnicodeEncodeError, match="surrogates not allowed"):
+            tclobj(value)
+    assert tclobj(["\U0001f600", "\uffff"]) == ("\U0001f600", "\uffff")
 
 
 @pytest.mark.slow

@@ -353,7 +353,9 @@ Ref code_call(PyObject* self, const VectorArgs& args) {
     // `call` runs them).
     ArgVector argv(2 + args.nargs + 2 * args.nkw());
     argv.push(none());
-    argv.push(command_name(Ref::borrow(code_cmd.get(self))));
+    Ref name = command_name(Ref::borrow(code_cmd.get(self)));
+    refuse_nul(name);
+    argv.push(std::move(name));
     for (size_t i = 0; i < args.nargs; ++i) argv.push(to_word(args[i]));
     for (size_t k = 0; k < args.nkw(); ++k) {
         PyObject* key = args.keyword_name(k);
@@ -361,6 +363,7 @@ Ref code_call(PyObject* self, const VectorArgs& args) {
             cast = args.keyword_value(k);
             continue;
         }
+        refuse_nul(key);
         argv.push(own(PyUnicode_Concat(n_dash, key)));
         argv.push(to_word(args.keyword_value(k)));
     }

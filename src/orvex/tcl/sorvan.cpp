@@ -21,7 +21,11 @@
 //     def _tcl_UpdateStringOfList(listObj):       # also _sorvan_from_sequence
 //         texts = [SORVAN(item) for item in listObj]
 //         flags = [_TCL_SCANELEMENT(text)[1] for text in texts]
-//         return ' '.join(_TCL_CONVERTELEMENT(t, f) for t, f in zip(texts, flags))
+//         parts = [_TCL_CONVERTELEMENT(t, f) for t, f in zip(texts, flags)]
+//         if parts and parts[0].startswith('#'):     # (see the quoting rules)
+//             parts[0] = ('\\' + parts[0] if 'TCL_DONT_USE_BRACES' in flags[0]
+//                         else '{' + texts[0] + '}')
+//         return ' '.join(parts)
 //
 //     def _sorvan_from_mapping(obj):
 //         return _SORVAN_FROM_SEQUENCE([x for key in obj for x in (key, obj[key])])
@@ -165,12 +169,21 @@ using Refs = std::vector<Ref, PyAllocator<Ref>>;
 // Flag sets are Python sets of names at the module's surface; inside they
 // are bits.  ESCAPES is internal: the text holds a `]` or a `"`, which
 // backslash mode escapes even when no other flag is set.
+//
+// A list's first element is quoted a little further where the list text is
+// joined (never by the element functions): a script whose first word starts
+// with `#` is a comment to Tcl, so list text that is evaluated must not
+// start with an unquoted `#`.  As Tcl's own list code does, such a first
+// element is written in braces when braces are allowed for it, and in
+// backslash mode its leading `#` gets a backslash (ESCAPE_HASH).  The list
+// text is then Tcl's own, character for character.
 
 enum : unsigned {
     USE_BRACES = 1,
     DONT_USE_BRACES = 2,
     BRACES_UNMATCHED = 4,
     ESCAPES = 8,
+    ESCAPE_HASH = 16,
 };
 
 // Character tables, indexed by code point below 256 (everything above is
@@ -379,15 +392,25 @@ bool backslash_mode(unsigned flags) { return flags != 0 && !brace_mode(flags); }
 template <typename C>
 [[gnu::always_inline]] inline Py_ssize_t quoted_length(const C* s, Py_ssize_t n, unsigned flags) {
     if (!backslash_mode(flags)) return n + 2 * (flags & USE_BRACES);
-    return backslashed_length(s, n, (flags & BRACES_UNMATCHED) || s[0] == '{');
+    return backslashed_length(s, n, (flags & BRACES_UNMATCHED) || s[0] == '{') +
+           ((flags & ESCAPE_HASH) != 0);
+}
+
+// The flags of a list's first element, from its scan (see the rule above).
+template <typename C>
+inline unsigned first_element_flags(const C* s, unsigned flags) {
+    if (s[0] != '#') return flags;  // (an empty text's data is its NUL)
+    return (flags & DONT_USE_BRACES) ? flags | ESCAPE_HASH : flags | USE_BRACES;
 }
 
 // May write one character past the quoted element: the caller's buffer
 // holds a separator or the terminating NUL there, written afterwards.
 template <typename O, typename C>
 [[gnu::always_inline]] inline O* write_quoted(O* out, const C* s, Py_ssize_t n, unsigned flags) {
-    if (backslash_mode(flags))
+    if (backslash_mode(flags)) {
+        if (flags & ESCAPE_HASH) *out++ = '\\';
         return write_backslashed(out, s, n, (flags & BRACES_UNMATCHED) || s[0] == '{');
+    }
     // Plain or braced: the braces are written either way and kept only in
     // brace mode, which spares a hard-to-predict branch per element.
     Py_ssize_t braces = flags & USE_BRACES;
@@ -538,7 +561,9 @@ Ref join_ascii(Py_ssize_t count, ElementAt element_at) {
         if (i) *out++ = ' ';
         if (text) {
             auto s = static_cast<const Py_UCS1*>(PyUnicode_DATA(element));
-            out = write_quoted(out, s, n, scan_element(s, n));
+            unsigned flags = scan_element(s, n);
+            if (i == 0) flags = first_element_flags(s, flags);
+            out = write_quoted(out, s, n, flags);
         } else {
             Digits digits(element);
             out = copy_text(out, reinterpret_cast<const Py_UCS1*>(digits.start), digits.length());
@@ -569,6 +594,7 @@ Ref join_quoted(Py_ssize_t count, ElementAt element_at) {
         if (PyUnicode_CheckExact(element)) {
             length = with_data(element, [&](auto s, Py_ssize_t n) {
                 unsigned element_flags = scan_element(s, n);
+                if (i == 0) element_flags = first_element_flags(s, element_flags);
                 flags[i] = std::uint8_t(element_flags);
                 return quoted_length(s, n, element_flags);
             });
@@ -825,6 +851,10 @@ Ref element_for_join(PyObject* item) {
     return sorvan_global(item);
 }
 
+bool has_flag(PyObject* flags, PyObject* name) {
+    return check(PySequence_Contains(flags, name)) != 0;
+}
+
 // The second and third passes over the element texts: scan, then convert
 // and join.  Directly while the quoting functions are the module's own and
 // every element is ready (an exact str, for which SORVAN(text) is the text
@@ -850,6 +880,14 @@ Ref join_texts(Refs& texts) {
     for (size_t i = 0; i < texts.size(); ++i) {
         Ref convert = g_convert_element.get();
         parts.push_back(call(convert, texts[i].get(), flag_sets[i].get()));
+    }
+    // The first element's leading `#`, quoted as the direct join quotes it.
+    if (!parts.empty() && PyUnicode_Check(parts[0].get()) &&
+        PyUnicode_GET_LENGTH(parts[0].get()) > 0 && PyUnicode_READ_CHAR(parts[0].get(), 0) == '#') {
+        if (has_flag(flag_sets[0], n_dont_use_braces))
+            parts[0] = own(PyUnicode_FromFormat("\\%U", parts[0].get()));
+        else
+            parts[0] = own(PyUnicode_FromFormat("{%U}", texts[0].get()));
     }
     Ref list = list_of(parts);
     return own(PyUnicode_Join(n_space, list));
@@ -908,6 +946,28 @@ Ref to_tclobj(PyObject* obj);
 Ref sequence_tuple(PyObject* iterable);
 Ref mapping_tuple(PyObject* mapping);
 
+// A text with a lone surrogate (a file name decoded with surrogateescape,
+// say) cannot reach Tcl: tkinter refuses it as a plain argument with a
+// UnicodeEncodeError, but inside a tuple its conversion kills the process.
+// So every text tclobj gives is refused here with tkinter's own error.
+// Only the 2- and 4-byte kinds can hold surrogates.
+void refuse_surrogates(PyObject* text) {
+    if (PyUnicode_KIND(text) == PyUnicode_1BYTE_KIND) return;
+    bool found = with_data(text, [](auto s, Py_ssize_t n) {
+        for (Py_ssize_t i = 0; i < n; ++i)
+            if (s[i] >= 0xD800 && s[i] <= 0xDFFF) return true;
+        return false;
+    });
+    if (found) own(PyUnicode_AsEncodedString(text, "utf-8", "strict"));
+}
+
+// The same for whatever a conversion gave: texts are checked, the rest
+// passes.
+Ref checked_text(Ref value) {
+    if (PyUnicode_Check(value.get())) refuse_surrogates(value);
+    return value;
+}
+
 Ref tclobj_global(PyObject* obj) {
     if (g_tclobj.is(original.tclobj)) return to_tclobj(obj);
     Ref function = g_tclobj.get();
@@ -930,7 +990,7 @@ Ref container_tclobj(PyObject* obj, Abc abc) {
         }
         case Abc::none: break;
     }
-    return sorvan_global(obj);
+    return checked_text(sorvan_global(obj));
 }
 
 // The same test against whatever _sysmaxsize and _long_type now hold.
@@ -952,7 +1012,7 @@ Ref to_tclobj(PyObject* obj) {
     Exact kind = exact_kind(Py_TYPE(obj));
     if (kind != Exact::other && untouched().object_types) {
         switch (kind) {
-            case Exact::str:
+            case Exact::str: refuse_surrogates(obj); return Ref::borrow(obj);
             case Exact::bytes:
             case Exact::boolean:
             case Exact::floating: return Ref::borrow(obj);
@@ -973,7 +1033,7 @@ Ref to_tclobj(PyObject* obj) {
         isinstance(obj, reinterpret_cast<PyObject*>(&PyBool_Type)) ||
         isinstance(obj, reinterpret_cast<PyObject*>(&PyFloat_Type)) ||
         isinstance_of(obj, g_unicode) || isinstance_of(obj, g_tcl_obj))
-        return Ref::borrow(obj);
+        return checked_text(Ref::borrow(obj));
     if (machine_size_int(obj)) return Ref::borrow(obj);
     return container_tclobj(obj, abc_kind(obj));
 }
@@ -1001,28 +1061,39 @@ Ref tuple_copy(PyObject* const* items, Py_ssize_t count) {
     return tuple;
 }
 
-// TCLOBJ(item) for every item of a tuple made here, in order, each result
-// taking its item's place.  (The tuple is a valid tuple at every moment, so
-// Python code run by a conversion may even come across it.)
-void convert_items(PyObject* tuple) {
-    for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(tuple); ++i) {
-        PyObject* item = PyTuple_GET_ITEM(tuple, i);
+// TCLOBJ(item) for every item of a tuple made here, in order: the tuple
+// itself while every item converts to itself, else a new tuple of the
+// results.  A conversion may run Python code, which may come across the
+// tuple (through the collector, say), so no tuple is ever changed once made.
+Ref convert_items(Ref tuple) {
+    Py_ssize_t count = PyTuple_GET_SIZE(tuple.get());
+    Refs results;  // empty until an item converts to another object
+    for (Py_ssize_t i = 0; i < count; ++i) {
+        PyObject* item = PyTuple_GET_ITEM(tuple.get(), i);
+        Ref converted;
         if (item != Py_None && plain_value(item) && g_tclobj.is(original.tclobj) &&
-            untouched().object_types)
-            continue;  // tclobj(item) is item
-        Ref converted = tclobj_global(item);
-        if (converted.get() == item) continue;
-        Ref replaced = Ref::steal(item);
-        PyTuple_SET_ITEM(tuple, i, converted.release());
+            untouched().object_types) {
+            if (PyUnicode_CheckExact(item)) refuse_surrogates(item);
+            converted = Ref::borrow(item);  // tclobj(item) is item
+        } else {
+            converted = tclobj_global(item);
+        }
+        if (results.empty()) {
+            if (converted.get() == item) continue;
+            results.reserve(size_t(count));
+            for (Py_ssize_t j = 0; j < i; ++j)
+                results.push_back(Ref::borrow(PyTuple_GET_ITEM(tuple.get(), j)));
+        }
+        results.push_back(std::move(converted));
     }
+    if (results.empty()) return tuple;
+    return tuple_from(results);
 }
 
-// A tuple of TCLOBJ(item) for the items of a list or tuple, made by
-// copying the items and converting them where they stand.
+// A tuple of TCLOBJ(item) for the items of a list or tuple.
 Ref converted_copy(PyObject* sequence) {
-    Ref result = tuple_copy(PySequence_Fast_ITEMS(sequence), PySequence_Fast_GET_SIZE(sequence));
-    convert_items(result);
-    return result;
+    return convert_items(
+        tuple_copy(PySequence_Fast_ITEMS(sequence), PySequence_Fast_GET_SIZE(sequence)));
 }
 
 Ref sequence_tuple(PyObject* iterable) {
@@ -1061,10 +1132,7 @@ Ref mapping_tuple(PyObject* mapping) {
     RecursionGuard guard(" while converting a value to Tcl objects");
     bool direct = g_tclobj_from_sequence.is(original.tclobj_from_sequence);
     if (direct && PyDict_CheckExact(mapping)) {
-        if (Ref result = plain_dict_items(mapping)) {
-            convert_items(result);
-            return result;
-        }
+        if (Ref result = plain_dict_items(mapping)) return convert_items(std::move(result));
     }
     Refs items = mapping_items(mapping);
     if (!direct) {
@@ -1123,10 +1191,6 @@ Ref scan_element_body(PyObject*, const Args& args) {
     if (flags & BRACES_UNMATCHED) check(PySet_Add(flag_set, n_braces_unmatched));
     Ref size = own(PyLong_FromSsize_t(2 * PyUnicode_GET_LENGTH(text.get()) + 2));
     return tuple_of({size.get(), flag_set.get()});
-}
-
-bool has_flag(PyObject* flags, PyObject* name) {
-    return check(PySequence_Contains(flags, name)) != 0;
 }
 
 Signature convert_element_sig{"_Tcl_ConvertElement", {req("src"), req("flags")}};
@@ -1200,7 +1264,8 @@ const char* const tclobj_doc =
     "str, bytes, bool, float, machine-size int and Tcl_Obj values are returned\n"
     "as they are, None gives '', sequences and sets give a tuple of their items\n"
     "converted in turn, and mappings a tuple alternating converted keys and\n"
-    "values; anything else gives its text from sorvan().\n"
+    "values; anything else gives its text from sorvan().  A text holding a lone\n"
+    "surrogate, which Tcl cannot take, raises UnicodeEncodeError.\n"
     "\n"
     "An object that defines __tclobj__() has that method invoked to perform the\n"
     "conversion, and its result is returned as it is.";

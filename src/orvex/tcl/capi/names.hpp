@@ -176,6 +176,16 @@ inline bool isinstance(PyObject* obj, PyObject* cls) {
     return check(PyObject_IsInstance(obj, cls)) != 0;
 }
 
+// Tcl reads names (of variables, commands, namespaces, options) as C
+// strings: a name holding NUL would be cut short there and reach another
+// object.  Such a name raises ValueError before it is sent.
+inline void refuse_nul(PyObject* name) {
+    if (!PyUnicode_Check(name)) return;
+    Py_ssize_t at = PyUnicode_FindChar(name, 0, 0, PyUnicode_GET_LENGTH(name), 1);
+    if (at == -2) throw PyError{};
+    if (at >= 0) raise(PyExc_ValueError, "embedded null character in Tcl name");
+}
+
 // Build a tuple from references (each is added with a new reference).
 inline Ref tuple_of(std::initializer_list<PyObject*> items) {
     Ref result = own(PyTuple_New(static_cast<Py_ssize_t>(items.size())));

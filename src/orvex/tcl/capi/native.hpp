@@ -143,17 +143,21 @@ int tp_clear(PyObject* self) {
     return 0;
 }
 
-// L: the class's FreeList, if it has one.
+// L: the class's FreeList, if it has one.  Fields may hold further
+// instances (a chain of any length), so freeing goes through CPython's
+// trashcan, which defers deep nesting instead of recursing on the C stack.
 template <size_t N, FreeList* L>
 void tp_dealloc(PyObject* self) {
     PyTypeObject* type = Py_TYPE(self);
     PyObject_GC_UnTrack(self);
+    Py_TRASHCAN_BEGIN(self, (&tp_dealloc<N, L>))
     if (layout<N>(self)->weakrefs != nullptr) PyObject_ClearWeakRefs(self);
     if constexpr (L != nullptr)
         if (L->salvage != nullptr && type == L->type) L->salvage(self);
     tp_clear<N>(self);
     type->tp_free(self);
     Py_DECREF(type);  // instances of a heap type hold a reference to it
+    Py_TRASHCAN_END
 }
 
 // __init__ from tp_init's tuple and dict, bound by the signature.

@@ -80,10 +80,49 @@ Ref app_of(PyObject* self) { return getattr(tcl_slot.get(self), n_tk); }
 TypeMethod app_call{"call"};
 Ref run(PyObject* self, PyObject* words) { return app_call.call(app_of(self).get(), words); }
 
+// The command's name, for sending to Tcl.
+PyObject* sent_name(PyObject* self) {
+    PyObject* name = cmd_name_slot.get(self);
+    refuse_nul(name);
+    return name;
+}
+
 // The three-word queries: w1 w2 cmd_name.
 Ref query(PyObject* self, PyObject* w1, PyObject* w2) {
-    Ref words = tuple_of({w1, w2, cmd_name_slot.get(self)});
+    Ref words = tuple_of({w1, w2, sent_name(self)});
     return run(self, words);
+}
+
+// A glob pattern that matches `name` alone: `info commands` and `info procs`
+// take a pattern, so the characters special to Tcl's string match get a
+// backslash.
+Ref glob_literal(PyObject* name) {
+    if (!PyUnicode_Check(name)) return Ref::borrow(name);
+    auto special = [](Py_UCS4 c) {
+        return c == '*' || c == '?' || c == '[' || c == ']' || c == '\\';
+    };
+    Py_ssize_t n = PyUnicode_GET_LENGTH(name), extra = 0;
+    int kind = PyUnicode_KIND(name);
+    const void* data = PyUnicode_DATA(name);
+    for (Py_ssize_t i = 0; i < n; ++i) extra += special(PyUnicode_READ(kind, data, i));
+    if (extra == 0) return Ref::borrow(name);
+    Ref pattern = own(PyUnicode_New(n + extra, PyUnicode_MAX_CHAR_VALUE(name)));
+    int out_kind = PyUnicode_KIND(pattern.get());
+    void* out = PyUnicode_DATA(pattern.get());
+    Py_ssize_t at = 0;
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        Py_UCS4 c = PyUnicode_READ(kind, data, i);
+        if (special(c)) PyUnicode_WRITE(out_kind, out, at++, '\\');
+        PyUnicode_WRITE(out_kind, out, at++, c);
+    }
+    return pattern;
+}
+
+// ::info commands|procs <the name as a pattern>: whether a command (a proc)
+// of exactly this name exists.
+bool listed(PyObject* self, PyObject* kind) {
+    Ref pattern = glob_literal(sent_name(self));
+    return truthy(run(self, tuple_of({w_info, kind, pattern.get()})));
 }
 
 Ref cast_result(PyObject* self, Ref result) {
@@ -160,14 +199,18 @@ Ref append_dashed(Ref words, PyObject* options) {
     Py_ssize_t n_options = PyDict_GET_SIZE(options);
     if (n_options == 0) return words;
     Py_ssize_t n_words = PyTuple_GET_SIZE(words.get());
-    Ref result = own(PyTuple_New(n_words + 2 * n_options));
-    for (Py_ssize_t i = 0; i < n_words; ++i)
-        PyTuple_SET_ITEM(result.get(), i, Py_NewRef(PyTuple_GET_ITEM(words.get(), i)));
     Py_ssize_t pos = 0, at = n_words;
     PyObject *name, *value;
     while (PyDict_Next(options, &pos, &name, &value)) {
         if (!PyUnicode_Check(name))
             raise(PyExc_TypeError, "kwargs_to_dashed_args() keywords must be strings");
+        refuse_nul(name);
+    }
+    Ref result = own(PyTuple_New(n_words + 2 * n_options));
+    for (Py_ssize_t i = 0; i < n_words; ++i)
+        PyTuple_SET_ITEM(result.get(), i, Py_NewRef(PyTuple_GET_ITEM(words.get(), i)));
+    pos = 0;
+    while (PyDict_Next(options, &pos, &name, &value)) {
         PyTuple_SET_ITEM(result.get(), at++, own(PyUnicode_Concat(w_dash, name)).release());
         PyTuple_SET_ITEM(result.get(), at++, Py_NewRef(value));
     }
@@ -241,21 +284,26 @@ Ref kwargs_to_dashed_args(PyObject*, const Args& a) {
 
 // build_tclcmd(*args, **kwargs)
 Ref build_tclcmd(PyObject* self, const VectorArgs& a) {
-    PyObject* bound = args_slot.get(self);
-    if (!PyTuple_Check(bound))
+    Ref bound = Ref::borrow(args_slot.get(self));
+    if (!PyTuple_Check(bound.get()))
         raise_format(PyExc_TypeError, "can only concatenate tuple (not \"%.200s\") to tuple",
-                     Py_TYPE(bound)->tp_name);
+                     Py_TYPE(bound.get())->tp_name);
+    Ref cmd_name = Ref::borrow(sent_name(self));
 
     // (cmd_name,) + self.args + tclobj(args); tclobj of a tuple is the tuple
-    // of its items converted one by one, so the items go straight in.
-    Py_ssize_t n_bound = PyTuple_GET_SIZE(bound);
-    Ref words = own(PyTuple_New(1 + n_bound + Py_ssize_t(a.nargs)));
-    PyTuple_SET_ITEM(words.get(), 0, Py_NewRef(cmd_name_slot.get(self)));
-    for (Py_ssize_t i = 0; i < n_bound; ++i)
-        PyTuple_SET_ITEM(words.get(), 1 + i, Py_NewRef(PyTuple_GET_ITEM(bound, i)));
+    // of its items converted one by one, so the items go straight in.  The
+    // conversions may run Python code, so they are all done before the
+    // tuple is made: no code may ever see it half filled.
     WordConverter tclobj;
+    ArgVector converted(a.nargs);
+    for (size_t i = 0; i < a.nargs; ++i) converted.push(tclobj(a[i]));
+    Py_ssize_t n_bound = PyTuple_GET_SIZE(bound.get());
+    Ref words = own(PyTuple_New(1 + n_bound + Py_ssize_t(a.nargs)));
+    PyTuple_SET_ITEM(words.get(), 0, cmd_name.release());
+    for (Py_ssize_t i = 0; i < n_bound; ++i)
+        PyTuple_SET_ITEM(words.get(), 1 + i, Py_NewRef(PyTuple_GET_ITEM(bound.get(), i)));
     for (size_t i = 0; i < a.nargs; ++i)
-        PyTuple_SET_ITEM(words.get(), 1 + n_bound + Py_ssize_t(i), tclobj(a[i]).release());
+        PyTuple_SET_ITEM(words.get(), 1 + n_bound + Py_ssize_t(i), Py_NewRef(converted[i]));
 
     // The options: self.keywords, or a copy of it updated with the call's
     // options (converted), so the stored ones never change.
@@ -304,17 +352,17 @@ Ref dunder_call(PyObject* self, const VectorArgs& a) {
 
 Ref eval_command(PyObject* self, const VectorArgs& a) {
     Ref words = words_for(self, a);
-    Ref script = list_as_script(call(g_sorvan.get(), words.get()));
+    Ref script = call(g_sorvan.get(), words.get());
     return cast_result(self, call_method(app_of(self), n_eval, script.get()));
 }
 
 // --- queries -----------------------------------------------------------------------
 
 Signature exists_sig{"exists", {}};
-Ref exists(PyObject* self, const Args&) { return boolean(truthy(query(self, w_info, w_commands))); }
+Ref exists(PyObject* self, const Args&) { return boolean(listed(self, w_commands)); }
 
 Signature is_proc_sig{"is_proc", {}};
-Ref is_proc(PyObject* self, const Args&) { return boolean(truthy(query(self, w_info, w_procs))); }
+Ref is_proc(PyObject* self, const Args&) { return boolean(listed(self, w_procs)); }
 
 // self.exists() and not self.is_proc()
 Signature is_command_sig{"is_command", {}};
@@ -345,7 +393,8 @@ Ref proc_arg_default(PyObject* self, const Args& a) {
     Ref manager = call_vector(variable_class, &tcl, 0, kwnames_tcl);
     Ref result = with_block(manager, [&](PyObject* tmp) {
         Ref arg_name = call(g_sorvan.get(), a[0]);
-        Ref words = tuple_of({w_info, w_default, cmd_name_slot.get(self), arg_name.get(), tmp});
+        refuse_nul(arg_name);
+        Ref words = tuple_of({w_info, w_default, sent_name(self), arg_name.get(), tmp});
         Ref has_default = run(self, words);
         if (truthy(call_method(tcl_slot.get(self), n_cast_boolean, has_default.get())))
             return call_method(tmp, n_get);
@@ -360,20 +409,21 @@ Ref proc_arg_default(PyObject* self, const Args& a) {
 Signature rename_sig{"rename", {req("new_name")}};
 Ref rename(PyObject* self, const Args& a) {
     Ref new_name = call(g_sorvan.get(), a[0]);
-    run(self, tuple_of({w_rename, cmd_name_slot.get(self), new_name.get()}));
+    refuse_nul(new_name);
+    run(self, tuple_of({w_rename, sent_name(self), new_name.get()}));
     cmd_name_slot.set(self, new_name);
     return none();
 }
 
 Signature delete_sig{"delete", {}};
 Ref delete_command(PyObject* self, const Args&) {
-    run(self, tuple_of({w_rename, cmd_name_slot.get(self), w_empty}));
+    run(self, tuple_of({w_rename, sent_name(self), w_empty}));
     return none();
 }
 
 Signature createcommand_sig{"createcommand", {req("func")}};
 Ref createcommand(PyObject* self, const Args& a) {
-    call_method(app_of(self), n_createcommand, cmd_name_slot.get(self), a[0]);
+    call_method(app_of(self), n_createcommand, sent_name(self), a[0]);
     return none();
 }
 

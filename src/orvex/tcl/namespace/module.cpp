@@ -60,14 +60,6 @@ Ref exit_through_super(PyObject* cls, PyObject* self, PyObject* exc_info) {
     return boolean(false);
 }
 
-Ref list_as_script(PyObject* list_text) {
-    Ref text = str(list_text);
-    if (PyUnicode_GET_LENGTH(text.get()) > 0 && PyUnicode_READ_CHAR(text.get(), 0) == '#') {
-        return own(PyUnicode_FromFormat("\\%U", text.get()));
-    }
-    return text;
-}
-
 namespace {
 
 const char* const all_names[] = {

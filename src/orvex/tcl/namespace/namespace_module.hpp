@@ -1,6 +1,6 @@
 // What the source files of orvex.tcl.namespace share: the module's globals
-// (read at call time, see globals.hpp), the interpreter-proxy rule and the
-// script-text rule, and the functions that define each file's classes.
+// (read at call time, see globals.hpp), the interpreter-proxy rule, and the
+// functions that define each file's classes.
 #pragma once
 
 #include "capi.hpp"
@@ -17,11 +17,6 @@ extern ModuleGlobals module_globals;
 // proxy, else weakref.proxy(tcl); when `tcl` is false, the package module
 // orvex.tcl (imported at this moment) stands for the interpreter.
 Ref interpreter_proxy(PyObject* tcl);
-
-// List text made into a script: Tcl reads a script whose first word starts
-// with '#' as a comment, so a leading '#' is escaped and the first word runs
-// as the command it names.  Any other text is returned as it is.
-Ref list_as_script(PyObject* list_text);
 
 // _tkinter.TclError.
 PyObject* tcl_error();

@@ -334,6 +334,13 @@ Ref ns_of(PyObject* self) {
     return getattr(self, n_ns);
 }
 
+// The same, for sending to Tcl.
+Ref sent_ns_of(PyObject* self) {
+    Ref ns = ns_of(self);
+    refuse_nul(ns);
+    return ns;
+}
+
 Ref tcl_of(PyObject* self) {
     if (plain(self)) return Ref::borrow(tcl_slot.get(self));
     return getattr(self, n_tcl);
@@ -355,7 +362,7 @@ Ref cast_list(PyObject* self, PyObject* value) {
 
 // N: the name, or the current namespace asked of the interpreter.
 Ref name_or_current(PyObject* self) {
-    Ref ns = ns_of(self);
+    Ref ns = sent_ns_of(self);
     if (named(ns)) return ns;
     return call_method(self, n_current);
 }
@@ -435,7 +442,10 @@ Ref children(PyObject* self, const Args& args) {
         // name is the one that means this namespace there.
         Ref absolute = call_method(self, n_absolute);
         if (!named(absolute)) absolute = Ref::borrow(w_global.get());
-        words = tuple_of({w_namespace.get(), w_children.get(), absolute.get(), sorvan(pattern).get()});
+        refuse_nul(absolute);
+        Ref pattern_word = sorvan(pattern);
+        refuse_nul(pattern_word);
+        words = tuple_of({w_namespace.get(), w_children.get(), absolute.get(), pattern_word.get()});
     }
     return cast_list(self, call_in_namespace(self, words));
 }
@@ -454,7 +464,7 @@ Ref parent(PyObject* self, const Args& args) {
         Ref join_args = concat(Ref(tuple_of({w_global.get()})), Ref(own(PySequence_Tuple(kept))));
         return call_tuple(getattr(cls, n_join), join_args);
     }
-    Ref ns = ns_of(self);
+    Ref ns = sent_ns_of(self);
     Ref words = named(ns) ? tuple_of({w_namespace.get(), w_parent.get(), ns.get()})
                           : tuple_of({w_namespace.get(), w_parent.get()});
     return call_method(app_of(self), n_call, tclobj(words).get());
@@ -467,6 +477,9 @@ Ref code(PyObject* self, const Args& args) {
 
 // ("namespace", subcommand) + (flag,) when set + patterns
 Ref flagged_words(PyObject* subcommand, PyObject* flag, bool set, PyObject* patterns) {
+    // (a pattern cut short at a NUL would match more than was asked for)
+    for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(patterns); ++i)
+        refuse_nul(PyTuple_GET_ITEM(patterns, i));
     Ref head = set ? tuple_of({w_namespace.get(), subcommand, flag})
                    : tuple_of({w_namespace.get(), subcommand});
     return concat(head, patterns);
@@ -496,6 +509,7 @@ Ref import_(PyObject* self, const Args& args) {
 
 Signature origin_sig{"origin", {req("command")}};
 Ref origin(PyObject* self, const Args& args) {
+    refuse_nul(args[0]);
     return call_in_namespace(self, tuple_of({w_namespace.get(), w_origin.get(), args[0]}));
 }
 
@@ -506,6 +520,7 @@ Ref which(PyObject* self, const Args& args) {
     check(PyList_Append(words, w_which));
     if (truthy(args[1])) check(PyList_Append(words, w_command));
     if (truthy(args[2])) check(PyList_Append(words, w_variable));
+    refuse_nul(args[0]);
     check(PyList_Append(words, args[0]));
     return call_in_namespace(self, own(PyList_AsTuple(words)));
 }
@@ -520,12 +535,9 @@ Ref command_of(const Args& args) {
 }
 
 // The script text of a command: a string is a script as it stands; words
-// become their list text, which Tcl would read as a comment if the first
-// word began with '#' (list_as_script escapes it).
-Ref script_of(PyObject* command) {
-    if (PyUnicode_Check(command)) return sorvan(command);
-    return list_as_script(sorvan(command));
-}
+// become their list text (whose first word never starts with a bare '#',
+// so it runs as the command it names).
+Ref script_of(PyObject* command) { return sorvan(command); }
 
 Signature eval_sig{"eval", {req("tclcmd"), star("args")}};
 Ref eval(PyObject* self, const Args& args) {
@@ -544,7 +556,7 @@ Ref eval(PyObject* self, const Args& args) {
 Signature call_sig{"call", {req("tclcmd"), star("args")}};
 Ref call_(PyObject* self, const Args& args) {
     Ref command = command_of(args);
-    Ref ns = ns_of(self);
+    Ref ns = sent_ns_of(self);
     if (named(ns)) command = tuple_of({w_namespace.get(), w_eval.get(), ns.get(), command.get()});
     return call_method(app_of(self), n_call, tclobj(command).get());
 }

@@ -127,6 +127,9 @@ Ref name_or_element(PyObject* self, PyObject* index) {
 // ("::array", subcommand, var_name) plus the pattern word when one is given.
 Ref array_words(PyObject* self, PyObject* subcommand, PyObject* pattern_word = nullptr) {
     PyObject* var_name = var_name_slot.get(self);
+    refuse_nul(var_name);
+    // A pattern cut short at a NUL would match more than was asked for.
+    if (pattern_word) refuse_nul(pattern_word);
     if (pattern_word) return tuple_of({w_array.get(), subcommand, var_name, pattern_word});
     return tuple_of({w_array.get(), subcommand, var_name});
 }
@@ -160,9 +163,10 @@ Ref get_obj(PyObject* self, const Args& args) {
     PyObject *array_index = args[0], *cast = args[1];
     Ref app = app_of(self);
     PyObject* var_name = var_name_slot.get(self);
-    // The index goes to getvar as it is, beside the array name.
+    // The index goes to getvar as its Tcl text (as set() sends it), beside
+    // the array name.
     Ref value = array_index == Py_None ? app_getvar.call(app, var_name)
-                                       : app_getvar.call(app, var_name, array_index);
+                                       : app_getvar.call(app, var_name, sorvan(array_index).get());
     if (cast == marker) cast = cast_slot.get(self);
     if (cast != Py_None && truthy(cast)) value = call(cast, value.get());
     return value;
@@ -209,6 +213,7 @@ Ref unset(PyObject* self, const Args& args) {
 Signature exists_sig{"exists", {opt("array_index", py_none)}};
 Ref exists(PyObject* self, const Args& args) {
     Ref name = name_or_element(self, args[0]);
+    refuse_nul(name);
     Ref words = tuple_of({w_info.get(), w_exists.get(), name.get()});
     Ref result = call_method(app_of(self), n_call, words.get());
     return call_method(tcl_slot.get(self), n_cast_boolean, result.get());
@@ -364,13 +369,17 @@ Ref array_iter(PyObject* self, const Args&) {
     return call(chain_from_iterable, names_when_asked.get());
 }
 
+// None is no element key: as array_index it would stand for the whole
+// array (and `del a[None]` would unset it).
 Signature contains_sig{"__contains__", {req("key")}};
 Ref array_contains(PyObject* self, const Args& args) {
+    if (args[0] == Py_None) return boolean(false);
     return call_method_keywords(self, n_exists, kw_array_index, args[0]);
 }
 
 Signature getitem_sig{"__getitem__", {req("key")}};
 Ref array_getitem(PyObject* self, const Args& args) {
+    if (args[0] == Py_None) raise(PyExc_KeyError, tuple_of({Py_None}).get());
     return call_method_keywords(self, n_get_obj, kw_array_index, args[0]);
 }
 
@@ -382,6 +391,7 @@ Ref array_setitem(PyObject* self, const Args& args) {
 
 Signature delitem_sig{"__delitem__", {req("key")}};
 Ref array_delitem(PyObject* self, const Args& args) {
+    if (args[0] == Py_None) raise(PyExc_KeyError, tuple_of({Py_None}).get());
     call_method_keywords(self, n_unset, kw_array_index, args[0]);
     return none();
 }
