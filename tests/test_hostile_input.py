@@ -97,6 +97,9 @@ def test_a_lone_surrogate_raises_and_sends_nothing():
         from orvex.tcl.namespace import TclArrayVariable, TclCommand, TclVariable
         from orvex.tcl.sorvan import tclobj
         tcl = Interpreter()
+        class Hook:
+            def __tclobj__(self):
+                return ('ok', ['\ud800'])
         attempts = {
             "set": lambda: TclVariable('x', tcl=tcl).set(['\ud800']),
             "set wide": lambda: TclVariable('x', tcl=tcl).set(['\U0001f600\udc80']),
@@ -107,6 +110,7 @@ def test_a_lone_surrogate_raises_and_sends_nothing():
             "update": lambda: TclArrayVariable('x', tcl=tcl).update(k=['\ud800']),
             "tclobj": lambda: tcl.tk.call('set', 'x', tclobj({'k': '\ud800'})),
             "str subclass": lambda: tclobj([type('S', (str,), {})('\ud800')]),
+            "hook": lambda: TclVariable('x', tcl=tcl).set(Hook()),
         }
         for name, attempt in attempts.items():
             try:
@@ -120,7 +124,7 @@ def test_a_lone_surrogate_raises_and_sends_nothing():
     lines = out.splitlines()
     assert lines[:-1] == [f"{name} raised True" for name in (
         "set", "set wide", "set element", "command", "command option", "bound", "update", "tclobj",
-        "str subclass")]
+        "str subclass", "hook")]
     assert lines[-1] == "exists 0"
 
 

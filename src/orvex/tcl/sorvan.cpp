@@ -968,6 +968,17 @@ Ref checked_text(Ref value) {
     return value;
 }
 
+// The same for a hook's result, which is handed on as it is: the texts in
+// the tuples and lists that tkinter would convert are checked too.  (Only
+// objects with a hook pay for the walk; it runs no Python code.)
+void refuse_surrogates_within(PyObject* value) {
+    if (PyUnicode_Check(value)) return refuse_surrogates(value);
+    if (!PyTuple_Check(value) && !PyList_Check(value)) return;
+    RecursionGuard guard(" while converting a value to Tcl objects");
+    for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(value); ++i)
+        refuse_surrogates_within(PySequence_Fast_GET_ITEM(value, i));
+}
+
 Ref tclobj_global(PyObject* obj) {
     if (g_tclobj.is(original.tclobj)) return to_tclobj(obj);
     Ref function = g_tclobj.get();
@@ -1026,7 +1037,11 @@ Ref to_tclobj(PyObject* obj) {
     }
     if (kind == Exact::other) {
         Ref hook = getattr_optional(obj, n_tclobj_hook);
-        if (hook && truthy(hook)) return call(hook);
+        if (hook && truthy(hook)) {
+            Ref result = call(hook);
+            refuse_surrogates_within(result);
+            return result;
+        }
     }
     if (obj == Py_None) return empty_text();
     if (isinstance(obj, reinterpret_cast<PyObject*>(&PyBytes_Type)) ||
