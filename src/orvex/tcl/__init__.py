@@ -64,9 +64,9 @@ def _split_text(tk: Any, text: str) -> list[str]:
         if "\0" in text:
             # splitlist() refuses text holding NUL.  lrange parses a fresh
             # object made from the text, whose elements are untyped: tkinter
-            # hands each back as its text.
+            # hands each back as its text, in a tuple (or "" for no element).
             items = tk.call("::lrange", text, 0, "end")
-            return list(items) if isinstance(items, tuple) else _split_text(tk, str(items))
+            return list(items) if isinstance(items, tuple) else [str(items)] if items != "" else []
         return list(tk.splitlist(text))
     except TclError as error:
         raise TclValueError(*error.args) from None
@@ -248,7 +248,11 @@ class Interpreter:
         items = self.cast_list(value)
         if len(items) % 2:
             raise TclValueError("list must have an even number of elements")
-        return dict(zip(items[0::2], items[1::2]))
+        keys = items[0::2]
+        if isinstance(value, (list, tuple)):
+            # tkinter's tuples may hold Tcl_Objs, which cannot be keys: their text is
+            keys = [str(key) if isinstance(key, Tcl_Obj) else key for key in keys]
+        return dict(zip(keys, items[1::2]))
 
     def cast_any(self, value: Any) -> Any:
         """A Python value for a Tcl result, directed by its type, never by
@@ -312,10 +316,12 @@ _OBJ_CASTS = {
 # taken out again with a main loop that never loops: no count of Tk main
 # windows exceeds the threshold _NO_LOOP.  That call also clears tkinter's
 # quit request and "dispatching" mark; it happens only when a callback
-# failed.  _callback_error (the last exception a wrapper raised) tells the
-# callback's exception from anything else the main loop might raise.
+# failed.  _callback_error, the last exception a wrapper raised and the
+# ::errorInfo it began, tells whether a Tcl error is that failure (and not
+# one that Tcl caught, or that Tcl code made up) and the callback's
+# exception from anything else the main loop might raise.
 _NO_LOOP = 2**31 - 1
-_callback_error: BaseException | None = None
+_callback_error: tuple[BaseException, str] | None = None
 
 
 def tcl_callback(app: Any, func: Any) -> Any:
@@ -355,25 +361,27 @@ def _callback_frames(tb: Any) -> Any:
 
 def _fail_in_tcl(app: Any, error: BaseException) -> None:
     global _callback_error
-    _callback_error = error
     name = type(error).__name__
     try:
         message = f"{name}: {error}"
     except Exception:
         message = f"{name}: <unprintable {name} object>"
-    info = "".join(traceback.format_exception(type(error), error, _callback_frames(error.__traceback__)))
+    trace = traceback.format_exception(type(error), error, _callback_frames(error.__traceback__))
+    info = "".join(trace).rstrip("\n")
+    _callback_error = (error, info)
     try:
-        app.call("::error", message, info.rstrip("\n"), ("PYTHON", name))
+        app.call("::error", message, info, ("PYTHON", name))
     except TclError:
         pass  # the Tcl error, as wanted: the interpreter holds it now
 
 
-def _callback_exception(app: Any) -> BaseException | None:
-    """The exception of the callback that failed last, taken back from tkinter."""
+def _callback_exception(app: Any, errorinfo: str) -> BaseException | None:
+    """The exception of the callback whose failure ::errorInfo tells of,
+    taken back from tkinter; None when it is not the last one to fail."""
     global _callback_error
-    expected, _callback_error = _callback_error, None
-    if expected is None:
+    if _callback_error is None or not errorinfo.startswith(_callback_error[1]):
         return None
+    expected, _callback_error = _callback_error[0], None
     try:
         app.mainloop(_NO_LOOP)
     except BaseException as kept:
@@ -411,7 +419,7 @@ def _tcl_failure(tcl: Any, error: TclError, info: Any = None) -> BaseException |
         )
     if error.errorcode[:1] != ("PYTHON",):
         return None
-    cause = _callback_exception(tcl.tk)
+    cause = _callback_exception(tcl.tk, error.errorinfo)
     if cause is not None and not isinstance(cause, Exception):
         raise cause
     return cause
