@@ -23,9 +23,13 @@ def _free_display() -> int:
     raise RuntimeError("no free X display number")
 
 
-@pytest.fixture(scope="module")
+@pytest.fixture(scope="session")
 def display():
-    """The name of a display of an Xvfb server started for these tests."""
+    """The name of a display of an Xvfb server started for these tests.
+
+    It runs to the end of the session: Tk keeps its connection to the
+    display after the last window is gone, and Xlib ends the process when
+    that connection breaks."""
     xvfb = shutil.which("Xvfb")
     if xvfb is None:
         pytest.skip("Xvfb is not installed (Debian package xvfb; `make system` installs it)")

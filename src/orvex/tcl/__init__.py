@@ -24,6 +24,7 @@ variables, arrays and commands) and `orvex.tcl.hux` (quick calls).
 from __future__ import annotations
 
 import collections
+import threading
 import tkinter
 import traceback
 from collections.abc import Iterator, MutableMapping
@@ -309,19 +310,37 @@ _OBJ_CASTS = {
 # ::errorCode), then lets the exception go on to tkinter: raising is the only
 # way a Python command can fail.
 #
-# tkinter keeps that exception in one process-wide place, which only
+# tkinter keeps that exception in one process-wide place, which only a
 # `mainloop` empties, raising it on the way out (a GUI's main loop would stop
-# at once to raise it, long after the fact).  So where the Tcl error comes
-# back to Python (Interpreter.call and eval, quick calls), the exception is
-# taken out again with a main loop that never loops: no count of Tk main
-# windows exceeds the threshold _NO_LOOP.  That call also clears tkinter's
-# quit request and "dispatching" mark; it happens only when a callback
-# failed.  _callback_error, the last exception a wrapper raised and the
-# ::errorInfo it began, tells whether a Tcl error is that failure (and not
-# one that Tcl caught, or that Tcl code made up) and the callback's
-# exception from anything else the main loop might raise.
+# at once to raise it, long after the fact), and which the next failure
+# overwrites without releasing it.  So the exception is taken out again where
+# the Tcl error comes back to Python (Interpreter.call and eval, quick calls),
+# and whatever is left there when a callback fails is taken out before it
+# is overwritten.  The main loop that does this belongs to a Tcl interpreter
+# of our own (one per thread, as tkinter binds an interpreter to its thread):
+# a main loop also marks its interpreter as no longer serving other threads.
+# It never loops: no count of Tk main windows exceeds _NO_LOOP.  (It also
+# drops a pending quit request of tkinter's main loop.)
+#
+# _callback_error, the last exception a wrapper raised and the ::errorInfo
+# it began, tells whether a Tcl error is that failure (and not one that Tcl
+# caught, or that Tcl code made up).
 _NO_LOOP = 2**31 - 1
 _callback_error: tuple[BaseException, str] | None = None
+_per_thread = threading.local()
+
+
+def _take_kept_exception() -> BaseException | None:
+    """Empty tkinter's place for a failed Python command; what it held."""
+    app = getattr(_per_thread, "app", None)
+    if app is None:
+        # An interpreter without Tk that reads no profile scripts.
+        app = _per_thread.app = _tkinter.create(None, "", "Tk", False, True, False, False, None)
+    try:
+        app.mainloop(_NO_LOOP)
+    except BaseException as kept:
+        return kept
+    return None
 
 
 def tcl_callback(app: Any, func: Any) -> Any:
@@ -354,13 +373,14 @@ _COMMAND_CODE = tcl_callback(None, None).__code__
 
 def _callback_frames(tb: Any) -> Any:
     """A callback's traceback without the frames of the machinery above."""
-    while tb is not None and tb.tb_frame.f_code in (_COMMAND_CODE, _CALLBACK_EXCEPTION_CODE):
+    while tb is not None and tb.tb_frame.f_code in (_COMMAND_CODE, _TAKE_KEPT_CODE):
         tb = tb.tb_next
     return tb
 
 
 def _fail_in_tcl(app: Any, error: BaseException) -> None:
     global _callback_error
+    _take_kept_exception()
     name = type(error).__name__
     try:
         message = f"{name}: {error}"
@@ -375,23 +395,21 @@ def _fail_in_tcl(app: Any, error: BaseException) -> None:
         pass  # the Tcl error, as wanted: the interpreter holds it now
 
 
-def _callback_exception(app: Any, errorinfo: str) -> BaseException | None:
+def _callback_exception(errorinfo: str) -> BaseException | None:
     """The exception of the callback whose failure ::errorInfo tells of,
     taken back from tkinter; None when it is not the last one to fail."""
     global _callback_error
     if _callback_error is None or not errorinfo.startswith(_callback_error[1]):
         return None
     expected, _callback_error = _callback_error[0], None
-    try:
-        app.mainloop(_NO_LOOP)
-    except BaseException as kept:
-        if kept is expected:
-            kept.__traceback__ = _callback_frames(kept.__traceback__)
-            return kept
-    return None
+    kept = _take_kept_exception()
+    if kept is not expected:
+        return None
+    kept.__traceback__ = _callback_frames(kept.__traceback__)
+    return kept
 
 
-_CALLBACK_EXCEPTION_CODE = _callback_exception.__code__
+_TAKE_KEPT_CODE = _take_kept_exception.__code__
 
 
 def _tcl_failure(tcl: Any, error: TclError, info: Any = None) -> BaseException | None:
@@ -419,7 +437,7 @@ def _tcl_failure(tcl: Any, error: TclError, info: Any = None) -> BaseException |
         )
     if error.errorcode[:1] != ("PYTHON",):
         return None
-    cause = _callback_exception(tcl.tk, error.errorinfo)
+    cause = _callback_exception(error.errorinfo)
     if cause is not None and not isinstance(cause, Exception):
         raise cause
     return cause
