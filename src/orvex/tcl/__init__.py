@@ -424,17 +424,17 @@ def _tcl_failure(tcl: Any, error: TclError, info: Any = None) -> BaseException |
     """
     variables = tcl.vars
     if info is None:
-        info = variables["::errorInfo"]
+        # (missing when the interpreter is gone: the error says why)
+        info = variables.get("::errorInfo", error.args[0] if error.args else "")
     error.errorinfo = info if type(info) is str else str(info)
     code = variables.get("::errorCode")
-    if code is None:
-        error.errorcode = ()
-    else:
-        from orvex.tcl.sorvan import sorvan
+    try:
+        items = () if code is None else tcl.cast_list(code)
+    except ValueError:  # Tcl code may set any text
+        items = (code,)
+    from orvex.tcl.sorvan import sorvan
 
-        error.errorcode = tuple(
-            item if type(item) is str else sorvan(item) for item in tcl.cast_list(code)
-        )
+    error.errorcode = tuple(item if type(item) is str else sorvan(item) for item in items)
     if error.errorcode[:1] != ("PYTHON",):
         return None
     cause = _callback_exception(error.errorinfo)
