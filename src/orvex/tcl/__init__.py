@@ -67,7 +67,9 @@ def _split_text(tk: Any, text: str) -> list[str]:
             # object made from the text, whose elements are untyped: tkinter
             # hands each back as its text, in a tuple (or "" for no element).
             items = tk.call("::lrange", text, 0, "end")
-            return list(items) if isinstance(items, tuple) else [str(items)] if items != "" else []
+            if isinstance(items, tuple):
+                return list(items)
+            return [str(items)] if items != "" else []
         return list(tk.splitlist(text))
     except TclError as error:
         raise TclValueError(*error.args) from None
@@ -343,6 +345,9 @@ def _take_kept_exception() -> BaseException | None:
     return None
 
 
+_TAKE_KEPT_CODE = _take_kept_exception.__code__
+
+
 def tcl_callback(app: Any, func: Any) -> Any:
     """`func` made ready to be a Tcl command of the tkinter application
     `app` (``app.createcommand(name, tcl_callback(app, func))``).
@@ -409,9 +414,6 @@ def _callback_exception(errorinfo: str) -> BaseException | None:
     return kept
 
 
-_TAKE_KEPT_CODE = _take_kept_exception.__code__
-
-
 def _tcl_failure(tcl: Any, error: TclError, info: Any = None) -> BaseException | None:
     """Complete `error`, a TclError that the interpreter of `tcl` has just
     raised: ``errorinfo`` is ::errorInfo as text (`info`, when the caller
@@ -424,7 +426,7 @@ def _tcl_failure(tcl: Any, error: TclError, info: Any = None) -> BaseException |
     """
     variables = tcl.vars
     if info is None:
-        # (missing when the interpreter is gone: the error says why)
+        # (unreadable only when the interpreter is gone: the error says why)
         info = variables.get("::errorInfo", error.args[0] if error.args else "")
     error.errorinfo = info if type(info) is str else str(info)
     code = variables.get("::errorCode")
