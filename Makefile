@@ -38,10 +38,10 @@ all: setup
 
 system: .system-stamp
 .system-stamp:
-	@if [ ! -e /usr/lib/tclx8.4/pkgIndex.tcl ]; then \
-	    echo "Installing TclX (tclx8.4) from Debian's packages"; \
-	    (apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq tclx8.4 >/dev/null) \
-	    || { echo "could not install tclx8.4 (run as root, or install it by hand)" >&2; exit 1; }; \
+	@if [ ! -e /usr/lib/tclx8.4/pkgIndex.tcl ] || ! command -v Xvfb >/dev/null; then \
+	    echo "Installing TclX (tclx8.4) and Xvfb (xvfb, for the Tk tests) from Debian's packages"; \
+	    (apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq tclx8.4 xvfb >/dev/null) \
+	    || { echo "could not install tclx8.4 and xvfb (run as root, or install them by hand)" >&2; exit 1; }; \
 	fi
 	@touch $@
 

@@ -10,7 +10,7 @@ import sys
 
 import orvex.tcl
 
-SECTIONS = ["sorvan", "hux", "kelvor", "variables", "commands", "namespaces"]
+SECTIONS = ["sorvan", "hux", "kelvor", "variables", "commands", "namespaces", "apps"]
 
 
 def show(label, value):

@@ -24,11 +24,14 @@ variables, arrays and commands) and `orvex.tcl.hux` (quick calls).
 from __future__ import annotations
 
 import collections
+import threading
 import tkinter
+import traceback
 from collections.abc import Iterator, MutableMapping
 from functools import cached_property
 from typing import Any
 
+import _tkinter
 from _tkinter import Tcl_Obj, TclError
 
 __all__ = [
@@ -41,6 +44,7 @@ __all__ = [
     "cast_boolean",
     "cast_array",
     "cast_any",
+    "tcl_callback",
 ]
 
 DEFAULT_HISTORY_LIMIT = 1000
@@ -55,17 +59,40 @@ class TclValueError(TclError, ValueError):
     """
 
 
-def _split_list(tk: Any, value: str | Tcl_Obj) -> list[str]:
-    """Split a Tcl list (text or Tcl_Obj) into the texts of its elements."""
+def _split_text(tk: Any, text: str) -> list[str]:
+    """The texts of the elements of the Tcl list `text`, by Tcl's list parser."""
     try:
-        if isinstance(value, str) and "\0" in value:
-            # splitlist() refuses text holding NUL; Tcl's own lrange splits it.
-            items = tk.call("::lrange", value, 0, "end")
-        else:
-            items = tk.splitlist(value)
+        if "\0" in text:
+            # splitlist() refuses text holding NUL.  lrange parses a fresh
+            # object made from the text, whose elements are untyped: tkinter
+            # hands each back as its text, in a tuple (or "" for no element).
+            items = tk.call("::lrange", text, 0, "end")
+            if isinstance(items, tuple):
+                return list(items)
+            return [str(items)] if items != "" else []
+        return list(tk.splitlist(text))
     except TclError as error:
         raise TclValueError(*error.args) from None
-    return [item if type(item) is str else str(item) for item in items]
+
+
+def _split_list(tk: Any, value: Any) -> list:
+    """The elements of a Tcl list: a Python list or tuple gives its items as
+    they are, anything else the texts of its elements.
+
+    A Tcl_Obj is split through its text (its string representation), never
+    as an object: splitting the object would turn it into a list, and
+    tkinter would hand back its elements as Python values (tuples, numbers,
+    Tcl_Objs) rather than as the texts that Tcl's lindex gives.
+    """
+    if type(value) is str:
+        return _split_text(tk, value)
+    if isinstance(value, (list, tuple)):
+        return list(value)
+    if not isinstance(value, (str, Tcl_Obj)):
+        from orvex.tcl.sorvan import sorvan
+
+        value = sorvan(value)
+    return _split_text(tk, str(value))
 
 
 class TclVars(MutableMapping):
@@ -99,24 +126,52 @@ class TclVars(MutableMapping):
         )
 
     def __iter__(self) -> Iterator[str]:
-        return iter(_split_list(self._tk, self._tk.call("::info", "globals")))
+        return iter(self._names())
 
     def __len__(self) -> int:
-        return len(_split_list(self._tk, self._tk.call("::info", "globals")))
+        return len(self._names())
+
+    def _names(self) -> list[str]:
+        # tkinter gives the list as a tuple of texts and Tcl_Objs (names
+        # that Tcl has looked up), or as text.
+        return [str(name) for name in _split_list(self._tk, self._tk.call("::info", "globals"))]
 
 
 class Interpreter:
     """One Tcl interpreter, driven through tkinter.
 
-    ``Interpreter(tclx=False, history_limit=1000)``: with ``tclx`` true the
-    TclX extension is loaded at once (see `load_tclx`); `history` keeps the
-    word lists of the last ``history_limit`` quick calls (None: unbounded).
+    ``Interpreter(app=None, *, tclx=False, history_limit=1000)``: without
+    ``app`` a new interpreter (no Tk); with ``app``, the interpreter of an
+    existing tkinter application (``tkinter.Tk()``, ``tkinter.Tcl()``, or
+    their ``.tk``), for instance a GUI's root window.  With ``tclx`` true
+    the TclX extension is loaded at once (see `load_tclx`); `history` keeps
+    the word lists of the last ``history_limit`` quick calls (None:
+    unbounded).
+
+    A failed `call` or `eval` raises TclError with the attributes
+    ``errorinfo`` (::errorInfo, text) and ``errorcode`` (::errorCode, a
+    tuple of texts); when a Python callback failed, its exception is the
+    TclError's ``__cause__``.
     """
 
-    def __init__(self, tclx: bool = False, history_limit: int | None = DEFAULT_HISTORY_LIMIT) -> None:
-        self._app = tkinter.Tcl()
+    def __init__(
+        self,
+        app: Any = None,
+        *,
+        tclx: bool = False,
+        history_limit: int | None = DEFAULT_HISTORY_LIMIT,
+    ) -> None:
+        if app is None:
+            app = tkinter.Tcl()
+        if isinstance(app, tkinter.Tk):
+            app = app.tk
+        elif not isinstance(app, _tkinter.TkappType):
+            raise TypeError(
+                "app must be a tkinter application (tkinter.Tk(), tkinter.Tcl() "
+                f"or their .tk), not {type(app).__name__}"
+            )
         #: The tkinter application object: call, eval, getvar, setvar, ...
-        self.tk = self._app.tk
+        self.tk = app
         #: The word lists of recent quick calls, oldest first.
         self.history: collections.deque = collections.deque(maxlen=history_limit)
         #: The global variables, as a mapping.
@@ -138,11 +193,23 @@ class Interpreter:
 
     def eval(self, script: str) -> Any:
         """Evaluate a Tcl script; the raw result."""
-        return self.tk.eval(script)
+        try:
+            return self.tk.eval(script)
+        except TclError as error:
+            cause = _tcl_failure(self, error)
+            if cause is not None:
+                error.__cause__ = cause
+            raise
 
     def call(self, *words: Any) -> Any:
         """Run one command, each argument one word; the raw result."""
-        return self.tk.call(*words)
+        try:
+            return self.tk.call(*words)
+        except TclError as error:
+            cause = _tcl_failure(self, error)
+            if cause is not None:
+                error.__cause__ = cause
+            raise
 
     def load_tclx(self) -> str:
         """Load TclX (keyed lists and more) into this interpreter; its version."""
@@ -153,17 +220,13 @@ class Interpreter:
     def cast_list(self, value: Any) -> list:
         """The elements of a Tcl list, as a list of texts.
 
-        A Python list or tuple gives its items as they are; a Tcl_Obj or text
-        is split by Tcl's list parser; anything else is split as its Tcl text
+        A Python list or tuple gives its items as they are.  A Tcl_Obj or
+        text gives, for each element, exactly the text that Tcl's ``lindex``
+        gives, whatever the element is (a list, a dict, a number...); the
+        Tcl_Obj keeps its Tcl type.  Anything else is split as its Tcl text
         (a number gives a one-element list).  Text that is not a well-formed
         list raises `TclValueError` (a TclError and a ValueError).
         """
-        if isinstance(value, (list, tuple)):
-            return list(value)
-        if not isinstance(value, (str, Tcl_Obj)):
-            from orvex.tcl.sorvan import sorvan
-
-            value = sorvan(value)
         return _split_list(self.tk, value)
 
     def cast_boolean(self, value: Any) -> bool:
@@ -182,9 +245,17 @@ class Interpreter:
             raise TclValueError(f'expected boolean value but got "{value}"') from None
 
     def cast_array(self, value: Any) -> dict:
-        """The result of ``array get`` (name/value pairs) as a dict."""
+        """Name/value pairs (the result of ``array get``, a dict's text) as a
+        dict, read as `cast_list` reads the elements.  A list of an odd
+        number of elements raises `TclValueError`."""
         items = self.cast_list(value)
-        return dict(zip(items[0::2], items[1::2]))
+        if len(items) % 2:
+            raise TclValueError("list must have an even number of elements")
+        keys = items[0::2]
+        if isinstance(value, (list, tuple)):
+            # tkinter's tuples may hold Tcl_Objs, which cannot be keys: their text is
+            keys = [str(key) if isinstance(key, Tcl_Obj) else key for key in keys]
+        return dict(zip(keys, items[1::2]))
 
     def cast_any(self, value: Any) -> Any:
         """A Python value for a Tcl result, directed by its type, never by
@@ -231,6 +302,147 @@ _OBJ_CASTS = {
     "dict": _cast_dict,
     "keyedList": _cast_keyed_list,
 }
+
+
+# --- Python callbacks and Tcl errors ----------------------------------------
+#
+# tkinter runs a Python command and, when it raises, makes the Tcl command
+# fail with no message (the exception is lost to Tcl).  tcl_callback's
+# wrapper first raises the Tcl error itself (message, ::errorInfo and
+# ::errorCode), then lets the exception go on to tkinter: raising is the only
+# way a Python command can fail.
+#
+# tkinter keeps that exception in one process-wide place, which only a
+# `mainloop` empties, raising it on the way out (a GUI's main loop would stop
+# at once to raise it, long after the fact), and which the next failure
+# overwrites without releasing it.  So the exception is taken out again where
+# the Tcl error comes back to Python (Interpreter.call and eval, quick calls),
+# and whatever is left there when a callback fails is taken out before it
+# is overwritten.  The main loop that does this belongs to a Tcl interpreter
+# of our own (one per thread, as tkinter binds an interpreter to its thread):
+# a main loop also marks its interpreter as no longer serving other threads.
+# It never loops: no count of Tk main windows exceeds _NO_LOOP.  (It also
+# drops a pending quit request of tkinter's main loop.)
+#
+# _callback_error, the last exception a wrapper raised and the ::errorInfo
+# it began, tells whether a Tcl error is that failure (and not one that Tcl
+# caught, or that Tcl code made up).
+_NO_LOOP = 2**31 - 1
+_callback_error: tuple[BaseException, str] | None = None
+_per_thread = threading.local()
+
+
+def _take_kept_exception() -> BaseException | None:
+    """Empty tkinter's place for a failed Python command; what it held."""
+    app = getattr(_per_thread, "app", None)
+    if app is None:
+        # An interpreter without Tk that reads no profile scripts.
+        app = _per_thread.app = _tkinter.create(None, "", "Tk", False, True, False, False, None)
+    try:
+        app.mainloop(_NO_LOOP)
+    except BaseException as kept:
+        return kept
+    return None
+
+
+_TAKE_KEPT_CODE = _take_kept_exception.__code__
+
+
+def tcl_callback(app: Any, func: Any) -> Any:
+    """`func` made ready to be a Tcl command of the tkinter application
+    `app` (``app.createcommand(name, tcl_callback(app, func))``).
+
+    The command returns what `func` returns.  When `func` raises, the command
+    fails with a Tcl error: its result is ``"<ExceptionType>: <message>"``,
+    ::errorInfo holds the Python traceback and ::errorCode is the list
+    ``PYTHON <ExceptionType>``; a TclError raised by `Interpreter.call`,
+    `Interpreter.eval` or a quick call for it has the exception as its
+    ``__cause__``.  ``TclCommand.createcommand`` (and with it
+    ``TempTclCommand(func)`` and the command views) registers callables
+    through it.
+    """
+
+    def command(*args):
+        try:
+            return func(*args)
+        except BaseException as error:
+            _fail_in_tcl(app, error)
+            raise
+
+    command.__wrapped__ = func
+    return command
+
+
+_COMMAND_CODE = tcl_callback(None, None).__code__
+
+
+def _callback_frames(tb: Any) -> Any:
+    """A callback's traceback without the frames of the machinery above."""
+    while tb is not None and tb.tb_frame.f_code in (_COMMAND_CODE, _TAKE_KEPT_CODE):
+        tb = tb.tb_next
+    return tb
+
+
+def _fail_in_tcl(app: Any, error: BaseException) -> None:
+    global _callback_error
+    _take_kept_exception()
+    name = type(error).__name__
+    try:
+        message = f"{name}: {error}"
+    except Exception:
+        message = f"{name}: <unprintable {name} object>"
+    trace = traceback.format_exception(type(error), error, _callback_frames(error.__traceback__))
+    info = "".join(trace).rstrip("\n")
+    _callback_error = (error, info)
+    try:
+        app.call("::error", message, info, ("PYTHON", name))
+    except TclError:
+        pass  # the Tcl error, as wanted: the interpreter holds it now
+
+
+def _callback_exception(errorinfo: str) -> BaseException | None:
+    """The exception of the callback whose failure ::errorInfo tells of,
+    taken back from tkinter; None when it is not the last one to fail."""
+    global _callback_error
+    if _callback_error is None or not errorinfo.startswith(_callback_error[1]):
+        return None
+    expected, _callback_error = _callback_error[0], None
+    kept = _take_kept_exception()
+    if kept is not expected:
+        return None
+    kept.__traceback__ = _callback_frames(kept.__traceback__)
+    return kept
+
+
+def _tcl_failure(tcl: Any, error: TclError, info: Any = None) -> BaseException | None:
+    """Complete `error`, a TclError that the interpreter of `tcl` has just
+    raised: ``errorinfo`` is ::errorInfo as text (`info`, when the caller
+    has read it already) and ``errorcode`` is ::errorCode as a tuple of
+    texts.  Returns the exception of the Python callback that made the
+    command fail, for the caller to raise `error` from, or None.
+
+    A callback's exception that is not an Exception (KeyboardInterrupt,
+    SystemExit) is raised here itself: it is for the program to act on.
+    """
+    variables = tcl.vars
+    if info is None:
+        # (unreadable only when the interpreter is gone: the error says why)
+        info = variables.get("::errorInfo", error.args[0] if error.args else "")
+    error.errorinfo = info if type(info) is str else str(info)
+    code = variables.get("::errorCode")
+    try:
+        items = () if code is None else tcl.cast_list(code)
+    except ValueError:  # Tcl code may set any text
+        items = (code,)
+    from orvex.tcl.sorvan import sorvan
+
+    error.errorcode = tuple(item if type(item) is str else sorvan(item) for item in items)
+    if error.errorcode[:1] != ("PYTHON",):
+        return None
+    cause = _callback_exception(error.errorinfo)
+    if cause is not None and not isinstance(cause, Exception):
+        raise cause
+    return cause
 
 
 # --- the package module as an interpreter ------------------------------------

@@ -121,6 +121,7 @@ TypeMethod history_append{"append"};
 Name n_cast_any{"cast_any"};
 Name n_cast_{"cast_"};
 Name n_error_info{"::errorInfo"};
+Name n_orvex_tcl{"orvex.tcl"}, n_tcl_failure{"_tcl_failure"};
 // interp.history and interp.tk (see InstanceAttr).
 InstanceAttr history_attr{"history"};
 InstanceAttr tk_attr{"tk"};
@@ -335,14 +336,18 @@ Ref code_getattr(PyObject* self, PyObject* name) {
 
 // A failed command: its TclError is replaced by one that carries Tcl's
 // error trace (::errorInfo), raised "from None" so that the traceback shows
-// the trace alone.
+// the trace alone.  The framework's _tcl_failure adds `errorinfo` and
+// `errorcode`, and when a Python callback made the command fail, gives its
+// exception, which becomes the cause instead.
 [[noreturn]] void raise_with_error_info(PyObject* interp, Ref tcl_error) {
     Handling handling(tcl_error);
     Ref info = own(PyObject_GetItem(getattr(interp, n_vars), n_error_info));
     Ref error = call(g_tcl_error.get(), info.get());
     if (!PyExceptionInstance_Check(error.get()))
         raise(PyExc_TypeError, "exceptions must derive from BaseException");
-    PyException_SetCause(error, nullptr);  // __cause__ None, context suppressed
+    Ref cause = call_method(import_loaded(n_orvex_tcl), n_tcl_failure, interp, error.get(), info.get());
+    // __cause__ None (context suppressed) or the callback's exception
+    PyException_SetCause(error, cause.get() == Py_None ? nullptr : cause.release());
     raise(reinterpret_cast<PyObject*>(Py_TYPE(error.get())), error.get());
 }
 

@@ -45,7 +45,7 @@ Name n_cast_list{"cast_list"}, n_cast_boolean{"cast_boolean"}, n_items{"items"},
 Name n_exists{"exists"}, n_is_proc{"is_proc"}, n_delete{"delete"}, n_absolute{"absolute"};
 Name n_join{"join"}, n_get{"get"}, n_info{"info"}, n_startswith{"startswith"};
 Name n_init{"__init__"}, n_del{"__del__"};
-Name n_orvex_tcl{"orvex.tcl"};
+Name n_orvex_tcl{"orvex.tcl"}, n_tcl_callback{"tcl_callback"};
 Name n_wrapped{"__wrapped__"}, n_class{"__class__"}, n_name{"__name__"};
 
 // Tcl words (interned texts are ordinary words to Tcl).
@@ -421,9 +421,14 @@ Ref delete_command(PyObject* self, const Args&) {
     return none();
 }
 
+// The callable is registered through the framework's tcl_callback, so that
+// an exception it raises becomes a Tcl error Tcl can see (message,
+// ::errorInfo, ::errorCode) instead of an empty one.
 Signature createcommand_sig{"createcommand", {req("func")}};
 Ref createcommand(PyObject* self, const Args& a) {
-    call_method(app_of(self), n_createcommand, sent_name(self), a[0]);
+    Ref app = app_of(self);
+    Ref command = call_method(import_loaded(n_orvex_tcl), n_tcl_callback, app.get(), a[0]);
+    call_method(app, n_createcommand, sent_name(self), command.get());
     return none();
 }
 
