@@ -34,8 +34,12 @@ def main() -> None:
     )
     bare, quick, python = times.values()
     row("hux.set/bare", "quick call / bare call", quick / bare, "<= 1.7", holds="<= 2", times=times)
-    row("hux.set.own_cost/python", "plain Python's own cost / quick call's own cost",
-        own_cost_ratio(bare, quick, python), ">= 3")
+    row(
+        "hux.set.own_cost/python",
+        "plain Python's own cost / quick call's own cost",
+        own_cost_ratio(bare, quick, python),
+        ">= 3",
+    )
 
     from orvex.tcl.sorvan import sorvan
 
@@ -59,8 +63,12 @@ def main() -> None:
     times = compare(
         "ns::echo a {b c} -opt 1: a chain of two, a list argument, an option, cast_=False",
         {
-            "bare tk.call('ns::echo', 'a', 'b c', '-opt', 1)": lambda: ptk.call("ns::echo", "a", "b c", "-opt", 1),
-            "tcl.hux.ns.echo('a', ['b', 'c'], opt=1, cast_=False)": lambda: tcl.hux.ns.echo("a", ["b", "c"], opt=1, cast_=False),
+            "bare tk.call('ns::echo', 'a', 'b c', '-opt', 1)": lambda: ptk.call(
+                "ns::echo", "a", "b c", "-opt", 1
+            ),
+            "tcl.hux.ns.echo('a', ['b', 'c'], opt=1, cast_=False)": lambda: tcl.hux.ns.echo(
+                "a", ["b", "c"], opt=1, cast_=False
+            ),
             "plain Python proxy": lambda: plain.hux.ns.echo("a", ["b", "c"], opt=1, cast_=False),
         },
     )

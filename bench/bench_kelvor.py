@@ -8,12 +8,12 @@ for its leaves, and of the same leaves nested one and twelve levels deep.
 
 from __future__ import annotations
 
-import orvex.tcl
-from baseline_kelvor import Kelvor as PyKelvor
 import random
 
+from baseline_kelvor import Kelvor as PyKelvor
 from harness import compare, row
 
+import orvex.tcl
 from orvex.tcl.kelvor import Kelvor
 
 ENTRIES = 10_000
@@ -34,6 +34,7 @@ def _item_operations() -> None:
     def store(kl):
         def run():
             kl[key] = 100
+
         return run
 
     cases = [
@@ -44,15 +45,29 @@ def _item_operations() -> None:
     for (title, c_op, py_op), op in zip(cases, ("get", "set", "in")):
         # Short operations: many rounds, so a busy machine costs few of them.
         times = compare(title, {"plain Python": py_op, "Kelvor (C++)": c_op}, rounds=25)
-        row(f"kelvor.{op}.one_key/python", f"speed-up on one key, {op}",
-            times["plain Python"] / times["Kelvor (C++)"], ">= 3", times=times)
+        row(
+            f"kelvor.{op}.one_key/python",
+            f"speed-up on one key, {op}",
+            times["plain Python"] / times["Kelvor (C++)"],
+            ">= 3",
+            times=times,
+        )
     # get() is MutableMapping's own Python function in both classes, and a
     # miss is a KeyError caught there: only the path walk beneath is ours.
-    times = compare("get('net.eth0.mtu') (missing leaf, through MutableMapping.get)",
-                    {"plain Python": lambda: slow.get("net.eth0.mtu"),
-                     "Kelvor (C++)": lambda: fast.get("net.eth0.mtu")}, rounds=25)
-    row("kelvor.get_missing/python", "speed-up, missing leaf through get()",
-        times["plain Python"] / times["Kelvor (C++)"], times=times)
+    times = compare(
+        "get('net.eth0.mtu') (missing leaf, through MutableMapping.get)",
+        {
+            "plain Python": lambda: slow.get("net.eth0.mtu"),
+            "Kelvor (C++)": lambda: fast.get("net.eth0.mtu"),
+        },
+        rounds=25,
+    )
+    row(
+        "kelvor.get_missing/python",
+        "speed-up, missing leaf through get()",
+        times["plain Python"] / times["Kelvor (C++)"],
+        times=times,
+    )
 
 
 def distinct_keys(count: int, seed: int = 13) -> list[str]:
@@ -79,17 +94,25 @@ def _working_sets() -> None:
             def run():
                 for k in order:
                     kl[k] = 1
+
             return run
 
         def contains(kl):
             return lambda: [k in kl for k in order]
 
         for op, make in (("get", get), ("set", store), ("in", contains)):
-            times = compare(f"{op} over {count:,} distinct keys, shuffled",
-                            {"plain Python": make(slow), "Kelvor (C++)": make(fast)},
-                            rounds=15 if count < 100_000 else 5)
-            row(f"kelvor.{op}.{count}/python", f"speed-up, {op} over {count:,} keys",
-                times["plain Python"] / times["Kelvor (C++)"], ">= 3", times=times)
+            times = compare(
+                f"{op} over {count:,} distinct keys, shuffled",
+                {"plain Python": make(slow), "Kelvor (C++)": make(fast)},
+                rounds=15 if count < 100_000 else 5,
+            )
+            row(
+                f"kelvor.{op}.{count}/python",
+                f"speed-up, {op} over {count:,} keys",
+                times["plain Python"] / times["Kelvor (C++)"],
+                ">= 3",
+                times=times,
+            )
 
 
 def _from_tcl() -> None:
@@ -104,12 +127,19 @@ def _from_tcl() -> None:
     assert len(Kelvor.from_tcl(value)) == ENTRIES
     times = compare(
         f"from_tcl of a {ENTRIES:,}-entry keyed list",
-        {"plain Python": lambda: PyKelvor.from_tcl(value),
-         "Kelvor (C++)": lambda: Kelvor.from_tcl(value)},
+        {
+            "plain Python": lambda: PyKelvor.from_tcl(value),
+            "Kelvor (C++)": lambda: Kelvor.from_tcl(value),
+        },
         rounds=5,
     )
-    row(f"kelvor.from_tcl.{ENTRIES}/python", f"from_tcl speed-up, {ENTRIES:,} entries",
-        times["plain Python"] / times["Kelvor (C++)"], ">= 10", times=times)
+    row(
+        f"kelvor.from_tcl.{ENTRIES}/python",
+        f"from_tcl speed-up, {ENTRIES:,} entries",
+        times["plain Python"] / times["Kelvor (C++)"],
+        ">= 10",
+        times=times,
+    )
 
     # What a tool's API hands back on every call: a few leaves, one level
     # nested.  The alternative is to ask TclX for each leaf (keylget reads
@@ -121,20 +151,29 @@ def _from_tcl() -> None:
     assert sorted(Kelvor.from_tcl(small).all_keys()) == sorted(leaves)
     times = compare(
         "a 4-leaf keyed list: from_tcl against four keylget calls",
-        {"four keylget calls": lambda: [call("keylget", "::small", leaf) for leaf in leaves],
-         "Kelvor.from_tcl": lambda: Kelvor.from_tcl(small),
-         "plain Python from_tcl": lambda: PyKelvor.from_tcl(small)},
+        {
+            "four keylget calls": lambda: [call("keylget", "::small", leaf) for leaf in leaves],
+            "Kelvor.from_tcl": lambda: Kelvor.from_tcl(small),
+            "plain Python from_tcl": lambda: PyKelvor.from_tcl(small),
+        },
         rounds=15,
     )
-    row("kelvor.from_tcl.4_leaves/keylget", "from_tcl of 4 leaves / four keylget calls",
-        times["Kelvor.from_tcl"] / times["four keylget calls"], "<= 2", times=times)
+    row(
+        "kelvor.from_tcl.4_leaves/keylget",
+        "from_tcl of 4 leaves / four keylget calls",
+        times["Kelvor.from_tcl"] / times["four keylget calls"],
+        "<= 2",
+        times=times,
+    )
 
     # The same 4,096 leaves flat and as a binary tree twelve levels deep.
     tcl.eval("set ::flat {}; for {set i 0} {$i < 4096} {incr i} { keylset ::flat k$i v$i }")
-    tcl.eval("set ::deep {}; for {set i 0} {$i < 4096} {incr i} {"
-             " set key {}; for {set l 11} {$l >= 0} {incr l -1} {"
-             "  lappend key n[expr {($i >> $l) & 1}] };"
-             " keylset ::deep [join $key .] v$i }")
+    tcl.eval(
+        "set ::deep {}; for {set i 0} {$i < 4096} {incr i} {"
+        " set key {}; for {set l 11} {$l >= 0} {incr l -1} {"
+        "  lappend key n[expr {($i >> $l) & 1}] };"
+        " keylset ::deep [join $key .] v$i }"
+    )
     flat, deep = tcl.tk.getvar("flat"), tcl.tk.getvar("deep")
     assert len(Kelvor.from_tcl(flat).all_keys()) == len(Kelvor.from_tcl(deep).all_keys()) == 4096
     times = compare(
@@ -142,8 +181,13 @@ def _from_tcl() -> None:
         {"depth 1": lambda: Kelvor.from_tcl(flat), "depth 12": lambda: Kelvor.from_tcl(deep)},
         rounds=9,
     )
-    row("kelvor.from_tcl.depth12/depth1", "from_tcl per leaf, depth 12 / depth 1",
-        times["depth 12"] / times["depth 1"], "<= 1.5", times=times)
+    row(
+        "kelvor.from_tcl.depth12/depth1",
+        "from_tcl per leaf, depth 12 / depth 1",
+        times["depth 12"] / times["depth 1"],
+        "<= 1.5",
+        times=times,
+    )
 
 
 def main() -> None:

@@ -45,29 +45,54 @@ def main() -> None:
         def run():
             for name in names:
                 view[name]
+
         return run
 
-    text = compare(f"ns.vars[name]: read {COUNT} variables as text", {
-        "bare tk.eval('set ::n::NAME')": bare_eval,
-        "TclNamespace('::n').vars[NAME]": read(ns.vars),
-        "plain-Python views .vars[NAME]": read(baseline.vars),
-    }, rounds=15)
-    row("views.vars_item/bare", "vars[name] / bare eval",
-        text["TclNamespace('::n').vars[NAME]"] / text["bare tk.eval('set ::n::NAME')"], "<= 2",
-        times=text)
-    row("views.vars_item.own_cost/python", "baseline's own cost / views' own cost",
-        own_cost(text), ">= 5")
+    text = compare(
+        f"ns.vars[name]: read {COUNT} variables as text",
+        {
+            "bare tk.eval('set ::n::NAME')": bare_eval,
+            "TclNamespace('::n').vars[NAME]": read(ns.vars),
+            "plain-Python views .vars[NAME]": read(baseline.vars),
+        },
+        rounds=15,
+    )
+    row(
+        "views.vars_item/bare",
+        "vars[name] / bare eval",
+        text["TclNamespace('::n').vars[NAME]"] / text["bare tk.eval('set ::n::NAME')"],
+        "<= 2",
+        times=text,
+    )
+    row(
+        "views.vars_item.own_cost/python",
+        "baseline's own cost / views' own cost",
+        own_cost(text),
+        ">= 5",
+    )
 
-    objects = compare(f"ns.objs[name]: read {COUNT} variables as objects", {
-        "bare tk.getvar('::n::NAME')": bare_getvar,
-        "TclNamespace('::n').objs[NAME]": read(ns.objs),
-        "plain-Python views .objs[NAME]": read(baseline.objs),
-    }, rounds=15)
-    row("views.objs_item/bare", "objs[name] / bare getvar",
-        objects["TclNamespace('::n').objs[NAME]"] / objects["bare tk.getvar('::n::NAME')"], "<= 2",
-        times=objects)
-    row("views.objs_item.own_cost/python", "baseline's own cost / views' own cost",
-        own_cost(objects), ">= 5")
+    objects = compare(
+        f"ns.objs[name]: read {COUNT} variables as objects",
+        {
+            "bare tk.getvar('::n::NAME')": bare_getvar,
+            "TclNamespace('::n').objs[NAME]": read(ns.objs),
+            "plain-Python views .objs[NAME]": read(baseline.objs),
+        },
+        rounds=15,
+    )
+    row(
+        "views.objs_item/bare",
+        "objs[name] / bare getvar",
+        objects["TclNamespace('::n').objs[NAME]"] / objects["bare tk.getvar('::n::NAME')"],
+        "<= 2",
+        times=objects,
+    )
+    row(
+        "views.objs_item.own_cost/python",
+        "baseline's own cost / views' own cost",
+        own_cost(objects),
+        ">= 5",
+    )
 
     listings(tcl)
 
@@ -84,32 +109,52 @@ def listings(tcl) -> None:
     for size, goal in ((10, "<= 5"), (10_000, "<= 4")):
         name = f"::many{size}"
         tk.eval(f"namespace eval {name} {{}}")
-        tk.eval(f"for {{set i 0}} {{$i < {size}}} {{incr i}} "
-                f"{{ set {name}::v$i $i; proc {name}::p$i {{}} {{}} }}")
+        tk.eval(
+            f"for {{set i 0}} {{$i < {size}}} {{incr i}} "
+            f"{{ set {name}::v$i $i; proc {name}::p$i {{}} {{}} }}"
+        )
         ns = TclNamespace(name, tcl=tcl)
         pattern = f"{name}::*"
         for attr, info in VIEWS:
             view = getattr(ns, attr)
             assert len(view) == len(tk.call("::info", info, pattern)) == size
-            times = compare(f"{size:,} names: len(ns.{attr}) and list(ns.{attr})", {
-                f"bare tk.call('::info', '{info}', '{pattern}')":
-                    lambda: tk.call("::info", info, pattern),
-                f"len(ns.{attr})": lambda: len(view),
-                f"for name in ns.{attr}": iterate(view),
-                f"list(ns.{attr}) (asks len() first)": lambda: list(view),
-            }, rounds=9 if size > 10 else 15)
+            times = compare(
+                f"{size:,} names: len(ns.{attr}) and list(ns.{attr})",
+                {
+                    f"bare tk.call('::info', '{info}', '{pattern}')": lambda: tk.call(
+                        "::info", info, pattern
+                    ),
+                    f"len(ns.{attr})": lambda: len(view),
+                    f"for name in ns.{attr}": iterate(view),
+                    f"list(ns.{attr}) (asks len() first)": lambda: list(view),
+                },
+                rounds=9 if size > 10 else 15,
+            )
             bare, length, iteration, listing = times.values()
             per = "" if size == 10 else " (per name)"
-            row(f"views.{attr}.len.{size}/bare", f"len(ns.{attr}) / bare listing, {size:,} names{per}",
-                length / bare, goal, times=times)
-            row(f"views.{attr}.iter.{size}/bare", f"iterating ns.{attr} / bare listing, {size:,} names{per}",
-                iteration / bare, goal)
-            row(f"views.{attr}.list.{size}/bare", f"list(ns.{attr}) / bare listing, {size:,} names",
-                listing / bare)
+            row(
+                f"views.{attr}.len.{size}/bare",
+                f"len(ns.{attr}) / bare listing, {size:,} names{per}",
+                length / bare,
+                goal,
+                times=times,
+            )
+            row(
+                f"views.{attr}.iter.{size}/bare",
+                f"iterating ns.{attr} / bare listing, {size:,} names{per}",
+                iteration / bare,
+                goal,
+            )
+            row(
+                f"views.{attr}.list.{size}/bare",
+                f"list(ns.{attr}) / bare listing, {size:,} names",
+                listing / bare,
+            )
 
 
 def iterate(view):
     def run():
         for _ in view:
             pass
+
     return run

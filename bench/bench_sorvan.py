@@ -8,9 +8,9 @@ import sys
 import textwrap
 import tkinter
 
+import baseline_sorvan
 from harness import best_time, compare, format_time, row
 
-import baseline_sorvan
 from orvex.tcl.sorvan import _Tcl_ConvertElement, sorvan, tclobj
 
 
@@ -88,11 +88,20 @@ def main() -> None:
         },
     )
     ours, baseline, join, tcl_list = times.values()
-    row("sorvan.mixed_texts/python", "faster than the plain Python rendering", baseline / ours, ">= 50",
-        times=times)
+    row(
+        "sorvan.mixed_texts/python",
+        "faster than the plain Python rendering",
+        baseline / ours,
+        ">= 50",
+        times=times,
+    )
     row("sorvan.mixed_texts/tkinter_join", "faster than tkinter._join", join / ours, ">= 10")
-    row("sorvan.mixed_texts/tcl_list", "faster than Tcl's own quoting reached from Python",
-        tcl_list / ours, ">= 3")
+    row(
+        "sorvan.mixed_texts/tcl_list",
+        "faster than Tcl's own quoting reached from Python",
+        tcl_list / ours,
+        ">= 3",
+    )
 
     _odd_one_out()
 
@@ -106,8 +115,13 @@ def main() -> None:
         },
     )
     ours, baseline = times.values()
-    row("tclobj.records/python", "tclobj of records, faster than the plain Python rendering",
-        baseline / ours, ">= 20", times=times)
+    row(
+        "tclobj.records/python",
+        "tclobj of records, faster than the plain Python rendering",
+        baseline / ours,
+        ">= 20",
+        times=times,
+    )
     times = compare(
         "sorvan of the same structure",
         {
@@ -116,8 +130,12 @@ def main() -> None:
         },
     )
     ours, baseline = times.values()
-    row("sorvan.records/python", "sorvan of records, faster than the plain Python rendering",
-        baseline / ours, times=times)
+    row(
+        "sorvan.records/python",
+        "sorvan of records, faster than the plain Python rendering",
+        baseline / ours,
+        times=times,
+    )
 
     nested = [[i, "a b", [1.5, None, "c d"]] for i in range(10_000)]
     assert tclobj(nested) == baseline_sorvan.tclobj(nested)
@@ -129,8 +147,13 @@ def main() -> None:
         },
     )
     ours, baseline = times.values()
-    row("tclobj.nested_lists/python", "tclobj of nested lists, faster than the plain Python rendering",
-        baseline / ours, ">= 30", times=times)
+    row(
+        "tclobj.nested_lists/python",
+        "tclobj of nested lists, faster than the plain Python rendering",
+        baseline / ours,
+        ">= 30",
+        times=times,
+    )
 
     big = "plain-text_" * 1_000_000  # 11 MB, nothing to quote
     spaced = "plain text " * 1_000_000  # the same size, written in braces
@@ -144,8 +167,13 @@ def main() -> None:
         best = best_time(fn, 15)
         rates[label] = len(big) / best / 1e9
         print(f"  {label:<44} {format_time(best * 1e9):>12}   {rates[label]:7.2f} GB/s")
-    row("sorvan.one_10MB_element.rate", "sorvan of one 10 MB plain element",
-        rates["sorvan([text]), nothing to quote"], ">= 1", unit="GB/s")
+    row(
+        "sorvan.one_10MB_element.rate",
+        "sorvan of one 10 MB plain element",
+        rates["sorvan([text]), nothing to quote"],
+        ">= 1",
+        unit="GB/s",
+    )
 
     # Elements Tcl can only write with backslashes: a stray brace forbids
     # the braces, so every space, brace and newline is escaped.
@@ -157,7 +185,13 @@ def main() -> None:
     best = best_time(lambda: sorvan(escaped), 15)
     rate = size / best / 1e9
     print(f"  {'sorvan(elements)':<44} {format_time(best * 1e9):>12}   {rate:7.2f} GB/s")
-    row("sorvan.backslashed.rate", "sorvan of elements needing backslashes", rate, ">= 1", unit="GB/s")
+    row(
+        "sorvan.backslashed.rate",
+        "sorvan of elements needing backslashes",
+        rate,
+        ">= 1",
+        unit="GB/s",
+    )
 
     print("\nsorvan of a 1,000,000-element list: peak memory taken, result included")
     for kind, label in (
@@ -166,10 +200,16 @@ def main() -> None:
         ("mixed", "the texts, every third an int instead"),
     ):
         extra, size = peak_memory(kind)
-        print(f"  {label:<44} {extra / 1e6:6.1f} MB for a {size / 1e6:.1f} MB result: {extra / size:.2f}x")
+        print(
+            f"  {label:<44} {extra / 1e6:6.1f} MB for a {size / 1e6:.1f} MB result: {extra / size:.2f}x"
+        )
     extra, size = peak_memory("texts")
-    row("sorvan.peak_memory/result", "peak memory / result size, list of texts (goal: about 2)",
-        extra / size, "<= 2")
+    row(
+        "sorvan.peak_memory/result",
+        "peak memory / result size, list of texts (goal: about 2)",
+        extra / size,
+        "<= 2",
+    )
 
 
 def _odd_one_out() -> None:
@@ -183,13 +223,22 @@ def _odd_one_out() -> None:
         mixed = list(uniform)
         mixed[at] = odd
         assert sorvan(mixed) == baseline_sorvan.sorvan(mixed)
-        times = compare(f"sorvan of 100,000 short texts, {label} among them", {
-            "uniform texts": lambda: sorvan(uniform),
-            f"with {label}": lambda: sorvan(mixed),
-        }, rounds=11)
+        times = compare(
+            f"sorvan of 100,000 short texts, {label} among them",
+            {
+                "uniform texts": lambda: sorvan(uniform),
+                f"with {label}": lambda: sorvan(mixed),
+            },
+            rounds=11,
+        )
         key = {1.5: "float", None: "none"}.get(odd, "non_ascii")
-        row(f"sorvan.one_{key}/uniform", f"with {label} / uniform",
-            times[f"with {label}"] / times["uniform texts"], "<= 1.25", times=times)
+        row(
+            f"sorvan.one_{key}/uniform",
+            f"with {label} / uniform",
+            times[f"with {label}"] / times["uniform texts"],
+            "<= 1.25",
+            times=times,
+        )
 
 
 if __name__ == "__main__":

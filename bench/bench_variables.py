@@ -22,30 +22,60 @@ def main() -> None:
     handle = TclVariable("x", tcl=tcl)
     baseline = PythonTclVariable("x", tcl=tcl)
 
-    got = compare("get(): read a scalar", {
-        "bare tk.getvar('x')": lambda: tk.getvar("x"),
-        "TclVariable('x').get()": lambda: handle.get(),
-        "plain-Python TclVariable('x').get()": lambda: baseline.get(),
-    }, rounds=15)
-    row("variable.get/bare", "get() / bare getvar",
-        got["TclVariable('x').get()"] / got["bare tk.getvar('x')"], "<= 1.2", holds="<= 1.5",
-        times=got)
-    row("variable.get.own_cost/python", "baseline's own cost / handle's own cost",
-        own_cost(got), ">= 2")
+    got = compare(
+        "get(): read a scalar",
+        {
+            "bare tk.getvar('x')": lambda: tk.getvar("x"),
+            "TclVariable('x').get()": lambda: handle.get(),
+            "plain-Python TclVariable('x').get()": lambda: baseline.get(),
+        },
+        rounds=15,
+    )
+    row(
+        "variable.get/bare",
+        "get() / bare getvar",
+        got["TclVariable('x').get()"] / got["bare tk.getvar('x')"],
+        "<= 1.2",
+        holds="<= 1.5",
+        times=got,
+    )
+    row(
+        "variable.get.own_cost/python",
+        "baseline's own cost / handle's own cost",
+        own_cost(got),
+        ">= 2",
+    )
 
-    put = compare("set(value): write a scalar (text value)", {
-        "bare tk.setvar('x', 'v')": lambda: tk.setvar("x", "v"),
-        "TclVariable('x').set('v')": lambda: handle.set("v"),
-        "plain-Python TclVariable('x').set('v')": lambda: baseline.set("v"),
-    }, rounds=15)
-    row("variable.set/bare", "set() / bare setvar",
-        put["TclVariable('x').set('v')"] / put["bare tk.setvar('x', 'v')"], "<= 1.5", times=put)
-    row("variable.set.own_cost/python", "baseline's own cost / handle's own cost",
-        own_cost(put), ">= 2")
+    put = compare(
+        "set(value): write a scalar (text value)",
+        {
+            "bare tk.setvar('x', 'v')": lambda: tk.setvar("x", "v"),
+            "TclVariable('x').set('v')": lambda: handle.set("v"),
+            "plain-Python TclVariable('x').set('v')": lambda: baseline.set("v"),
+        },
+        rounds=15,
+    )
+    row(
+        "variable.set/bare",
+        "set() / bare setvar",
+        put["TclVariable('x').set('v')"] / put["bare tk.setvar('x', 'v')"],
+        "<= 1.5",
+        times=put,
+    )
+    row(
+        "variable.set.own_cost/python",
+        "baseline's own cost / handle's own cost",
+        own_cost(put),
+        ">= 2",
+    )
 
     array = TclArrayVariable("a", tcl=tcl)
     array["k"] = "v"
-    compare("a[key]: read an array element", {
-        "bare tk.getvar('a', 'k')": lambda: tk.getvar("a", "k"),
-        "TclArrayVariable('a')['k']": lambda: array["k"],
-    }, rounds=15)
+    compare(
+        "a[key]: read an array element",
+        {
+            "bare tk.getvar('a', 'k')": lambda: tk.getvar("a", "k"),
+            "TclArrayVariable('a')['k']": lambda: array["k"],
+        },
+        rounds=15,
+    )

@@ -67,8 +67,10 @@ def table(before: dict, after: dict) -> list[str]:
             if direction is not None and abs(delta) > NOISE and not within:
                 verdict = "better" if (delta > 0) == direction else "worse"
         status = _status(new["value"], new) if new else ""
-        lines.append(f"{key:<40} {goal:<17} {_fmt(old):>11} {_fmt(new):>11} {change:>8}  "
-                     f"{verdict:<6} {status}".rstrip())
+        lines.append(
+            f"{key:<40} {goal:<17} {_fmt(old):>11} {_fmt(new):>11} {change:>8}  "
+            f"{verdict:<6} {status}".rstrip()
+        )
     return lines
 
 
@@ -91,7 +93,13 @@ def main(argv: list[str]) -> None:
         merge(pathlib.Path(argv[1]), [pathlib.Path(p) for p in argv[2:]])
         return
     baseline = RESULTS / "baseline-before.json"
-    before = pathlib.Path(argv[0]) if argv else baseline if baseline.exists() else RESULTS / "previous.json"
+    before = (
+        pathlib.Path(argv[0])
+        if argv
+        else baseline
+        if baseline.exists()
+        else RESULTS / "previous.json"
+    )
     after = pathlib.Path(argv[1]) if len(argv) > 1 else RESULTS / "latest.json"
     for path in (before, after):
         if not path.exists():
@@ -99,9 +107,11 @@ def main(argv: list[str]) -> None:
     old, new = load(before), load(after)
     for name, data, path in (("before", old, before), ("after", new, after)):
         meta = data["meta"]
-        print(f"{name:<7} {path.name}  {meta.get('date', '?')}  {meta.get('commit', '?')}  "
-              f"Python {meta.get('python', '?')}, Tcl {meta.get('tcl', '?')}"
-              f"{'  (quick)' if meta.get('quick') else ''}")
+        print(
+            f"{name:<7} {path.name}  {meta.get('date', '?')}  {meta.get('commit', '?')}  "
+            f"Python {meta.get('python', '?')}, Tcl {meta.get('tcl', '?')}"
+            f"{'  (quick)' if meta.get('quick') else ''}"
+        )
     print()
     print("\n".join(table(old, new)))
     missing = [key for key in old["rows"] if key not in new["rows"]]

@@ -56,8 +56,14 @@ def _calibrate(fn: Callable[[], object], target_ns: float) -> int:
         number *= 10
 
 
-def compare(title: str, candidates: dict[str, Callable[[], object]], *, rounds: int = 11,
-            number: int | None = None, target_ms: float = 20) -> dict[str, float]:
+def compare(
+    title: str,
+    candidates: dict[str, Callable[[], object]],
+    *,
+    rounds: int = 11,
+    number: int | None = None,
+    target_ms: float = 20,
+) -> dict[str, float]:
     """Time each candidate (ns per call, best of `rounds`), interleaved, and
     print them with their ratio to the first one.  Returns the times."""
     if QUICK:
@@ -145,8 +151,16 @@ class Row:
 ROWS: list[Row] = []
 
 
-def row(key: str, label: str, value: float, goal: str = "", *, unit: str = "x",
-        holds: str = "", times: dict[str, float] | None = None) -> Row:
+def row(
+    key: str,
+    label: str,
+    value: float,
+    goal: str = "",
+    *,
+    unit: str = "x",
+    holds: str = "",
+    times: dict[str, float] | None = None,
+) -> Row:
     """Record one figure a goal is stated in, and print it with the goal."""
     entry = Row(key, label, value, unit, goal, holds, dict(times or {}))
     ROWS.append(entry)

@@ -37,8 +37,12 @@ PREVIOUS = RESULTS / "previous.json"
 
 def _commit() -> str:
     try:
-        out = subprocess.run(["git", "-C", str(HERE), "describe", "--always", "--dirty"],
-                             capture_output=True, text=True, check=True)
+        out = subprocess.run(
+            ["git", "-C", str(HERE), "describe", "--always", "--dirty"],
+            capture_output=True,
+            text=True,
+            check=True,
+        )
         return out.stdout.strip()
     except (OSError, subprocess.CalledProcessError):
         return ""
@@ -65,11 +69,15 @@ def summary(rows) -> None:
     for entry in rows:
         if entry.goal:
             goal = entry.goal + (f" ({entry.holds})" if entry.holds else "")
-            print(f"  {entry.key:<40} {entry.value:>9.2f}{entry.unit[:1] if entry.unit == 'x' else ' '}"
-                  f"  {goal:<17} {entry.status}")
+            print(
+                f"  {entry.key:<40} {entry.value:>9.2f}{entry.unit[:1] if entry.unit == 'x' else ' '}"
+                f"  {goal:<17} {entry.status}"
+            )
     counted = [e.status for e in rows if e.goal]
-    print(f"  {counted.count('pass')} pass, {counted.count('holds')} within the earlier goal only, "
-          f"{counted.count('FAIL')} fail, of {len(counted)}")
+    print(
+        f"  {counted.count('pass')} pass, {counted.count('holds')} within the earlier goal only, "
+        f"{counted.count('FAIL')} fail, of {len(counted)}"
+    )
 
 
 def write(path: pathlib.Path, meta: dict, rows) -> None:

@@ -18,14 +18,20 @@ def main():
     tcl = Interpreter(app=app)  # wraps app's interpreter, makes none of its own
     show("Interpreter(app=app).tk is app.tk", tcl.tk is app.tk)
     show("tcl.vars['greeting']", tcl.vars["greeting"])
-    show("tcl.hux.string('toupper', tcl.vars['greeting'])", tcl.hux.string("toupper", tcl.vars["greeting"]))
+    show(
+        "tcl.hux.string('toupper', tcl.vars['greeting'])",
+        tcl.hux.string("toupper", tcl.vars["greeting"]),
+    )
 
     def ratio(a, b):
         return int(a) / int(b)
 
     TclCommand("::ratio", tcl=tcl).createcommand(ratio)
     show("[ratio 6 4]", tcl.eval("ratio 6 4"))
-    show("[catch {ratio 1 0} m] $m $::errorCode", tcl.eval("list [catch {ratio 1 0} m] $m $::errorCode"))
+    show(
+        "[catch {ratio 1 0} m] $m $::errorCode",
+        tcl.eval("list [catch {ratio 1 0} m] $m $::errorCode"),
+    )
     try:
         tcl.call("ratio", 1, 0)
     except TclError as error:

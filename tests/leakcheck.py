@@ -23,7 +23,9 @@ def _measure() -> int:
     return sys.getallocatedblocks()
 
 
-def assert_no_leak(operation: Callable[[], object], *, iterations: int = 2000, rounds: int = 5) -> None:
+def assert_no_leak(
+    operation: Callable[[], object], *, iterations: int = 2000, rounds: int = 5
+) -> None:
     """Fail if `operation` leaks.
 
     The operation runs `rounds` times `iterations` times; after the first

@@ -18,7 +18,9 @@ from orvex.tcl.namespace import TclCommand, TclVariable
 
 def _free_display() -> int:
     for number in range(90, 190):
-        if not os.path.exists(f"/tmp/.X{number}-lock") and not os.path.exists(f"/tmp/.X11-unix/X{number}"):
+        if not os.path.exists(f"/tmp/.X{number}-lock") and not os.path.exists(
+            f"/tmp/.X11-unix/X{number}"
+        ):
             return number
     raise RuntimeError("no free X display number")
 

@@ -301,4 +301,3 @@ def test_a_running_main_loop_keeps_serving_other_threads(tcl):
     tcl.tk.mainloop(-1)  # (-1: loop even with no Tk window) until `stop`
     thread.join()
     assert seen == [Oops, "yes"]
-

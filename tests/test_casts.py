@@ -158,7 +158,9 @@ def test_elements_are_the_texts_tcl_gives(tcl, recipe):
 
 
 def test_nested_values_come_back_as_tcl_text(tcl):
-    tcl.eval("set d [dict create hosts [list a.example [dict create name b.example weight 2]] port 80]")
+    tcl.eval(
+        "set d [dict create hosts [list a.example [dict create name b.example weight 2]] port 80]"
+    )
     value = tcl.tk.getvar("d")
     assert tcl.cast_any(value) == {"hosts": "a.example {name b.example weight 2}", "port": "80"}
     assert tcl.cast_list(value) == ["hosts", "a.example {name b.example weight 2}", "port", "80"]
@@ -186,7 +188,9 @@ def test_reading_a_keyed_list_leaves_it_one(tcl):
 
 def test_an_odd_list_is_no_array(tcl):
     for odd in ("a b c", ["a", "b", "c"], ("a",)):
-        with pytest.raises(TclValueError, match="^list must have an even number of elements$") as caught:
+        with pytest.raises(
+            TclValueError, match="^list must have an even number of elements$"
+        ) as caught:
             tcl.cast_array(odd)
         assert isinstance(caught.value, TclError) and isinstance(caught.value, ValueError)
     assert tcl.cast_array(("a", 1)) == {"a": 1}

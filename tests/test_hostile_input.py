@@ -19,8 +19,9 @@ from orvex.tcl.sorvan import sorvan, tclobj
 
 def run_python(code: str) -> str:
     """Run code in a fresh interpreter; its output, or fail with its end."""
-    result = subprocess.run([sys.executable, "-c", textwrap.dedent(code)],
-                            capture_output=True, text=True, timeout=300)
+    result = subprocess.run(
+        [sys.executable, "-c", textwrap.dedent(code)], capture_output=True, text=True, timeout=300
+    )
     assert result.returncode == 0, (result.returncode, result.stdout, result.stderr[-2000:])
     return result.stdout
 
@@ -61,6 +62,7 @@ def test_tclobj_never_changes_a_tuple_that_python_code_has_seen():
     class Peek:
         def __tclobj__(self):
             import gc
+
             seen.extend(t for t in gc.get_referrers(marker) if type(t) is tuple)
             return "x"
 
@@ -122,9 +124,21 @@ def test_a_lone_surrogate_raises_and_sends_nothing():
         print("exists", tcl.tk.call('info', 'exists', 'x'))
     """)
     lines = out.splitlines()
-    assert lines[:-1] == [f"{name} raised True" for name in (
-        "set", "set wide", "set element", "command", "command option", "bound", "update", "tclobj",
-        "str subclass", "hook")]
+    assert lines[:-1] == [
+        f"{name} raised True"
+        for name in (
+            "set",
+            "set wide",
+            "set element",
+            "command",
+            "command option",
+            "bound",
+            "update",
+            "tclobj",
+            "str subclass",
+            "hook",
+        )
+    ]
     assert lines[-1] == "exists 0"
 
 
@@ -144,8 +158,26 @@ def test_a_leading_hash_is_quoted_so_the_text_never_turns_into_a_comment(tcl):
     assert tcl.call("info", "exists", "::pwned") == 0
 
 
-@pytest.mark.parametrize("first", ["#", "#a", "#a b", "#{", "#}", "#a\\", '#"', "#a]", "#a\nb",
-                                   "#a\\\nb", "#{}", "#\\{", "##", "#\u20ac", "#\U0001f600 x"])
+@pytest.mark.parametrize(
+    "first",
+    [
+        "#",
+        "#a",
+        "#a b",
+        "#{",
+        "#}",
+        "#a\\",
+        '#"',
+        "#a]",
+        "#a\nb",
+        "#a\\\nb",
+        "#{}",
+        "#\\{",
+        "##",
+        "#\u20ac",
+        "#\U0001f600 x",
+    ],
+)
 def test_a_leading_hash_is_quoted_as_tcls_own_list_quotes_it(tcl, first):
     for words in ([first], [first, "x"], [first, 5], [first, "\u20ac"]):
         assert sorvan(words) == list_text(tcl, words)
@@ -174,10 +206,19 @@ def test_evaluated_word_lists_with_a_leading_hash_run_the_command(tcl):
 def test_a_command_name_with_nul_never_reaches_tcl(tcl):
     tcl.eval("proc keepme {} {return kept}")
     command = TclCommand("keepme\0x", args=(), tcl=tcl)
-    for operation in (command.delete, command.exists, command.is_proc, command.proc_body,
-                      command.origin, command.proc_args, command, command.eval,
-                      lambda: command.rename("other"), lambda: command.proc_arg_default("a"),
-                      lambda: command.createcommand(print)):
+    for operation in (
+        command.delete,
+        command.exists,
+        command.is_proc,
+        command.proc_body,
+        command.origin,
+        command.proc_args,
+        command,
+        command.eval,
+        lambda: command.rename("other"),
+        lambda: command.proc_arg_default("a"),
+        lambda: command.createcommand(print),
+    ):
         with pytest.raises(ValueError, match="null character"):
             operation()
     with pytest.raises(ValueError, match="null character"):
@@ -209,15 +250,26 @@ def test_a_namespace_name_with_nul_never_reaches_tcl(tcl):
     tcl.eval("namespace eval ::keep {}")
     for name in ("\0anything", "::keep\0x"):
         ns = TclNamespace(name, tcl=tcl)
-        for operation in (ns.delete, ns.exists, ns.parent, lambda: ns.call("set", "v", 1),
-                          lambda: ns.eval("set v 1"), lambda: ns.children("*")):
+        for operation in (
+            ns.delete,
+            ns.exists,
+            ns.parent,
+            lambda: ns.call("set", "v", 1),
+            lambda: ns.eval("set v 1"),
+            lambda: ns.children("*"),
+        ):
             with pytest.raises(ValueError, match="null character"):
                 operation()
         assert "\0" in str(ns)
     keep = TclNamespace("::keep", tcl=tcl)
-    for operation in (lambda: keep.children("*\0x"), lambda: keep.export(False, "a\0*"),
-                      lambda: keep.forget("::x::*\0y"), lambda: keep.import_(False, "::x::*\0y"),
-                      lambda: keep.origin("set\0x"), lambda: keep.which("set\0x")):
+    for operation in (
+        lambda: keep.children("*\0x"),
+        lambda: keep.export(False, "a\0*"),
+        lambda: keep.forget("::x::*\0y"),
+        lambda: keep.import_(False, "::x::*\0y"),
+        lambda: keep.origin("set\0x"),
+        lambda: keep.which("set\0x"),
+    ):
         with pytest.raises(ValueError, match="null character"):
             operation()
     assert tcl.call("namespace", "exists", "::keep") == 1
@@ -227,16 +279,30 @@ def test_a_namespace_name_with_nul_never_reaches_tcl(tcl):
 def test_a_variable_name_index_or_pattern_with_nul_never_reaches_tcl(tcl):
     tcl.eval("array set ::arr {keep 1 other 2}; set ::a 1")
     variable = TclVariable("a\0b", tcl=tcl)
-    for operation in (variable.exists, variable.get, variable.get_str, lambda: variable.set(1),
-                      variable.unset, variable.is_array, variable.array_size, variable.array_names,
-                      variable.array_unset, lambda: variable.array_set({"k": 1})):
+    for operation in (
+        variable.exists,
+        variable.get,
+        variable.get_str,
+        lambda: variable.set(1),
+        variable.unset,
+        variable.is_array,
+        variable.array_size,
+        variable.array_names,
+        variable.array_unset,
+        lambda: variable.array_set({"k": 1}),
+    ):
         with pytest.raises(ValueError, match="null character"):
             operation()
     array = TclArrayVariable("::arr", tcl=tcl)
-    for operation in (lambda: array.array_unset("*\0x"), lambda: array.array_names("*\0x"),
-                      lambda: array.array_get("*\0x"), lambda: array.exists("k\0x"),
-                      lambda: array.get("k\0x"), lambda: array.unset("k\0x"),
-                      lambda: array.set(1, "k\0x")):
+    for operation in (
+        lambda: array.array_unset("*\0x"),
+        lambda: array.array_names("*\0x"),
+        lambda: array.array_get("*\0x"),
+        lambda: array.exists("k\0x"),
+        lambda: array.get("k\0x"),
+        lambda: array.unset("k\0x"),
+        lambda: array.set(1, "k\0x"),
+    ):
         with pytest.raises(ValueError, match="null character"):
             operation()
     assert dict(array) == {"keep": "1", "other": "2"}

@@ -150,12 +150,15 @@ SCENARIOS = {
 
 
 def run_scenario(module: str, use: str, scenario: str) -> None:
-    script = DRIVER.format(module=module, use=textwrap.dedent(use),
-                           scenario=textwrap.dedent(scenario))
-    result = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True,
-                            timeout=120)
+    script = DRIVER.format(
+        module=module, use=textwrap.dedent(use), scenario=textwrap.dedent(scenario)
+    )
+    result = subprocess.run(
+        [sys.executable, "-c", script], capture_output=True, text=True, timeout=120
+    )
     assert result.returncode == 0 and result.stdout.strip().endswith("ok"), (
-        f"exit status {result.returncode}\n{result.stdout}\n{result.stderr}")
+        f"exit status {result.returncode}\n{result.stdout}\n{result.stderr}"
+    )
 
 
 @pytest.mark.parametrize("scenario", sorted(SCENARIOS))
@@ -168,7 +171,10 @@ def test_each_interpreter_has_its_own_state():
     # The call count lives in the module state: a subinterpreter starts from
     # zero whatever the main interpreter did, and destroying it leaves the
     # main interpreter's count alone.
-    run_scenario("orvex.tcl._capi_check", "", """
+    run_scenario(
+        "orvex.tcl._capi_check",
+        "",
+        """
         import orvex.tcl._capi_check as m
         m.bump(); m.bump()
         i = create()
@@ -182,4 +188,5 @@ def test_each_interpreter_has_its_own_state():
                "assert m.bump() == 1\\n"
                "assert m.Counter.__module__ == 'orvex.tcl._capi_check'")
         destroy(i)
-    """)
+    """,
+    )

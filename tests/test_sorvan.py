@@ -5,6 +5,7 @@ Tcl's own list parser in a real interpreter."""
 
 from __future__ import annotations
 
+import _tkinter
 import collections
 import collections.abc
 import enum
@@ -13,10 +14,9 @@ import pickle
 import subprocess
 import sys
 import textwrap
-
-import _tkinter
-import pytest
 from tkinter import TclError
+
+import pytest
 
 import orvex.tcl.sorvan as module
 from orvex.tcl.sorvan import sorvan, tclobj
@@ -185,7 +185,9 @@ def test_scalars():
     assert sorvan(None) == "" and sorvan("") == ""
     assert sorvan(True) == "true" and sorvan(False) == "false"
     assert sorvan(0) == "0" and sorvan(1.5) == "1.5" and sorvan(-(2**70)) == str(-(2**70))
-    assert sorvan(1e16) == "1e+16" and sorvan(float("inf")) == "inf" and sorvan(float("nan")) == "nan"
+    assert (
+        sorvan(1e16) == "1e+16" and sorvan(float("inf")) == "inf" and sorvan(float("nan")) == "nan"
+    )
     assert sorvan(obj=3) == "3"
     text = "a b {c"
     assert sorvan(text) is text
@@ -452,7 +454,11 @@ def test_hook_errors_propagate():
         def __str__(self):
             raise ValueError("str")
 
-    cases = ((Broken(), ZeroDivisionError), (BrokenLookup(), LookupError), (BrokenStr(), ValueError))
+    cases = (
+        (Broken(), ZeroDivisionError),
+        (BrokenLookup(), LookupError),
+        (BrokenStr(), ValueError),
+    )
     for value, error in cases:
         with pytest.raises(error):
             sorvan(value)
@@ -635,7 +641,9 @@ def test_module_names():
     import _tkinter
     import collections.abc as abc
 
-    assert module.Mapping is abc.Mapping and module.Sequence is abc.Sequence and module.Set is abc.Set
+    assert (
+        module.Mapping is abc.Mapping and module.Sequence is abc.Sequence and module.Set is abc.Set
+    )
     assert module.unicode is str and module.sys is sys
     assert module._sysmaxsize == sys.maxsize and module._long_type is int
     assert module._tkTcl_Obj is _tkinter.Tcl_Obj
@@ -705,8 +713,15 @@ def test_lone_surrogates_stay_text_but_never_become_tcl_values():
     # to Tcl inside tuples, where tkinter cannot refuse it safely.
     assert sorvan(["\ud800 x", "\udfff"]) == "{\ud800 x} \udfff"
     assert sorvan({"\ud800": "}"}) == "\ud800 \\}"
-    for value in ("\ud800", ["\ud800"], ("a", "\U0001f600\udfff"), {"k": "\udc80"}, {"\ud800": 1},
-                  [b"x", ["\ud800"]], [None, "\ud800"]):
+    for value in (
+        "\ud800",
+        ["\ud800"],
+        ("a", "\U0001f600\udfff"),
+        {"k": "\udc80"},
+        {"\ud800": 1},
+        [b"x", ["\ud800"]],
+        [None, "\ud800"],
+    ):
         with pytest.raises(UnicodeEncodeError, match="surrogates not allowed"):
             tclobj(value)
     assert tclobj(["\U0001f600", "\uffff"]) == ("\U0001f600", "\uffff")
@@ -733,9 +748,24 @@ def test_no_leaks(no_leak):
             return ("t",)
 
     mixed = [
-        "plain", "with space", "{", "}", "a\\", "", None, True, 1.5, 7, 2**70, b"ab",
-        ["nested", ["deeper", "x y"]], {"k": "v", "n": [1, 2]}, {"a", "b"}, Hooked(),
-        "\u20ac", "\U0001f600 {",
+        "plain",
+        "with space",
+        "{",
+        "}",
+        "a\\",
+        "",
+        None,
+        True,
+        1.5,
+        7,
+        2**70,
+        b"ab",
+        ["nested", ["deeper", "x y"]],
+        {"k": "v", "n": [1, 2]},
+        {"a", "b"},
+        Hooked(),
+        "\u20ac",
+        "\U0001f600 {",
     ]
     no_leak(lambda: sorvan(mixed))
     no_leak(lambda: tclobj(mixed))

@@ -23,16 +23,15 @@ variables, arrays and commands) and `orvex.tcl.hux` (quick calls).
 
 from __future__ import annotations
 
+import _tkinter
 import collections
 import threading
 import tkinter
 import traceback
+from _tkinter import Tcl_Obj, TclError
 from collections.abc import Iterator, MutableMapping
 from functools import cached_property
 from typing import Any
-
-import _tkinter
-from _tkinter import Tcl_Obj, TclError
 
 __all__ = [
     "Interpreter",

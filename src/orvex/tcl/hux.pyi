@@ -1,12 +1,11 @@
 """Quick calls: Tcl commands called as attributes of the interpreter object.
 
-    tcl.hux.set('count', 3)              # set count 3
-    tcl.hux.app.cfg.load(path, force=1)  # app::cfg::load path -force 1
+tcl.hux.set('count', 3)              # set count 3
+tcl.hux.app.cfg.load(path, force=1)  # app::cfg::load path -force 1
 """
 
-from typing import Any, NoReturn
-
 from _tkinter import TclError as TclError
+from typing import Any, NoReturn
 
 from orvex.tcl.sorvan import sorvan as sorvan
 

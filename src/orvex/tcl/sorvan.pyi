@@ -2,10 +2,12 @@
 objects (tclobj), with list elements quoted as Tcl's own list code quotes them."""
 
 import sys as sys
-from collections.abc import Iterable, Mapping as Mapping, Sequence as Sequence, Set as Set
-from typing import Any, Protocol
-
 from _tkinter import Tcl_Obj as _tkTcl_Obj
+from collections.abc import Iterable
+from collections.abc import Mapping as Mapping
+from collections.abc import Sequence as Sequence
+from collections.abc import Set as Set
+from typing import Any, Protocol
 
 __all__ = ("sorvan", "tclobj")
 
