@@ -25,11 +25,17 @@ from __future__ import annotations
 
 import collections
 import tkinter
+from _tkinter import Tcl_Obj, TclError
 from collections.abc import Iterator, MutableMapping
 from functools import cached_property
-from typing import Any
+from typing import TYPE_CHECKING, Any
 
-from _tkinter import Tcl_Obj, TclError
+from orvex.tcl._version import __version__ as __version__
+
+if TYPE_CHECKING:
+    from _tkinter import TkappType
+
+    from orvex.tcl.hux import Hux
 
 __all__ = [
     "Interpreter",
@@ -68,7 +74,7 @@ def _split_list(tk: Any, value: str | Tcl_Obj) -> list[str]:
     return [item if type(item) is str else str(item) for item in items]
 
 
-class TclVars(MutableMapping):
+class TclVars(MutableMapping[str, Any]):
     """The global variables of an interpreter, as a mapping.
 
     Keys are variable names (``'x'``, ``'::errorInfo'``, ``'arr(i)'``);
@@ -118,7 +124,7 @@ class Interpreter:
         #: The tkinter application object: call, eval, getvar, setvar, ...
         self.tk = self._app.tk
         #: The word lists of recent quick calls, oldest first.
-        self.history: collections.deque = collections.deque(maxlen=history_limit)
+        self.history: collections.deque[list[str]] = collections.deque(maxlen=history_limit)
         #: The global variables, as a mapping.
         self.vars = TclVars(self.tk)
         if tclx:
@@ -128,7 +134,7 @@ class Interpreter:
         return f"<{type(self).__module__}.{type(self).__qualname__} object at {id(self):#x}>"
 
     @cached_property
-    def hux(self):
+    def hux(self) -> Hux:
         """Quick calls: ``tcl.hux.ns.cmd(arg, opt=1)`` runs ``ns::cmd arg -opt 1``."""
         from orvex.tcl.hux import Hux
 
@@ -150,7 +156,7 @@ class Interpreter:
 
     # --- casts: Tcl results to Python values ----------------------------
 
-    def cast_list(self, value: Any) -> list:
+    def cast_list(self, value: Any) -> list[str]:
         """The elements of a Tcl list, as a list of texts.
 
         A Python list or tuple gives its items as they are; a Tcl_Obj or text
@@ -181,7 +187,7 @@ class Interpreter:
         except (TclError, ValueError, TypeError):
             raise TclValueError(f'expected boolean value but got "{value}"') from None
 
-    def cast_array(self, value: Any) -> dict:
+    def cast_array(self, value: Any) -> dict[str, str]:
         """The result of ``array get`` (name/value pairs) as a dict."""
         items = self.cast_list(value)
         return dict(zip(items[0::2], items[1::2]))
@@ -211,7 +217,7 @@ class Interpreter:
 _CAST_ANY_CODE = Interpreter.cast_any.__code__
 
 
-def _cast_dict(interp: Interpreter, value: Tcl_Obj) -> dict:
+def _cast_dict(interp: Interpreter, value: Tcl_Obj) -> dict[str, str]:
     return interp.cast_array(value)
 
 
@@ -237,6 +243,12 @@ _OBJ_CASTS = {
 
 _default: Interpreter | None = None
 
+if TYPE_CHECKING:
+    # Made by __getattr__ below, or set by default_interpreter().
+    tk: TkappType
+    vars: TclVars
+    history: collections.deque[list[str]]
+
 
 def default_interpreter() -> Interpreter:
     """The interpreter that the package module stands for, made on first use.
@@ -254,7 +266,7 @@ def default_interpreter() -> Interpreter:
     return _default
 
 
-def cast_list(value: Any) -> list:
+def cast_list(value: Any) -> list[str]:
     """`Interpreter.cast_list` on the default interpreter."""
     return default_interpreter().cast_list(value)
 
@@ -264,7 +276,7 @@ def cast_boolean(value: Any) -> bool:
     return default_interpreter().cast_boolean(value)
 
 
-def cast_array(value: Any) -> dict:
+def cast_array(value: Any) -> dict[str, str]:
     """`Interpreter.cast_array` on the default interpreter."""
     return default_interpreter().cast_array(value)
 
