@@ -5,7 +5,6 @@ conversion function (`sorvan`), no tricks."""
 from __future__ import annotations
 
 import weakref
-
 from _tkinter import TclError
 
 from orvex.tcl.sorvan import sorvan

@@ -6,9 +6,8 @@ It behaves as orvex.tcl.kelvor.Kelvor does, operation for operation.
 
 from __future__ import annotations
 
-from collections.abc import MutableMapping
-
 from _tkinter import Tcl_Obj
+from collections.abc import MutableMapping
 
 from orvex.datastructures import AttrDict
 from orvex.tcl.sorvan import tclobj
@@ -18,7 +17,9 @@ _KEYED_LIST_TYPE = "keyedList"
 
 
 def _conflict(key):
-    return 'target key "' + str(key) + '" is a value, cannot update value against another keyed list'
+    return (
+        'target key "' + str(key) + '" is a value, cannot update value against another keyed list'
+    )
 
 
 class Kelvor(AttrDict, MutableMapping):
@@ -104,7 +105,7 @@ class Kelvor(AttrDict, MutableMapping):
 
     def update(self, *args, **kwargs):
         if len(args) > 1:
-            raise TypeError("update() takes at most 1 positional arguments ({} given)".format(len(args)))
+            raise TypeError(f"update() takes at most 1 positional arguments ({len(args)} given)")
         if args:
             other = args[0]
             if isinstance(other, Kelvor):

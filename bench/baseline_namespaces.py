@@ -7,9 +7,9 @@ module globals read at call time, as in the extension."""
 from __future__ import annotations
 
 import weakref
+from _tkinter import TclError
 from collections.abc import MutableMapping
 
-from _tkinter import TclError
 from baseline_variables import TclVariable
 
 from orvex.tcl.sorvan import sorvan, tclobj

@@ -5,9 +5,8 @@ the tests hold the two to the same results."""
 from __future__ import annotations
 
 import sys
-from collections.abc import Mapping, Sequence, Set
-
 from _tkinter import Tcl_Obj as _tkTcl_Obj
+from collections.abc import Mapping, Sequence, Set
 
 unicode = str
 _sysmaxsize = sys.maxsize

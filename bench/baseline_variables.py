@@ -6,7 +6,6 @@ the extension."""
 from __future__ import annotations
 
 import weakref
-
 from _tkinter import TclError
 
 from orvex.tcl.sorvan import sorvan, tclobj

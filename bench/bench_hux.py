@@ -34,7 +34,9 @@ def main() -> None:
     )
     bare, quick, python = times.values()
     report("quick call / bare call", quick / bare, "<= 2")
-    report("plain Python's own cost / quick call's own cost", (python - bare) / (quick - bare), ">= 3")
+    report(
+        "plain Python's own cost / quick call's own cost", (python - bare) / (quick - bare), ">= 3"
+    )
 
     from orvex.tcl.sorvan import sorvan
 
@@ -58,8 +60,12 @@ def main() -> None:
     times = compare(
         "ns::echo a {b c} -opt 1: a chain of two, a list argument, an option, cast_=False",
         {
-            "bare tk.call('ns::echo', 'a', 'b c', '-opt', 1)": lambda: ptk.call("ns::echo", "a", "b c", "-opt", 1),
-            "tcl.hux.ns.echo('a', ['b', 'c'], opt=1, cast_=False)": lambda: tcl.hux.ns.echo("a", ["b", "c"], opt=1, cast_=False),
+            "bare tk.call('ns::echo', 'a', 'b c', '-opt', 1)": lambda: ptk.call(
+                "ns::echo", "a", "b c", "-opt", 1
+            ),
+            "tcl.hux.ns.echo('a', ['b', 'c'], opt=1, cast_=False)": lambda: tcl.hux.ns.echo(
+                "a", ["b", "c"], opt=1, cast_=False
+            ),
             "plain Python proxy": lambda: plain.hux.ns.echo("a", ["b", "c"], opt=1, cast_=False),
         },
     )

@@ -7,10 +7,10 @@ faster than the plain-Python class.
 
 from __future__ import annotations
 
-import orvex.tcl
 from baseline_kelvor import Kelvor as PyKelvor
 from harness import compare, report
 
+import orvex.tcl
 from orvex.tcl.kelvor import Kelvor
 
 ENTRIES = 10_000
@@ -31,6 +31,7 @@ def _item_operations() -> None:
     def store(kl):
         def run():
             kl[key] = 100
+
         return run
 
     cases = [
@@ -44,9 +45,14 @@ def _item_operations() -> None:
         report("speed-up", times["plain Python"] / times["Kelvor (C++)"], "at least 3x")
     # get() is MutableMapping's own Python function in both classes, and a
     # miss is a KeyError caught there: only the path walk beneath is ours.
-    times = compare("get('net.eth0.mtu') (missing leaf, through MutableMapping.get)",
-                    {"plain Python": lambda: slow.get("net.eth0.mtu"),
-                     "Kelvor (C++)": lambda: fast.get("net.eth0.mtu")}, rounds=25)
+    times = compare(
+        "get('net.eth0.mtu') (missing leaf, through MutableMapping.get)",
+        {
+            "plain Python": lambda: slow.get("net.eth0.mtu"),
+            "Kelvor (C++)": lambda: fast.get("net.eth0.mtu"),
+        },
+        rounds=25,
+    )
     report("speed-up", times["plain Python"] / times["Kelvor (C++)"])
 
 
@@ -62,8 +68,10 @@ def _from_tcl() -> None:
     assert len(Kelvor.from_tcl(value)) == ENTRIES
     times = compare(
         f"from_tcl of a {ENTRIES:,}-entry keyed list",
-        {"plain Python": lambda: PyKelvor.from_tcl(value),
-         "Kelvor (C++)": lambda: Kelvor.from_tcl(value)},
+        {
+            "plain Python": lambda: PyKelvor.from_tcl(value),
+            "Kelvor (C++)": lambda: Kelvor.from_tcl(value),
+        },
         rounds=3,
     )
     report("speed-up", times["plain Python"] / times["Kelvor (C++)"])

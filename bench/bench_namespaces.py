@@ -46,28 +46,48 @@ def main() -> None:
         def run():
             for name in names:
                 view[name]
+
         return run
 
-    text = compare(f"ns.vars[name]: read {COUNT} variables as text", {
-        "bare tk.eval('set ::n::NAME')": bare_eval,
-        "TclNamespace('::n').vars[NAME]": read(ns.vars),
-        "plain-Python views .vars[NAME]": read(baseline.vars),
-    }, rounds=15)
-    report("vars[name] / bare eval",
-           text["TclNamespace('::n').vars[NAME]"] / text["bare tk.eval('set ::n::NAME')"], "<= 2")
+    text = compare(
+        f"ns.vars[name]: read {COUNT} variables as text",
+        {
+            "bare tk.eval('set ::n::NAME')": bare_eval,
+            "TclNamespace('::n').vars[NAME]": read(ns.vars),
+            "plain-Python views .vars[NAME]": read(baseline.vars),
+        },
+        rounds=15,
+    )
+    report(
+        "vars[name] / bare eval",
+        text["TclNamespace('::n').vars[NAME]"] / text["bare tk.eval('set ::n::NAME')"],
+        "<= 2",
+    )
     report("baseline's own cost / views' own cost", own_cost_ratio(text), ">= 5")
 
-    objects = compare(f"ns.objs[name]: read {COUNT} variables as objects", {
-        "bare tk.getvar('::n::NAME')": bare_getvar,
-        "TclNamespace('::n').objs[NAME]": read(ns.objs),
-        "plain-Python views .objs[NAME]": read(baseline.objs),
-    }, rounds=15)
-    report("objs[name] / bare getvar",
-           objects["TclNamespace('::n').objs[NAME]"] / objects["bare tk.getvar('::n::NAME')"], "<= 2")
+    objects = compare(
+        f"ns.objs[name]: read {COUNT} variables as objects",
+        {
+            "bare tk.getvar('::n::NAME')": bare_getvar,
+            "TclNamespace('::n').objs[NAME]": read(ns.objs),
+            "plain-Python views .objs[NAME]": read(baseline.objs),
+        },
+        rounds=15,
+    )
+    report(
+        "objs[name] / bare getvar",
+        objects["TclNamespace('::n').objs[NAME]"] / objects["bare tk.getvar('::n::NAME')"],
+        "<= 2",
+    )
     report("baseline's own cost / views' own cost", own_cost_ratio(objects), ">= 5")
 
-    compare("len(ns.vars) of 1000 variables", {
-        "bare tk.call(namespace eval ::n {::info vars})":
-            lambda: len(tk.call("namespace", "eval", "::n", ("::info", "vars"))),
-        "len(TclNamespace('::n').vars)": lambda: len(ns.vars),
-    }, rounds=3)
+    compare(
+        "len(ns.vars) of 1000 variables",
+        {
+            "bare tk.call(namespace eval ::n {::info vars})": lambda: len(
+                tk.call("namespace", "eval", "::n", ("::info", "vars"))
+            ),
+            "len(TclNamespace('::n').vars)": lambda: len(ns.vars),
+        },
+        rounds=3,
+    )

@@ -9,9 +9,9 @@ import textwrap
 import time
 import tkinter
 
+import baseline_sorvan
 from harness import compare, format_time, report
 
-import baseline_sorvan
 from orvex.tcl.sorvan import _Tcl_ConvertElement, sorvan, tclobj
 
 
@@ -126,7 +126,9 @@ def main() -> None:
         best = min(_timed(fn) for _ in range(7))
         rates[label] = len(big) / best / 1e9
         print(f"  {label:<44} {format_time(best * 1e9):>12}   {rates[label]:7.2f} GB/s")
-    report("sorvan of one 10 MB plain element, GB/s", rates["sorvan([text]), nothing to quote"], ">= 1")
+    report(
+        "sorvan of one 10 MB plain element, GB/s", rates["sorvan([text]), nothing to quote"], ">= 1"
+    )
 
     print("\nsorvan of a 1,000,000-element list: peak memory taken, result included")
     for kind, label in (
@@ -135,7 +137,9 @@ def main() -> None:
         ("mixed", "the texts, every third an int instead"),
     ):
         extra, size = peak_memory(kind)
-        print(f"  {label:<44} {extra / 1e6:6.1f} MB for a {size / 1e6:.1f} MB result: {extra / size:.2f}x")
+        print(
+            f"  {label:<44} {extra / 1e6:6.1f} MB for a {size / 1e6:.1f} MB result: {extra / size:.2f}x"
+        )
     extra, size = peak_memory("texts")
     report("peak memory / result size, list of texts", extra / size, "<= about 2")
 

@@ -23,27 +23,43 @@ def main() -> None:
     handle = TclVariable("x", tcl=tcl)
     baseline = PythonTclVariable("x", tcl=tcl)
 
-    got = compare("get(): read a scalar", {
-        "bare tk.getvar('x')": lambda: tk.getvar("x"),
-        "TclVariable('x').get()": lambda: handle.get(),
-        "plain-Python TclVariable('x').get()": lambda: baseline.get(),
-    }, rounds=15)
-    report("get() / bare getvar", got["TclVariable('x').get()"] / got["bare tk.getvar('x')"],
-           "<= 1.5")
+    got = compare(
+        "get(): read a scalar",
+        {
+            "bare tk.getvar('x')": lambda: tk.getvar("x"),
+            "TclVariable('x').get()": lambda: handle.get(),
+            "plain-Python TclVariable('x').get()": lambda: baseline.get(),
+        },
+        rounds=15,
+    )
+    report(
+        "get() / bare getvar", got["TclVariable('x').get()"] / got["bare tk.getvar('x')"], "<= 1.5"
+    )
     report("baseline's own cost / handle's own cost", own_cost_ratio(got), ">= 2")
 
-    put = compare("set(value): write a scalar (text value)", {
-        "bare tk.setvar('x', 'v')": lambda: tk.setvar("x", "v"),
-        "TclVariable('x').set('v')": lambda: handle.set("v"),
-        "plain-Python TclVariable('x').set('v')": lambda: baseline.set("v"),
-    }, rounds=15)
-    report("set() / bare setvar", put["TclVariable('x').set('v')"] / put["bare tk.setvar('x', 'v')"],
-           "<= 1.5")
+    put = compare(
+        "set(value): write a scalar (text value)",
+        {
+            "bare tk.setvar('x', 'v')": lambda: tk.setvar("x", "v"),
+            "TclVariable('x').set('v')": lambda: handle.set("v"),
+            "plain-Python TclVariable('x').set('v')": lambda: baseline.set("v"),
+        },
+        rounds=15,
+    )
+    report(
+        "set() / bare setvar",
+        put["TclVariable('x').set('v')"] / put["bare tk.setvar('x', 'v')"],
+        "<= 1.5",
+    )
     report("baseline's own cost / handle's own cost", own_cost_ratio(put), ">= 2")
 
     array = TclArrayVariable("a", tcl=tcl)
     array["k"] = "v"
-    compare("a[key]: read an array element", {
-        "bare tk.getvar('a', 'k')": lambda: tk.getvar("a", "k"),
-        "TclArrayVariable('a')['k']": lambda: array["k"],
-    }, rounds=15)
+    compare(
+        "a[key]: read an array element",
+        {
+            "bare tk.getvar('a', 'k')": lambda: tk.getvar("a", "k"),
+            "TclArrayVariable('a')['k']": lambda: array["k"],
+        },
+        rounds=15,
+    )

@@ -10,7 +10,7 @@ from __future__ import annotations
 
 import gc
 import time
-from typing import Callable
+from collections.abc import Callable
 
 
 def _time_per_call(fn: Callable[[], object], number: int) -> float:
@@ -33,8 +33,13 @@ def _calibrate(fn: Callable[[], object], target_ns: float = 50e6) -> int:
         number *= 10
 
 
-def compare(title: str, candidates: dict[str, Callable[[], object]], *, rounds: int = 7,
-            number: int | None = None) -> dict[str, float]:
+def compare(
+    title: str,
+    candidates: dict[str, Callable[[], object]],
+    *,
+    rounds: int = 7,
+    number: int | None = None,
+) -> dict[str, float]:
     """Time each candidate (ns per call, best of `rounds`), interleaved, and
     print them with their ratio to the first one.  Returns the times."""
     numbers = {name: number or _calibrate(fn) for name, fn in candidates.items()}

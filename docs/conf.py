@@ -19,7 +19,13 @@ autoapi_type = "python"
 autoapi_dirs = [str(ROOT / "src")]
 # Stubs win over sources: the extension modules have nothing else.
 autoapi_file_patterns = ["*.pyi", "*.py"]
-autoapi_options = ["members", "undoc-members", "show-inheritance", "special-members", "imported-members"]
+autoapi_options = [
+    "members",
+    "undoc-members",
+    "show-inheritance",
+    "special-members",
+    "imported-members",
+]
 autoapi_member_order = "bysource"
 autoapi_add_toctree_entry = False
 autoapi_keep_files = False

@@ -36,8 +36,10 @@ def main() -> None:
     tcl.eval("proc ::greet {name {greeting Hello}} { return \"$greeting, $name!\" }")
     greet = TclCommand("greet")
     show("TclCommand('greet')('Tcl')", greet("Tcl"))
-    show("... .proc_args(), .proc_arg_default('greeting')",
-         (greet.proc_args(), greet.proc_arg_default("greeting")))
+    show(
+        "... .proc_args(), .proc_arg_default('greeting')",
+        (greet.proc_args(), greet.proc_arg_default("greeting")),
+    )
     show("... .is_proc(), .absolute()", (greet.is_proc(), greet.absolute()))
 
     def shout(text: str) -> str:
@@ -45,8 +47,7 @@ def main() -> None:
         return text.upper()
 
     with TempTclCommand(shout) as command:
-        show("a Python callable run by Tcl: [<temp> hello]",
-             tcl.eval(f"{command.cmd_name} hello"))
+        show("a Python callable run by Tcl: [<temp> hello]", tcl.eval(f"{command.cmd_name} hello"))
     show("after the with block: .exists()", command.exists())
 
     class Label:

@@ -14,7 +14,9 @@ def main() -> None:
     show("tcl.hux.set('count', 3)", tcl.hux.set("count", 3))
     show("tcl.hux.expr('6 * 7')", tcl.hux.expr("6 * 7"))
     show("tcl.hux.app.cfg.load('f.cfg', force=1)", tcl.hux.app.cfg.load("f.cfg", force=1))
-    show("tcl.hux.list('a', ['b', 'c d'], cast_=False)", tcl.hux.list("a", ["b", "c d"], cast_=False))
+    show(
+        "tcl.hux.list('a', ['b', 'c d'], cast_=False)", tcl.hux.list("a", ["b", "c d"], cast_=False)
+    )
     show("tcl.history[-1]", tcl.history[-1])
     try:
         tcl.hux.error("no such config")

@@ -11,8 +11,10 @@ def show(label: str, value: object) -> None:
 def main() -> None:
     tcl = orvex.tcl.default_interpreter()
     print("== Namespaces")
-    show("TclNamespace.join('::shop', 'cart::', 'items')",
-         TclNamespace.join("::shop", "cart::", "items"))
+    show(
+        "TclNamespace.join('::shop', 'cart::', 'items')",
+        TclNamespace.join("::shop", "cart::", "items"),
+    )
     show("TclNamespace.split('::shop::cart')", TclNamespace.split("::shop::cart"))
 
     shop = TclNamespace("::shop")
@@ -38,8 +40,7 @@ def main() -> None:
         show("imported into a temporary namespace: total 4 5", till.eval("total 4 5"))
         show("... whose origin is", till.origin("total"))
         name = till.ns
-    show("after its with block: namespace exists <temp>",
-         tcl.call("namespace", "exists", name))
+    show("after its with block: namespace exists <temp>", tcl.call("namespace", "exists", name))
     shop.delete()
     show("shop.delete(); shop.exists()", shop.exists())
 

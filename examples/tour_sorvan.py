@@ -15,7 +15,10 @@ def main() -> None:
     words = ["a b", "{x", "", "y"]
     text = sorvan(words)
     show("sorvan(['a b', '{x', '', 'y'])", text)
-    show("Tcl: llength / lindex 1 of that text", (tcl.call("llength", text), tcl.call("lindex", text, 1)))
+    show(
+        "Tcl: llength / lindex 1 of that text",
+        (tcl.call("llength", text), tcl.call("lindex", text, 1)),
+    )
 
     record = {"first name": "Ada", "langs": ["Tcl", "C"]}
     show("sorvan({'first name': 'Ada', 'langs': [..]})", sorvan(record))

@@ -22,8 +22,10 @@ def _tclx_missing() -> str | None:
     try:
         Interpreter().tk.eval("package require Tclx")
     except TclError as error:
-        return (f"TclX is not installed ({error}); install it, e.g. Debian's tclx8.4,"
-                " to run the keyed-list tests against TclX")
+        return (
+            f"TclX is not installed ({error}); install it, e.g. Debian's tclx8.4,"
+            " to run the keyed-list tests against TclX"
+        )
     return None
 
 
@@ -31,8 +33,10 @@ TCLX_MISSING = _tclx_missing()
 
 
 def pytest_report_header(config):
-    return [f"orvex.tcl {orvex.tcl.__version__} from {os.path.dirname(orvex.tcl.__file__)}",
-            f"TclX: {'missing' if TCLX_MISSING else 'available'}"]
+    return [
+        f"orvex.tcl {orvex.tcl.__version__} from {os.path.dirname(orvex.tcl.__file__)}",
+        f"TclX: {'missing' if TCLX_MISSING else 'available'}",
+    ]
 
 
 def pytest_collection_modifyitems(config, items):

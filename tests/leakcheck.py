@@ -13,7 +13,7 @@ from __future__ import annotations
 import gc
 import sys
 import tracemalloc
-from typing import Callable
+from collections.abc import Callable
 
 
 def _measure() -> int:
@@ -23,7 +23,9 @@ def _measure() -> int:
     return sys.getallocatedblocks()
 
 
-def assert_no_leak(operation: Callable[[], object], *, iterations: int = 2000, rounds: int = 5) -> None:
+def assert_no_leak(
+    operation: Callable[[], object], *, iterations: int = 2000, rounds: int = 5
+) -> None:
     """Fail if `operation` leaks.
 
     The operation runs `rounds` times `iterations` times; after the first

@@ -22,8 +22,19 @@ def test_class_is_made_like_a_class_statement():
     assert Counter.__qualname__ == "Counter"
     assert Counter.__doc__ == "Counts calls."
     body = [k for k in vars(Counter) if not k.startswith("_abc")]
-    assert body[:11] == ["__module__", "__doc__", "__slots__", "__init__", "add", "twice",
-                         "kind", "again", "__getitem__", "__iter__", "__len__"]
+    assert body[:11] == [
+        "__module__",
+        "__doc__",
+        "__slots__",
+        "__init__",
+        "add",
+        "twice",
+        "kind",
+        "again",
+        "__getitem__",
+        "__iter__",
+        "__len__",
+    ]
     assert not Counter.__abstractmethods__
 
 
@@ -54,11 +65,17 @@ def test_parameters_bind_like_python():
     [
         (lambda c: c.add(), "Counter.add() missing 1 required positional argument: 'a'"),
         (lambda c: c.add(1, a=2), "Counter.add() got multiple values for argument 'a'"),
-        (lambda c: Counter(1, 2), "Counter.__init__() takes from 1 to 2 positional arguments but 3 were given"),
+        (
+            lambda c: Counter(1, 2),
+            "Counter.__init__() takes from 1 to 2 positional arguments but 3 were given",
+        ),
         (lambda c: Counter.twice(), "Counter.twice() missing 1 required positional argument: 'x'"),
         (lambda c: describe(1), "describe() missing 1 required keyword-only argument: 'label'"),
         (lambda c: describe(1, 2), "describe() takes 1 positional argument but 2 were given"),
-        (lambda c: describe(1, label=2, other=3), "describe() got an unexpected keyword argument 'other'"),
+        (
+            lambda c: describe(1, label=2, other=3),
+            "describe() got an unexpected keyword argument 'other'",
+        ),
     ],
 )
 def test_binding_errors_are_worded_like_cpython(call, message):

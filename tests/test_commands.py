@@ -6,14 +6,13 @@ import weakref
 import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
+from recording import RecordingInterpreter
 
 import orvex.tcl
 import orvex.tcl.namespace as namespace_module
 from orvex.tcl import Interpreter, TclError
 from orvex.tcl.namespace import TclCommand, TempTclCommand
 from orvex.tcl.sorvan import sorvan, tclobj
-
-from recording import RecordingInterpreter
 
 
 @pytest.fixture
@@ -127,7 +126,13 @@ def test_arguments_are_converted_like_tclobj(tcl):
     c = TclCommand("::echo", tcl=tcl)
     big = 2**70
     assert c.build_tclcmd([1, [2, "a b"]], {"k": None}, big, 1.5, b"x") == (
-        "::echo", (1, (2, "a b")), ("k", ""), str(big), 1.5, b"x")
+        "::echo",
+        (1, (2, "a b")),
+        ("k", ""),
+        str(big),
+        1.5,
+        b"x",
+    )
     assert words(tcl, c("a b", [1, 2])) == ["a b", "1 2"]
 
 
@@ -151,14 +156,20 @@ def test_text_forms(tcl):
 
 
 @settings(max_examples=60, deadline=None)
-@given(st.lists(st.text(alphabet=st.characters(blacklist_categories=("Cs",),
-                                               blacklist_characters="\x00")), max_size=5))
+@given(
+    st.lists(
+        st.text(alphabet=st.characters(blacklist_categories=("Cs",), blacklist_characters="\x00")),
+        max_size=5,
+    )
+)
 def test_list_text_reads_back_as_the_words(arguments):
     interp = Interpreter()
     interp.eval('proc ::echo args {return "|$args"}')
     c = TclCommand("::echo", tcl=interp)
     assert interp.cast_list(str(TclCommand(("::echo", *arguments), tcl=interp))) == [
-        "::echo", *arguments]
+        "::echo",
+        *arguments,
+    ]
     assert words(interp, c.eval(*arguments)) == arguments
     assert words(interp, c(*arguments)) == arguments
 

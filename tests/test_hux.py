@@ -82,7 +82,10 @@ def test_words_positional_first_then_options_in_keyword_order(tcl):
 
 
 def test_arguments_go_through_sorvan(tcl):
-    assert tcl.hux.echo([1, [2, 3]], None, "a b", {"k": "v w"}, cast_=False) == "{1 {2 3}} {} {a b} {k {v w}}"
+    assert (
+        tcl.hux.echo([1, [2, 3]], None, "a b", {"k": "v w"}, cast_=False)
+        == "{1 {2 3}} {} {a b} {k {v w}}"
+    )
     assert tcl.history[-1] == ["echo", "1 {2 3}", "", "a b", "k {v w}"]
 
     class Hooked:
@@ -197,8 +200,16 @@ def test_cast_any_replaced_anywhere_is_honoured(tcl, monkeypatch):
 
 
 @settings(max_examples=60, deadline=None)
-@given(st.lists(st.recursive(st.text(st.characters(blacklist_categories=("Cs",), blacklist_characters="\0")),
-                             lambda inner: st.lists(inner, max_size=3), max_leaves=6), max_size=5))
+@given(
+    st.lists(
+        st.recursive(
+            st.text(st.characters(blacklist_categories=("Cs",), blacklist_characters="\0")),
+            lambda inner: st.lists(inner, max_size=3),
+            max_leaves=6,
+        ),
+        max_size=5,
+    )
+)
 def test_words_read_back_by_tcl(arguments):
     tcl = orvex.tcl.default_interpreter()
     text = tcl.hux.list(*arguments, cast_=False)
@@ -407,7 +418,9 @@ def test_constructors(tcl):
     code = Hux_Code("a", "b", tcl=tcl)
     assert code.cmd == ["a", "b"] and code.tcl is tcl  # stored as given
     assert Hux_Code(tcl=tcl).cmd == []
-    with pytest.raises(TypeError, match=r"__init__\(\) missing 1 required keyword-only argument: 'tcl'"):
+    with pytest.raises(
+        TypeError, match=r"__init__\(\) missing 1 required keyword-only argument: 'tcl'"
+    ):
         Hux_Code("a")
     with pytest.raises(TypeError, match="missing 1 required positional argument: 'tcl'"):
         Hux()

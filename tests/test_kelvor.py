@@ -14,7 +14,7 @@ from hypothesis import strategies as st
 
 import orvex.tcl
 from orvex.datastructures import AttrDict
-from orvex.tcl import TclError, Tcl_Obj
+from orvex.tcl import Tcl_Obj, TclError
 from orvex.tcl.kelvor import Kelvor
 from orvex.tcl.sorvan import sorvan, tclobj
 
@@ -41,12 +41,28 @@ def test_class_is_made_like_the_class_statement():
     assert Kelvor.__mro__[:4] == (Kelvor, AttrDict, dict, collections.abc.MutableMapping)
     assert Kelvor.__module__ == "orvex.tcl.kelvor" and Kelvor.__doc__
     body = [name for name in vars(Kelvor) if name not in ("__module__", "__doc__")]
-    assert body[:14] == ["__init__", "from_tcl", "__getitem__", "__setitem__", "__contains__",
-                         "__delitem__", "get", "pop", "setdefault", "update", "all_keys",
-                         "all_items", "has_key", "__tclobj__"]
+    assert body[:14] == [
+        "__init__",
+        "from_tcl",
+        "__getitem__",
+        "__setitem__",
+        "__contains__",
+        "__delitem__",
+        "get",
+        "pop",
+        "setdefault",
+        "update",
+        "all_keys",
+        "all_items",
+        "has_key",
+        "__tclobj__",
+    ]
     mm = collections.abc.MutableMapping
     assert (vars(Kelvor)["get"], vars(Kelvor)["pop"], vars(Kelvor)["setdefault"]) == (
-        mm.get, mm.pop, mm.setdefault)
+        mm.get,
+        mm.pop,
+        mm.setdefault,
+    )
     assert vars(Kelvor)["has_key"] is vars(Kelvor)["__contains__"]
     assert isinstance(vars(Kelvor)["from_tcl"], staticmethod)
     assert not Kelvor.__abstractmethods__
@@ -57,10 +73,15 @@ def test_class_is_made_like_the_class_statement():
 
 def test_binding_errors_are_pythons():
     kl = Kelvor()
-    for call in (lambda: kl.__getitem__(), lambda: kl.__getitem__("a", "b"),
-                 lambda: kl.__setitem__("a"), lambda: kl.__contains__(),
-                 lambda: kl.__delitem__("a", "b"), lambda: Kelvor.from_tcl(),
-                 lambda: Kelvor.from_tcl("a", "b")):
+    for call in (
+        lambda: kl.__getitem__(),
+        lambda: kl.__getitem__("a", "b"),
+        lambda: kl.__setitem__("a"),
+        lambda: kl.__contains__(),
+        lambda: kl.__delitem__("a", "b"),
+        lambda: Kelvor.from_tcl(),
+        lambda: Kelvor.from_tcl("a", "b"),
+    ):
         with pytest.raises(TypeError):
             call()
     assert kl.__getitem__ is not None and kl.get(key="x", default=3) == 3
@@ -162,8 +183,10 @@ def test_keys_with_empty_components():
     kl["a."] = 1
     kl[".b"] = 2
     kl["x..y"] = 3
-    assert plain(kl) == ("K", {"a": ("K", {"": 1}), "": ("K", {"b": 2}),
-                                "x": ("K", {"": ("K", {"y": 3})})})
+    assert plain(kl) == (
+        "K",
+        {"a": ("K", {"": 1}), "": ("K", {"b": 2}), "x": ("K", {"": ("K", {"y": 3})})},
+    )
     assert kl["a."] == 1 and ".b" in kl and kl["x..y"] == 3
     assert kl.all_keys() == ["a.", ".b", "x..y"]
 
@@ -404,14 +427,21 @@ def test_kelvor_passed_to_tclx(tclx):
 
 
 # TclX keys: not empty, no ".", no NUL.
-keys = st.text(st.characters(blacklist_categories=("Cs",), blacklist_characters=".\x00"),
-               min_size=1, max_size=6)
+keys = st.text(
+    st.characters(blacklist_categories=("Cs",), blacklist_characters=".\x00"),
+    min_size=1,
+    max_size=6,
+)
 # Single words: no white space, and no backslash (whose substitution could
 # make white space when the value is split again).
-words = st.text(st.characters(blacklist_categories=("Cs", "Zs", "Zl", "Zp", "Cc"),
-                              blacklist_characters="\\"), min_size=1, max_size=6)
-trees = st.recursive(words, lambda inner: st.dictionaries(keys, inner, min_size=1, max_size=4),
-                     max_leaves=12)
+words = st.text(
+    st.characters(blacklist_categories=("Cs", "Zs", "Zl", "Zp", "Cc"), blacklist_characters="\\"),
+    min_size=1,
+    max_size=6,
+)
+trees = st.recursive(
+    words, lambda inner: st.dictionaries(keys, inner, min_size=1, max_size=4), max_leaves=12
+)
 
 
 _tclx = []
@@ -436,13 +466,17 @@ def test_tclx_reads_what_kelvor_writes(tree):
     tclx.tk.call("set", "k", tclobj(kl))
     for path, value in kl.all_items():
         assert tclx.tk.call("keylget", "k", path) == value
+
     def levels(level, path):
         yield path, list(level)
         for key, value in level.items():
             if isinstance(value, Kelvor):
                 yield from levels(value, f"{path}.{key}" if path else key)
+
     for path, level_keys in levels(kl, ""):
-        assert tclx.cast_list(tclx.tk.call("keylkeys", "k", *([path] if path else []))) == level_keys
+        assert (
+            tclx.cast_list(tclx.tk.call("keylkeys", "k", *([path] if path else []))) == level_keys
+        )
     assert plain(Kelvor.from_tcl(tclx.tk.getvar("k"))) == plain(kl)
     assert plain(Kelvor.from_tcl(sorvan(kl))) == plain(kl)
 
@@ -450,12 +484,33 @@ def test_tclx_reads_what_kelvor_writes(tree):
 # --- against the plain-Python rendering ----------------------------------------------------
 
 paths = st.lists(st.sampled_from(["a", "b", "c", ""]), min_size=1, max_size=3).map(".".join)
-values = st.one_of(st.integers(0, 3), st.sampled_from(["abc", "", "b"]),
-                   st.dictionaries(paths, st.integers(0, 3), max_size=2).map(lambda d: ("K", d)),
-                   st.just("plain dict"))
-operations = st.lists(st.tuples(
-    st.sampled_from(["set", "get", "del", "in", "pop", "setdefault", "update", "update_kw",
-                     "update_dict", "all_items"]), paths, values), max_size=25)
+values = st.one_of(
+    st.integers(0, 3),
+    st.sampled_from(["abc", "", "b"]),
+    st.dictionaries(paths, st.integers(0, 3), max_size=2).map(lambda d: ("K", d)),
+    st.just("plain dict"),
+)
+operations = st.lists(
+    st.tuples(
+        st.sampled_from(
+            [
+                "set",
+                "get",
+                "del",
+                "in",
+                "pop",
+                "setdefault",
+                "update",
+                "update_kw",
+                "update_dict",
+                "all_items",
+            ]
+        ),
+        paths,
+        values,
+    ),
+    max_size=25,
+)
 
 
 def _apply(cls, ops):
@@ -488,8 +543,14 @@ def _apply(cls, ops):
                 result = kl.update({key: value})
             else:
                 result = kl.all_items()
-            log.append(("ok", plain(result) if not isinstance(result, list) else
-                        [(k, plain(v)) for k, v in result]))
+            log.append(
+                (
+                    "ok",
+                    plain(result)
+                    if not isinstance(result, list)
+                    else [(k, plain(v)) for k, v in result],
+                )
+            )
         except Exception as error:  # the failure itself is compared
             log.append((type(error).__name__, error.args))
         log.append(plain(kl))

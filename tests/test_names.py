@@ -33,8 +33,12 @@ TABLE = {
 
 @pytest.mark.parametrize("name", list(TABLE))
 def test_name_table(name):
-    methods = (TclNamespace.split, TclNamespace.normalize, TclNamespace.tail,
-               TclNamespace.qualifiers)
+    methods = (
+        TclNamespace.split,
+        TclNamespace.normalize,
+        TclNamespace.tail,
+        TclNamespace.qualifiers,
+    )
     for method, expected in zip(methods, TABLE[name]):
         if expected is INVALID:
             with pytest.raises(ValueError) as error:
@@ -44,16 +48,19 @@ def test_name_table(name):
             assert method(name) == expected, method.__name__
 
 
-@pytest.mark.parametrize("args, expected", [
-    (("::a", "b", "c"), "::a::b::c"),
-    (("a", "::b", "c"), "::b::c"),
-    (("", "a"), "a"),
-    (("::", "a"), "::a"),
-    (("a", ""), "a"),
-    (("::",), ""),
-    (("a::", "b::"), "a::b"),
-    (("a", "", "", "b"), "a::b"),
-])
+@pytest.mark.parametrize(
+    "args, expected",
+    [
+        (("::a", "b", "c"), "::a::b::c"),
+        (("a", "::b", "c"), "::b::c"),
+        (("", "a"), "a"),
+        (("::", "a"), "::a"),
+        (("a", ""), "a"),
+        (("::",), ""),
+        (("a::", "b::"), "a::b"),
+        (("a", "", "", "b"), "a::b"),
+    ],
+)
 def test_join(args, expected):
     assert TclNamespace.join(*args) == expected
 
@@ -124,7 +131,7 @@ def test_normal_form_properties(name):
     assert canonical == "::".join(parts)
     assert TclNamespace.normalize(canonical) == canonical
     assert TclNamespace.split(canonical) == parts or (parts == [""] and canonical == "")
-    assert all(part and ":" not in part for part in parts[1 if name.startswith("::") else 0:])
+    assert all(part and ":" not in part for part in parts[1 if name.startswith("::") else 0 :])
 
 
 @settings(max_examples=300)

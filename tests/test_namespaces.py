@@ -8,13 +8,17 @@ import weakref
 import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
+from recording import RecordingInterpreter
 
 import orvex.tcl
 from orvex.tcl import Interpreter, TclError
-from orvex.tcl.namespace import (TclArrayVariable, TclCommand, TclNamespace, TclVariable,
-                                 TempTclNamespace)
-
-from recording import RecordingInterpreter
+from orvex.tcl.namespace import (
+    TclArrayVariable,
+    TclCommand,
+    TclNamespace,
+    TclVariable,
+    TempTclNamespace,
+)
 
 
 @pytest.fixture
@@ -78,23 +82,49 @@ def test_dead_interpreter_raises_reference_error():
 
 
 def test_class_layout():
-    expected = ["__init__", "children", "code", "current", "create", "delete", "eval", "call",
-                "exists", "export", "forget", "import_", "origin", "parent", "which",
-                "is_absolute", "is_relative", "absolute", "make_absolute", "__str__",
-                "qualifiers", "tail", "join", "split", "normalize",
-                "VariablesView", "ObjectsView", "CommandsView", "ProcsView"]
+    expected = [
+        "__init__",
+        "children",
+        "code",
+        "current",
+        "create",
+        "delete",
+        "eval",
+        "call",
+        "exists",
+        "export",
+        "forget",
+        "import_",
+        "origin",
+        "parent",
+        "which",
+        "is_absolute",
+        "is_relative",
+        "absolute",
+        "make_absolute",
+        "__str__",
+        "qualifiers",
+        "tail",
+        "join",
+        "split",
+        "normalize",
+        "VariablesView",
+        "ObjectsView",
+        "CommandsView",
+        "ProcsView",
+    ]
     assert [name for name in TclNamespace.__dict__ if name in expected] == expected
     assert TclNamespace.__bases__ == (object,)
     assert TempTclNamespace.__bases__ == (TclNamespace,)
     assert TclNamespace.VariablesView.__qualname__ == "TclNamespace.VariablesView"
     views = {
         TclNamespace.VariablesView: "__init__ byref array_byref get set unset array_get array_set "
-                                    "array_unset array_names is_array exists __getitem__ "
-                                    "__contains__ __setitem__ __delitem__ __len__ __iter__",
+        "array_unset array_names is_array exists __getitem__ "
+        "__contains__ __setitem__ __delitem__ __len__ __iter__",
         TclNamespace.ObjectsView: "get array_get",
         TclNamespace.CommandsView: "__init__ byref exists createcommand delete rename origin "
-                                   "proc_body proc_args proc_arg_default __getitem__ __contains__ "
-                                   "__setitem__ __delitem__ __len__ __iter__",
+        "proc_body proc_args proc_arg_default __getitem__ __contains__ "
+        "__setitem__ __delitem__ __len__ __iter__",
         TclNamespace.ProcsView: "exists __iter__",
     }
     for view, names in views.items():
@@ -103,10 +133,18 @@ def test_class_layout():
     assert TclNamespace.ProcsView.__bases__ == (TclNamespace.CommandsView,)
     assert TclNamespace.ObjectsView.__bases__ == (TclNamespace.VariablesView,)
     import collections.abc
+
     assert TclNamespace.VariablesView.__bases__ == (collections.abc.MutableMapping,)
     assert orvex.tcl.namespace.__all__ == (
-        "TclVariable", "TempTclVariable", "TclArrayVariable", "TempTclArrayVariable",
-        "TclCommand", "TempTclCommand", "TclNamespace", "TempTclNamespace")
+        "TclVariable",
+        "TempTclVariable",
+        "TclArrayVariable",
+        "TempTclArrayVariable",
+        "TclCommand",
+        "TempTclCommand",
+        "TclNamespace",
+        "TempTclNamespace",
+    )
 
 
 # --- the namespace command ----------------------------------------------------------
@@ -246,8 +284,9 @@ def test_import_words(tcl, rec):
     tcl.eval("namespace eval ::lib {proc f {} {}; namespace export f}")
     ns = TclNamespace("::s", tcl=rec)
     ns.import_(True, "::lib::*")
-    assert rec.sent == [("call", ("namespace", "eval", "::s",
-                                  ("namespace", "import", "-force", "::lib::*")))]
+    assert rec.sent == [
+        ("call", ("namespace", "eval", "::s", ("namespace", "import", "-force", "::lib::*")))
+    ]
 
 
 # --- eval and call --------------------------------------------------------------------
@@ -526,8 +565,9 @@ def test_view_construction_is_not_checked_without_assertions():
     import sys
 
     code = "from orvex.tcl.namespace import TclNamespace; print(TclNamespace.CommandsView(5).ns)"
-    out = subprocess.run([sys.executable, "-O", "-c", code], capture_output=True, text=True,
-                         check=True).stdout
+    out = subprocess.run(
+        [sys.executable, "-O", "-c", code], capture_output=True, text=True, check=True
+    ).stdout
     assert out == "5\n"
 
 
@@ -698,9 +738,11 @@ def test_command_views_build_what_the_module_names_now(n, monkeypatch):
     assert type(n.cmds["p q"]) is Recorded
     n.cmds.byref("p", ["a"])
     n.cmds.byref("p", args=None, cast=str)
-    assert made == [(("::n::p q",), (), ["tcl"]),
-                    ("::n::p", (["a"],), ["tcl"]),
-                    (("::n::p",), (), ["args", "cast", "tcl"])]
+    assert made == [
+        (("::n::p q",), (), ["tcl"]),
+        ("::n::p", (["a"],), ["tcl"]),
+        (("::n::p",), (), ["args", "cast", "tcl"]),
+    ]
 
 
 # --- any names -----------------------------------------------------------------------------
@@ -732,7 +774,9 @@ def test_any_variable_names_round_trip(values):
 def test_any_command_names_are_listed_and_called(names):
     with TempTclNamespace(tcl=shared) as ns:
         for name in names:
-            shared.tk.call("proc", ns.ns + "::" + name, "", "return [namespace tail [lindex [info level 0] 0]]")
+            shared.tk.call(
+                "proc", ns.ns + "::" + name, "", "return [namespace tail [lindex [info level 0] 0]]"
+            )
         assert sorted(ns.procs) == sorted(names) == sorted(ns.cmds)
         for name in names:
             assert ns.cmds[name]() == name
@@ -747,8 +791,11 @@ def test_reads_send_what_a_variable_handle_sends(n, rec):
     TclVariable("::n::v1", tcl=handle).get_str()
     TclVariable("::n::a b", tcl=handle).get_str()
     TclVariable("::n::v1", tcl=handle).get_obj()
-    assert rec.sent == handle.sent == [
-        ("eval", "set ::n::v1"), ("eval", "set {::n::a b}"), ("getvar", "::n::v1")]
+    assert (
+        rec.sent
+        == handle.sent
+        == [("eval", "set ::n::v1"), ("eval", "set {::n::a b}"), ("getvar", "::n::v1")]
+    )
 
 
 def test_views_convert_names_with_the_module_sorvan_of_the_moment(n, monkeypatch):

@@ -5,6 +5,7 @@ Tcl's own list parser in a real interpreter."""
 
 from __future__ import annotations
 
+import _tkinter
 import collections
 import collections.abc
 import enum
@@ -13,10 +14,9 @@ import pickle
 import subprocess
 import sys
 import textwrap
-
-import _tkinter
-import pytest
 from tkinter import TclError
+
+import pytest
 
 import orvex.tcl.sorvan as module
 from orvex.tcl.sorvan import sorvan, tclobj
@@ -83,7 +83,13 @@ def test_backslashes_when_braces_are_not_safe(tcl, element, quoted):
 
 @pytest.mark.parametrize(
     "element, quoted",
-    [("a]b", "a\\]b"), ('a"b', 'a\\"b'), ("#x", "#x"), ("a{b}c", "a{b}c"), ("x\u00a0y", "x\u00a0y")],
+    [
+        ("a]b", "a\\]b"),
+        ('a"b', 'a\\"b'),
+        ("#x", "#x"),
+        ("a{b}c", "a{b}c"),
+        ("x\u00a0y", "x\u00a0y"),
+    ],
 )
 def test_single_characters_escaped_without_braces(tcl, element, quoted):
     assert sorvan([element]) == quoted
@@ -183,7 +189,9 @@ def test_scalars():
     assert sorvan(None) == "" and sorvan("") == ""
     assert sorvan(True) == "true" and sorvan(False) == "false"
     assert sorvan(0) == "0" and sorvan(1.5) == "1.5" and sorvan(-(2**70)) == str(-(2**70))
-    assert sorvan(1e16) == "1e+16" and sorvan(float("inf")) == "inf" and sorvan(float("nan")) == "nan"
+    assert (
+        sorvan(1e16) == "1e+16" and sorvan(float("inf")) == "inf" and sorvan(float("nan")) == "nan"
+    )
     assert sorvan(obj=3) == "3"
     text = "a b {c"
     assert sorvan(text) is text
@@ -450,7 +458,11 @@ def test_hook_errors_propagate():
         def __str__(self):
             raise ValueError("str")
 
-    cases = ((Broken(), ZeroDivisionError), (BrokenLookup(), LookupError), (BrokenStr(), ValueError))
+    cases = (
+        (Broken(), ZeroDivisionError),
+        (BrokenLookup(), LookupError),
+        (BrokenStr(), ValueError),
+    )
     for value, error in cases:
         with pytest.raises(error):
             sorvan(value)
@@ -633,7 +645,9 @@ def test_module_names():
     import _tkinter
     import collections.abc as abc
 
-    assert module.Mapping is abc.Mapping and module.Sequence is abc.Sequence and module.Set is abc.Set
+    assert (
+        module.Mapping is abc.Mapping and module.Sequence is abc.Sequence and module.Set is abc.Set
+    )
     assert module.unicode is str and module.sys is sys
     assert module._sysmaxsize == sys.maxsize and module._long_type is int
     assert module._tkTcl_Obj is _tkinter.Tcl_Obj
@@ -725,9 +739,24 @@ def test_no_leaks(no_leak):
             return ("t",)
 
     mixed = [
-        "plain", "with space", "{", "}", "a\\", "", None, True, 1.5, 7, 2**70, b"ab",
-        ["nested", ["deeper", "x y"]], {"k": "v", "n": [1, 2]}, {"a", "b"}, Hooked(),
-        "\u20ac", "\U0001f600 {",
+        "plain",
+        "with space",
+        "{",
+        "}",
+        "a\\",
+        "",
+        None,
+        True,
+        1.5,
+        7,
+        2**70,
+        b"ab",
+        ["nested", ["deeper", "x y"]],
+        {"k": "v", "n": [1, 2]},
+        {"a", "b"},
+        Hooked(),
+        "\u20ac",
+        "\U0001f600 {",
     ]
     no_leak(lambda: sorvan(mixed))
     no_leak(lambda: tclobj(mixed))

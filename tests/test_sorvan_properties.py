@@ -27,7 +27,9 @@ texts = st.text(
     max_size=12,
 )
 nested_lists = st.recursive(
-    st.lists(texts, max_size=5), lambda inner: st.lists(st.one_of(texts, inner), max_size=4), max_leaves=20
+    st.lists(texts, max_size=5),
+    lambda inner: st.lists(st.one_of(texts, inner), max_size=4),
+    max_leaves=20,
 )
 
 
@@ -115,7 +117,9 @@ def test_the_element_functions_agree_with_the_list(text):
     expected_flags = baseline_sorvan._Tcl_ScanElement(text)[1]
     assert flags == expected_flags
     baseline_flags = set(expected_flags)
-    assert _Tcl_ConvertElement(text, flags) == baseline_sorvan._Tcl_ConvertElement(text, baseline_flags)
+    assert _Tcl_ConvertElement(text, flags) == baseline_sorvan._Tcl_ConvertElement(
+        text, baseline_flags
+    )
     assert flags == baseline_flags
 
 

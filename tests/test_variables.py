@@ -7,6 +7,7 @@ import weakref
 import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
+from recording import RecordingInterpreter
 
 import orvex.tcl
 import orvex.tcl.namespace as namespace_module
@@ -18,8 +19,6 @@ from orvex.tcl.namespace import (
     TempTclVariable,
 )
 from orvex.tcl.sorvan import sorvan
-
-from recording import RecordingInterpreter
 
 
 @pytest.fixture
@@ -111,8 +110,11 @@ def test_element_operations(tcl, rec):
     r.set(True, array_index=("i", "j"))
     r.get_obj(array_index="i j")
     r.unset(array_index=("i", "j"))
-    assert rec.sent == [("setvar", "a", "i j", True), ("getvar", "a", "i j"),
-                        ("unsetvar", "a", "i j")]
+    assert rec.sent == [
+        ("setvar", "a", "i j", True),
+        ("getvar", "a", "i j"),
+        ("unsetvar", "a", "i j"),
+    ]
 
 
 def test_casts(tcl):
@@ -157,7 +159,6 @@ def test_array_operations(tcl):
     assert a.array_unset("?") is None and a.array_names() == ["z w"]
     a.array_unset()
     assert not a.exists()
-
 
 
 # What each operation sends, word for word (the handle named "a b").
@@ -240,22 +241,56 @@ def test_update_is_one_array_set(rec):
 
 def test_class_layout():
     assert namespace_module.__all__[:4] == (
-        "TclVariable", "TempTclVariable", "TclArrayVariable", "TempTclArrayVariable")
+        "TclVariable",
+        "TempTclVariable",
+        "TclArrayVariable",
+        "TempTclArrayVariable",
+    )
     body = [k for k in vars(TclVariable) if k not in ("__module__", "__doc__", "__slots__")]
     assert body[:22] == [
-        "__init__", "_TclVariable__marker", "get_obj", "get_str", "get", "set", "unset",
-        "exists", "array_item_byref", "array_get_obj", "array_get_str", "array_get",
-        "array_set", "array_unset", "array_size", "array_names", "is_array", "absolute",
-        "make_absolute", "__str__", "__tclobj__", "__repr__"]
+        "__init__",
+        "_TclVariable__marker",
+        "get_obj",
+        "get_str",
+        "get",
+        "set",
+        "unset",
+        "exists",
+        "array_item_byref",
+        "array_get_obj",
+        "array_get_str",
+        "array_get",
+        "array_set",
+        "array_unset",
+        "array_size",
+        "array_names",
+        "is_array",
+        "absolute",
+        "make_absolute",
+        "__str__",
+        "__tclobj__",
+        "__repr__",
+    ]
     assert vars(TclVariable)["get"] is vars(TclVariable)["get_obj"]
     assert vars(TclVariable)["array_get"] is vars(TclVariable)["array_get_obj"]
     assert type(TclVariable._TclVariable__marker) is object
     mm = collections.abc
     assert TclArrayVariable.__mro__ == (
-        TclArrayVariable, mm.MutableMapping, mm.Mapping, mm.Collection, mm.Sized, mm.Iterable,
-        mm.Container, TclVariable, object)
+        TclArrayVariable,
+        mm.MutableMapping,
+        mm.Mapping,
+        mm.Collection,
+        mm.Sized,
+        mm.Iterable,
+        mm.Container,
+        TclVariable,
+        object,
+    )
     assert TempTclArrayVariable.__mro__[:3] == (
-        TempTclArrayVariable, TempTclVariable, TclArrayVariable)
+        TempTclArrayVariable,
+        TempTclVariable,
+        TclArrayVariable,
+    )
     assert TclArrayVariable.get is mm.Mapping.get and TclArrayVariable.pop is mm.MutableMapping.pop
 
 
@@ -280,7 +315,13 @@ def test_interpreter_gone():
     a = TclArrayVariable("a", tcl=interp)
     del interp
     gc.collect()
-    for operation in (v.get, lambda: v.set(1), v.exists, a.__len__, lambda: a.unset(nocomplain=True)):
+    for operation in (
+        v.get,
+        lambda: v.set(1),
+        v.exists,
+        a.__len__,
+        lambda: a.unset(nocomplain=True),
+    ):
         with pytest.raises(ReferenceError):
             operation()
     assert v.var_name == "x" and repr(v) == "TclVariable('x')"
@@ -364,8 +405,23 @@ def test_temporary_variables_leave_nothing_behind(tcl):
 # --- hostile names ----------------------------------------------------------------
 
 HOSTILE_NAMES = [
-    "[canary]", "$ran", "a;canary", "a b", "x\\{", "\\{[canary]", "a\nb;canary", "{", "}",
-    "a}b{", "[canary", "x\\", "::[canary]$ran", '"[canary]"', "#[canary]", "a\\\nb", "{a}[canary]",
+    "[canary]",
+    "$ran",
+    "a;canary",
+    "a b",
+    "x\\{",
+    "\\{[canary]",
+    "a\nb;canary",
+    "{",
+    "}",
+    "a}b{",
+    "[canary",
+    "x\\",
+    "::[canary]$ran",
+    '"[canary]"',
+    "#[canary]",
+    "a\\\nb",
+    "{a}[canary]",
 ]
 
 
@@ -408,8 +464,9 @@ def _shared_interpreter():
 
 
 @settings(max_examples=60, deadline=None)
-@given(st.text(st.characters(blacklist_categories=("Cs",), blacklist_characters="\x00(:"),
-               min_size=1))
+@given(
+    st.text(st.characters(blacklist_categories=("Cs",), blacklist_characters="\x00(:"), min_size=1)
+)
 def test_any_name_reads_back(name):
     # Tcl is the oracle: whatever Tcl stores under the name, get_str reads
     # back from the script it builds.

@@ -119,7 +119,9 @@ class Interpreter:
     word lists of the last ``history_limit`` quick calls (None: unbounded).
     """
 
-    def __init__(self, tclx: bool = False, history_limit: int | None = DEFAULT_HISTORY_LIMIT) -> None:
+    def __init__(
+        self, tclx: bool = False, history_limit: int | None = DEFAULT_HISTORY_LIMIT
+    ) -> None:
         self._app = tkinter.Tcl()
         #: The tkinter application object: call, eval, getvar, setvar, ...
         self.tk = self._app.tk

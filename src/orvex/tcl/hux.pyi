@@ -1,7 +1,7 @@
 """Quick calls: Tcl commands called as attributes of the interpreter object.
 
-    tcl.hux.set('count', 3)              # set count 3
-    tcl.hux.app.cfg.load(path, force=1)  # app::cfg::load path -force 1
+tcl.hux.set('count', 3)              # set count 3
+tcl.hux.app.cfg.load(path, force=1)  # app::cfg::load path -force 1
 """
 
 from _tkinter import TclError as TclError

@@ -113,7 +113,9 @@ class TempTclVariable(TclVariable):
 class TclArrayVariable(MutableMapping[str, Any], TclVariable):  # type: ignore[misc]
     """A Tcl array, as a mutable mapping of element names to values."""
 
-    def __init__(self, var_name: object, tcl: TclHost | None = None, cast: _Cast | None = None) -> None: ...
+    def __init__(
+        self, var_name: object, tcl: TclHost | None = None, cast: _Cast | None = None
+    ) -> None: ...
     def __len__(self) -> int:
         """``array size``."""
 
@@ -373,7 +375,9 @@ class TclNamespace:
         def set(self, var_name: object, value: object, array_index: object = None) -> Any:
             """Set the variable (or an element of it)."""
 
-        def unset(self, var_name: object, array_index: object = None, nocomplain: bool = False) -> None:
+        def unset(
+            self, var_name: object, array_index: object = None, nocomplain: bool = False
+        ) -> None:
             """Unset the variable (or an element of it)."""
 
         def array_get(self, var_name: object, pattern: object = None) -> Any:
