@@ -72,6 +72,7 @@ HAVE_TCLX = $(PYTHON) -c "import tkinter; tkinter.Tcl().eval('package require Tc
 
 system: .system-stamp
 .system-stamp:
+	@test -n "$(PYTHON)" || { echo "No Python 3.12 or newer found (PATH, then pyenv)" >&2; exit 1; }
 	@$(PYTHON) -c "import tkinter" 2>/dev/null || { \
 	    echo "$(PYTHON) has no tkinter: install Tcl/Tk's development files (Debian: tk-dev)" \
 	         "and rebuild Python, or use a Python that has it" >&2; exit 1; }
@@ -80,7 +81,8 @@ system: .system-stamp
 	    echo "Installing from Debian's packages: $(APT_PACKAGES)"; \
 	    if apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $(APT_PACKAGES) >/dev/null; \
 	    then touch $@; \
-	    else echo "apt-get could not install $(APT_PACKAGES): install them by hand; carrying on" >&2; fi; \
+	    else echo "apt-get could not install $(APT_PACKAGES): install them by hand;" \
+	              "carrying on (without TclX its tests skip)" >&2; fi; \
 	else \
 	    echo "Cannot run apt-get here: install by hand $(APT_PACKAGES) (TclX, for keyed lists);" \
 	         "carrying on, the TclX tests will skip" >&2; \
@@ -134,9 +136,9 @@ dist/.built: $(SOURCES) | $(VENV)/bin/python
 	    $$py -m pip wheel -q --no-deps $(RELEASE) -C build-dir=build/wheel/{wheel_tag} \
 	        -w build/wheel/raw . || exit 1; \
 	done
-	$(VENV)/bin/auditwheel repair --plat $(WHEEL_PLAT) -w dist build/wheel/raw/*.whl
-	@for whl in dist/*.whl; do $(VENV)/bin/auditwheel show "$$whl" | tr '\n' ' ' | \
-	    grep -q '"$(WHEEL_PLAT)"' || { echo "$$whl is not $(WHEEL_PLAT)" >&2; exit 1; }; done
+	PATH="$(CURDIR)/$(VENV)/bin:$$PATH" $(VENV)/bin/auditwheel repair --plat $(WHEEL_PLAT) -w dist build/wheel/raw/*.whl
+	@for whl in dist/*.whl; do case "$$whl" in *$(WHEEL_PLAT)*) ;; \
+	    *) echo "$$whl is not $(WHEEL_PLAT)" >&2; exit 1;; esac; done
 	@ls dist/*.whl
 	@touch $@
 
