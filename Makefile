@@ -162,6 +162,7 @@ define wheel-test
 	$(2) -m venv $(1)
 	$(1)/bin/pip install -q $(TEST_DEPS) $(MYPY) dist/orvex_tcl-*-$(3)-*.whl
 	$(1)/bin/python -m mypy.stubtest $(STUBTEST_MODULES)
+	cd tests && ../$(1)/bin/python -c "import orvex.tcl as m; print('Testing', m.__version__, 'in', m.__file__)"
 	cd tests && ../$(1)/bin/python -m pytest -q -p no:cacheprovider -c ../pyproject.toml --rootdir .. $(ARGS)
 endef
 

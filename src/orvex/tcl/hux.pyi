@@ -34,7 +34,7 @@ class Hux:
     def __init__(self, tcl: TclHost) -> None:
         """Quick calls on ``tcl``, which is held through a weak proxy."""
 
-    def __getattr__(self, name: str) -> Hux_Code:
+    def __getattr__(self, name: str, /) -> Hux_Code:
         """A new `Hux_Code` for the command ``name``."""
 
     def __call__(self, *args: object) -> NoReturn:
@@ -52,7 +52,7 @@ class Hux_Code:
     def __init__(self, *cmd: str, tcl: TclHost) -> None:
         """A pending command with the name parts ``cmd``, run on ``tcl``."""
 
-    def __getattr__(self, name: str) -> Hux_Code:
+    def __getattr__(self, name: str, /) -> Hux_Code:
         """Append ``name`` to the command's name parts; returns this same object."""
 
     def __call__(self, *args: object, cast_: object = True, **kwargs: object) -> Any:
