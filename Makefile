@@ -186,7 +186,7 @@ test-clang:
 	@if command -v clang++ >/dev/null; then \
 	    cmake -S . -B build/clang -DCMAKE_CXX_COMPILER=clang++ -DORVEX_WERROR=ON \
 	        -DORVEX_TEST_MODULES=ON -DORVEX_STATIC_RUNTIME=ON -DPython_EXECUTABLE=$(PYTHON) >/dev/null && \
-	    cmake --build build/clang; \
+	    cmake --build build/clang --parallel; \
 	else echo "clang++ not installed: skipping the clang build"; fi
 
 # --- checks and docs ----------------------------------------------------------------
