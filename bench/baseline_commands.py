@@ -65,7 +65,7 @@ class TclCommand(object):
     def call(self, *args, **kwargs):
         words = self.build_tclcmd(*args, **kwargs)
         if self.logger:
-            self.logger.info("Calling: {}".format(sorvan(words)))
+            self.logger.info(f"Calling: {sorvan(words)}")
         result = self.tcl.tk.call(words)
         if self.cast:
             result = self.cast(result)

@@ -13,11 +13,11 @@ import orvex.tcl
 SECTIONS = ["sorvan", "hux", "kelvor", "variables", "commands", "namespaces", "apps"]
 
 
-def show(label, value):
+def show(label: str, value: object) -> None:
     print(f"  {label:<50} {value!r}")
 
 
-def main():
+def main() -> None:
     tcl = orvex.tcl.default_interpreter()
     print("== The interpreter")
     show("info patchlevel", tcl.eval("info patchlevel"))

@@ -4,21 +4,21 @@ import orvex.tcl
 from orvex.tcl.namespace import TclCommand, TempTclCommand
 
 
-def show(label, value):
+def show(label: str, value: object) -> None:
     print(f"{label:<52} {value!r}")
 
 
 class Lines:
     """A logger that keeps what it is given."""
 
-    def __init__(self):
-        self.lines = []
+    def __init__(self) -> None:
+        self.lines: list[str] = []
 
-    def info(self, line):
+    def info(self, line: str) -> None:
         self.lines.append(line)
 
 
-def main():
+def main() -> None:
     tcl = orvex.tcl.default_interpreter()
     print("== Commands")
     join = TclCommand("::join")
@@ -42,7 +42,7 @@ def main():
     )
     show("... .is_proc(), .absolute()", (greet.is_proc(), greet.absolute()))
 
-    def shout(text):
+    def shout(text: str) -> str:
         """Upper-case the text."""
         return text.upper()
 
@@ -53,7 +53,7 @@ def main():
     class Label:
         describe = TclCommand("::format", args=["%s has %d legs"])
 
-        def __tclobj__(self):
+        def __tclobj__(self) -> str:
             return "the cat"
 
     show("a command as a method: Label().describe(4)", Label().describe(4))

@@ -3,11 +3,11 @@
 import orvex.tcl
 
 
-def show(label, value):
+def show(label: str, value: object) -> None:
     print(f"  {label:<50} {value!r}")
 
 
-def main():
+def main() -> None:
     tcl = orvex.tcl.default_interpreter()
     print("== orvex.tcl.hux: quick calls")
     tcl.eval("namespace eval app::cfg { proc load {path args} { return [list $path {*}$args] } }")

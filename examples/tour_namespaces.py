@@ -4,11 +4,11 @@ import orvex.tcl
 from orvex.tcl.namespace import TclNamespace, TempTclNamespace
 
 
-def show(label, value):
+def show(label: str, value: object) -> None:
     print(f"{label:<52} {value!r}")
 
 
-def main():
+def main() -> None:
     tcl = orvex.tcl.default_interpreter()
     print("== Namespaces")
     show(
@@ -20,7 +20,11 @@ def main():
     shop = TclNamespace("::shop")
     shop.eval("variable owner Ada; proc total {a b} {expr {$a + $b}}")
     shop.vars["stock"] = 12
-    shop.cmds["greet"] = lambda who: f"hello {who}"
+
+    def greet(who: str) -> str:
+        return f"hello {who}"
+
+    shop.cmds["greet"] = greet
     show("dict(shop.vars)", dict(shop.vars))
     show("shop.vars['stock'], shop.objs['stock']", (shop.vars["stock"], shop.objs["stock"]))
     show("sorted(shop.cmds), list(shop.procs)", (sorted(shop.cmds), list(shop.procs)))

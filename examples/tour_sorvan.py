@@ -4,11 +4,11 @@ import orvex.tcl
 from orvex.tcl.sorvan import sorvan, tclobj
 
 
-def show(label, value):
+def show(label: str, value: object) -> None:
     print(f"  {label:<50} {value!r}")
 
 
-def main():
+def main() -> None:
     tcl = orvex.tcl.default_interpreter()
     print("== Values to Tcl text and objects (orvex.tcl.sorvan)")
 

@@ -4,11 +4,11 @@ import orvex.tcl
 from orvex.tcl.namespace import TclArrayVariable, TclVariable, TempTclArrayVariable
 
 
-def show(label, value):
+def show(label: str, value: object) -> None:
     print(f"{label:<52} {value!r}")
 
 
-def main():
+def main() -> None:
     tcl = orvex.tcl.default_interpreter()
     print("== Variables and arrays")
     count = TclVariable("count", cast=int)

@@ -13,7 +13,7 @@ from __future__ import annotations
 import gc
 import sys
 import tracemalloc
-from typing import Callable
+from collections.abc import Callable
 
 
 def _measure() -> int:

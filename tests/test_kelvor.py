@@ -454,6 +454,7 @@ def shared_tclx():
     return _tclx[0]
 
 
+@pytest.mark.tclx
 @settings(max_examples=60, deadline=None)
 @given(st.dictionaries(keys, trees, max_size=5))
 def test_tclx_reads_what_kelvor_writes(tree):

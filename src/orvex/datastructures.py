@@ -7,7 +7,7 @@ from typing import Any
 __all__ = ["AttrDict"]
 
 
-class AttrDict(dict):
+class AttrDict(dict[str, Any]):
     """A dict whose items can also be read as attributes.
 
     ``d.name`` is ``d['name']``; a name that is not a key raises

@@ -31,7 +31,14 @@ import traceback
 from _tkinter import Tcl_Obj, TclError
 from collections.abc import Iterator, MutableMapping
 from functools import cached_property
-from typing import Any
+from typing import TYPE_CHECKING, Any
+
+from orvex.tcl._version import __version__ as __version__
+
+if TYPE_CHECKING:
+    from _tkinter import TkappType
+
+    from orvex.tcl.hux import Hux
 
 __all__ = [
     "Interpreter",
@@ -94,7 +101,7 @@ def _split_list(tk: Any, value: Any) -> list:
     return _split_text(tk, str(value))
 
 
-class TclVars(MutableMapping):
+class TclVars(MutableMapping[str, Any]):
     """The global variables of an interpreter, as a mapping.
 
     Keys are variable names (``'x'``, ``'::errorInfo'``, ``'arr(i)'``);
@@ -172,7 +179,7 @@ class Interpreter:
         #: The tkinter application object: call, eval, getvar, setvar, ...
         self.tk = app
         #: The word lists of recent quick calls, oldest first.
-        self.history: collections.deque = collections.deque(maxlen=history_limit)
+        self.history: collections.deque[list[str]] = collections.deque(maxlen=history_limit)
         #: The global variables, as a mapping.
         self.vars = TclVars(self.tk)
         if tclx:
@@ -182,7 +189,7 @@ class Interpreter:
         return f"<{type(self).__module__}.{type(self).__qualname__} object at {id(self):#x}>"
 
     @cached_property
-    def hux(self):
+    def hux(self) -> Hux:
         """Quick calls: ``tcl.hux.ns.cmd(arg, opt=1)`` runs ``ns::cmd arg -opt 1``."""
         from orvex.tcl.hux import Hux
 
@@ -216,7 +223,7 @@ class Interpreter:
 
     # --- casts: Tcl results to Python values ----------------------------
 
-    def cast_list(self, value: Any) -> list:
+    def cast_list(self, value: Any) -> list[str]:
         """The elements of a Tcl list, as a list of texts.
 
         A Python list or tuple gives its items as they are.  A Tcl_Obj or
@@ -243,7 +250,7 @@ class Interpreter:
         except (TclError, ValueError, TypeError):
             raise TclValueError(f'expected boolean value but got "{value}"') from None
 
-    def cast_array(self, value: Any) -> dict:
+    def cast_array(self, value: Any) -> dict[str, str]:
         """Name/value pairs (the result of ``array get``, a dict's text) as a
         dict, read as `cast_list` reads the elements.  A list of an odd
         number of elements raises `TclValueError`."""
@@ -281,7 +288,7 @@ class Interpreter:
 _CAST_ANY_CODE = Interpreter.cast_any.__code__
 
 
-def _cast_dict(interp: Interpreter, value: Tcl_Obj) -> dict:
+def _cast_dict(interp: Interpreter, value: Tcl_Obj) -> dict[str, str]:
     return interp.cast_array(value)
 
 
@@ -448,6 +455,12 @@ def _tcl_failure(tcl: Any, error: TclError, info: Any = None) -> BaseException |
 
 _default: Interpreter | None = None
 
+if TYPE_CHECKING:
+    # Made by __getattr__ below, or set by default_interpreter().
+    tk: TkappType
+    vars: TclVars
+    history: collections.deque[list[str]]
+
 
 def default_interpreter() -> Interpreter:
     """The interpreter that the package module stands for, made on first use.
@@ -465,7 +478,7 @@ def default_interpreter() -> Interpreter:
     return _default
 
 
-def cast_list(value: Any) -> list:
+def cast_list(value: Any) -> list[str]:
     """`Interpreter.cast_list` on the default interpreter."""
     return default_interpreter().cast_list(value)
 
@@ -475,7 +488,7 @@ def cast_boolean(value: Any) -> bool:
     return default_interpreter().cast_boolean(value)
 
 
-def cast_array(value: Any) -> dict:
+def cast_array(value: Any) -> dict[str, str]:
     """`Interpreter.cast_array` on the default interpreter."""
     return default_interpreter().cast_array(value)
 

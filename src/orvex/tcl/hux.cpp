@@ -112,7 +112,7 @@ struct SpareLists {
 } spare_cmd_lists;
 
 void keep_cmd_list(PyObject* code);
-FreeList freed_codes{.salvage = keep_cmd_list};
+FreeList freed_codes{.salvage = keep_cmd_list, .items = {}};
 
 Name n_append{"append"};
 // tk.call and history.append, looked up once per type (see TypeMethod).

@@ -289,7 +289,7 @@ template <typename C>
 template <typename C>
 [[gnu::always_inline]] inline unsigned scan_element(const C* s, Py_ssize_t n) {
     // (s[0] may be read even when n is 0: a str's data always ends in NUL.)
-    unsigned flags = (n == 0) | (s[0] == '{') | (s[0] == '"') ? unsigned(USE_BRACES) : 0u;
+    unsigned flags = ((n == 0) | (s[0] == '{') | (s[0] == '"')) ? unsigned(USE_BRACES) : 0u;
     // Most texts hold no brace and no backslash: then one pass that merely
     // collects which kinds of character occur decides.
     constexpr unsigned structural = open_brace | close_brace | backslash;

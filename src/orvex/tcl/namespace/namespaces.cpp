@@ -304,7 +304,6 @@ Name n_create{"create"};
 Name n_delete{"delete"};
 Name n_split{"split"};
 Name n_join{"join"};
-Name n_name{"__name__"};
 Name n_init{"__init__"};
 
 // Words sent to Tcl.  The subcommands go with the plain word "namespace",
