@@ -105,9 +105,7 @@ class Kelvor(AttrDict, MutableMapping):
 
     def update(self, *args, **kwargs):
         if len(args) > 1:
-            raise TypeError(
-                "update() takes at most 1 positional arguments ({} given)".format(len(args))
-            )
+            raise TypeError(f"update() takes at most 1 positional arguments ({len(args)} given)")
         if args:
             other = args[0]
             if isinstance(other, Kelvor):

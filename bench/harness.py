@@ -19,8 +19,8 @@ import gc
 import os
 import re
 import time
+from collections.abc import Callable
 from dataclasses import asdict, dataclass, field
-from typing import Callable
 
 # Quick mode: fewer and shorter rounds, for a first look.  The figures are
 # noisier; the workloads and sizes stay the same.

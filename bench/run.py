@@ -52,7 +52,7 @@ def _meta(names: list[str], quick: bool, seconds: float) -> dict:
     import tkinter
 
     return {
-        "date": datetime.datetime.now(datetime.timezone.utc).isoformat(timespec="seconds"),
+        "date": datetime.datetime.now(datetime.UTC).isoformat(timespec="seconds"),
         "commit": _commit(),
         "python": platform.python_version(),
         "tcl": tkinter.Tcl().call("info", "patchlevel"),

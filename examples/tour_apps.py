@@ -7,11 +7,11 @@ from orvex.tcl import Interpreter, TclError
 from orvex.tcl.namespace import TclCommand
 
 
-def show(label, value):
+def show(label: str, value: object) -> None:
     print(f"  {label:<50} {value!r}")
 
 
-def main():
+def main() -> None:
     print("== An existing tkinter application")
     app = tkinter.Tcl()  # a GUI has root = tkinter.Tk(): Interpreter(app=root) works the same
     app.eval("set greeting {hello world}")
@@ -23,7 +23,7 @@ def main():
         tcl.hux.string("toupper", tcl.vars["greeting"]),
     )
 
-    def ratio(a, b):
+    def ratio(a: str, b: str) -> float:
         return int(a) / int(b)
 
     TclCommand("::ratio", tcl=tcl).createcommand(ratio)
@@ -36,9 +36,10 @@ def main():
         tcl.call("ratio", 1, 0)
     except TclError as error:
         show("tcl.call('ratio', 1, 0) raises TclError", str(error))
-        show("... its .errorcode", error.errorcode)
+        # errorcode and errorinfo are set on the TclError by the interpreter
+        show("... its .errorcode", error.errorcode)  # type: ignore[attr-defined]
         show("... its .__cause__", error.__cause__)
-        show("... .errorinfo: the Python traceback", error.errorinfo.splitlines()[0])
+        show("... .errorinfo: the Python traceback", error.errorinfo.splitlines()[0])  # type: ignore[attr-defined]
 
 
 if __name__ == "__main__":

@@ -81,7 +81,7 @@ def _split_text(tk: Any, text: str) -> list[str]:
         raise TclValueError(*error.args) from None
 
 
-def _split_list(tk: Any, value: Any) -> list:
+def _split_list(tk: Any, value: Any) -> list[Any]:
     """The elements of a Tcl list: a Python list or tuple gives its items as
     they are, anything else the texts of its elements.
 
@@ -246,7 +246,7 @@ class Interpreter:
         except TclError:
             pass
         try:
-            return self.tk.getdouble(value) != 0
+            return bool(self.tk.getdouble(value) != 0)
         except (TclError, ValueError, TypeError):
             raise TclValueError(f'expected boolean value but got "{value}"') from None
 
@@ -368,14 +368,14 @@ def tcl_callback(app: Any, func: Any) -> Any:
     through it.
     """
 
-    def command(*args):
+    def command(*args: Any) -> Any:
         try:
             return func(*args)
         except BaseException as error:
             _fail_in_tcl(app, error)
             raise
 
-    command.__wrapped__ = func
+    command.__wrapped__ = func  # type: ignore[attr-defined]  # a function takes attributes
     return command
 
 
@@ -434,7 +434,7 @@ def _tcl_failure(tcl: Any, error: TclError, info: Any = None) -> BaseException |
     if info is None:
         # (unreadable only when the interpreter is gone: the error says why)
         info = variables.get("::errorInfo", error.args[0] if error.args else "")
-    error.errorinfo = info if type(info) is str else str(info)
+    errorinfo = info if type(info) is str else str(info)
     code = variables.get("::errorCode")
     try:
         items = () if code is None else tcl.cast_list(code)
@@ -442,10 +442,12 @@ def _tcl_failure(tcl: Any, error: TclError, info: Any = None) -> BaseException |
         items = (code,)
     from orvex.tcl.sorvan import sorvan
 
-    error.errorcode = tuple(item if type(item) is str else sorvan(item) for item in items)
-    if error.errorcode[:1] != ("PYTHON",):
+    errorcode = tuple(item if type(item) is str else sorvan(item) for item in items)
+    # TclError declares no attributes of its own: these go into its __dict__.
+    error.__dict__.update(errorinfo=errorinfo, errorcode=errorcode)
+    if errorcode[:1] != ("PYTHON",):
         return None
-    cause = _callback_exception(error.errorinfo)
+    cause = _callback_exception(errorinfo)
     if cause is not None and not isinstance(cause, Exception):
         raise cause
     return cause
