@@ -46,6 +46,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <optional>
 #include <vector>
 
 using namespace orvex::capi;
@@ -118,6 +119,7 @@ struct State {
     std::array<AbcKnown, size_t(Exact::count)> abc_known{};
     bool abc_token_read = false;
     unsigned long long abc_token = 0;
+    bool token_native = false;  // reading the token runs no Python code
 
     void exec(PyObject* module);
     Held* helds[9] = {&text_types, &object_types, &direct_join, &own_sorvan, &own_tclobj,
@@ -286,8 +288,14 @@ template <typename C>
 // towards the balance, since Tcl's brace matching does not count it either.
 // Counting it would let `\{}` pass as balanced and be written in braces,
 // which Tcl then reads back as a different list.
+//
+// Once an unmatched `}` is seen the element is certain to be written in
+// backslash mode with its braces escaped, whatever follows; `for_writing`
+// stops the scan there (the flag set it returns is then incomplete, so the
+// flags shown to Python always come from a whole scan).
 template <typename C>
-[[gnu::always_inline]] inline unsigned scan_element(const C* s, Py_ssize_t n) {
+[[gnu::always_inline]] inline unsigned scan_element(const C* s, Py_ssize_t n,
+                                                    bool for_writing = false) {
     // (s[0] may be read even when n is 0: a str's data always ends in NUL.)
     unsigned flags = (n == 0) | (s[0] == '{') | (s[0] == '"') ? unsigned(USE_BRACES) : 0u;
     // Most texts hold no brace and no backslash: then one pass that merely
@@ -317,7 +325,10 @@ template <typename C>
         if (found == open_brace) {
             ++nesting;
         } else if (found == close_brace) {
-            if (--nesting < 0) flags |= DONT_USE_BRACES | BRACES_UNMATCHED;
+            if (--nesting < 0) {
+                flags |= DONT_USE_BRACES | BRACES_UNMATCHED;
+                if (for_writing) return flags;
+            }
         } else if (found == backslash) {
             if (i + 1 == n || s[i + 1] == '\n') {
                 flags = DONT_USE_BRACES | BRACES_UNMATCHED;
@@ -364,6 +375,21 @@ template <typename O, typename C>
     }
 }
 
+// One character in backslash mode, without a branch: the backslash is
+// always stored and kept only when the character needs it.
+template <typename O, typename C>
+[[gnu::always_inline]] inline O* put_backslashed(O* out, C c, const Table& table) {
+    std::uint8_t escape = lookup(table, c);
+    out[0] = '\\';
+    out += escape != 0;
+    out[0] = escape ? O(escape) : O(c);
+    return out + 1;
+}
+
+// Elements in backslash mode hold a special character every few
+// characters, so blocks of eight are written one character at a time
+// without branching, and only blocks with nothing to escape are copied.
+// Writes up to twice the length of the text.
 template <typename O, typename C>
 O* write_backslashed(O* out, const C* s, Py_ssize_t n, bool unmatched) {
     const Table& table = unmatched ? escapes_with_braces : escapes_keeping_braces;
@@ -373,14 +399,18 @@ O* write_backslashed(O* out, const C* s, Py_ssize_t n, bool unmatched) {
         *out++ = '{';
         i = 1;
     }
-    while (true) {
-        Py_ssize_t special = skip_ordinary(s, i, n, table);
-        out = copy_text(out, s + i, special - i);
-        if (special >= n) return out;
-        *out++ = '\\';
-        *out++ = O(lookup(table, s[special]));
-        i = special + 1;
+    for (; i + 8 <= n; i += 8) {
+        if (!(lookup(table, s[i]) | lookup(table, s[i + 1]) | lookup(table, s[i + 2]) |
+              lookup(table, s[i + 3]) | lookup(table, s[i + 4]) | lookup(table, s[i + 5]) |
+              lookup(table, s[i + 6]) | lookup(table, s[i + 7]))) {
+            for (int k = 0; k < 8; ++k) out[k] = O(s[i + k]);
+            out += 8;
+            continue;
+        }
+        for (int k = 0; k < 8; ++k) out = put_backslashed(out, s[i + k], table);
     }
+    for (; i < n; ++i) out = put_backslashed(out, s[i], table);
+    return out;
 }
 
 // Quoted length and quoted text of one element whose flags came from
@@ -460,21 +490,6 @@ unsigned scan_text(PyObject* text) {
 
 [[noreturn]] void too_long() { raise(PyExc_OverflowError, "Tcl list text would be too long"); }
 
-// A few flag bytes on the stack, more from Python's allocator.
-class FlagBuffer {
-public:
-    explicit FlagBuffer(Py_ssize_t count) {
-        if (count > Py_ssize_t(sizeof local_)) heap_.resize(size_t(count));
-        data_ = heap_.empty() ? local_ : heap_.data();
-    }
-    std::uint8_t& operator[](Py_ssize_t i) { return data_[i]; }
-
-private:
-    std::uint8_t local_[64];
-    std::vector<std::uint8_t, PyAllocator<std::uint8_t>> heap_;
-    std::uint8_t* data_;
-};
-
 // Elements written straight from their objects: an exact str, and an
 // exact int of machine size, whose decimal digits (and minus sign) never
 // need quoting and are written without making a str of them first.
@@ -528,105 +543,152 @@ void resize_text(Ref& text, Py_ssize_t length) {
     if (failed) throw PyError{};
 }
 
-// The list text of elements that are all exact ASCII str or machine-size
-// int (the common case) and at least two of them, written in a single pass: each element is quoted
-// right after its scan, while its data is still in the cache, into a str
-// that grows as it fills and is cut to size at the end.  An element never
-// takes more than twice its length plus its braces and separator, so room
-// for that is made before it is written.  An empty result (no exception
-// set) when an element is anything else; nothing the caller could notice
-// has happened then, and the general two-pass join takes over.
-template <typename ElementAt>
-Ref join_ascii(Py_ssize_t count, ElementAt element_at) {
-    if (count > (PY_SSIZE_T_MAX - 16) / 8) return Ref();
-    Py_ssize_t capacity = 8 * count + 16;  // ample for short elements
-    Ref result = own(PyUnicode_New(capacity, 0x7f));
-    Py_UCS1* start = PyUnicode_1BYTE_DATA(result.get());
-    Py_UCS1* out = start;
-    for (Py_ssize_t i = 0; i < count; ++i) {
-        PyObject* element = element_at(i);
-        bool text = PyUnicode_CheckExact(element);
-        if (!(text ? PyUnicode_IS_COMPACT_ASCII(element) : ready(element))) return Ref();
-        Py_ssize_t n = text ? PyUnicode_GET_LENGTH(element) : 24;
-        Py_ssize_t used = out - start;
-        if (n > (PY_SSIZE_T_MAX - 3) / 2 - used) return Ref();
-        if (used + 2 * n + 3 > capacity) {
-            Py_ssize_t wanted = used + 2 * n + 3;
-            capacity = capacity > PY_SSIZE_T_MAX / 3 * 2 ? wanted
-                                                         : std::max(wanted, capacity / 2 * 3);
-            resize_text(result, capacity);
-            start = PyUnicode_1BYTE_DATA(result.get());
-            out = start + used;
+// List text written element by element into a str that grows as it fills
+// and is cut to size at the end: each element is quoted right after its
+// scan, while its data is still in the cache.  An element never takes more
+// than twice its length plus its braces and separator, so room for that is
+// made before it is written.  The str starts out ASCII; the first element
+// with wider characters has what is written so far copied once into a str
+// of the wider kind.
+class ListWriter {
+public:
+    explicit ListWriter(Py_ssize_t expected) {
+        capacity_ = expected > (PY_SSIZE_T_MAX - 16) / 8 ? 16 : 8 * expected + 16;
+        result_ = own(PyUnicode_New(capacity_, 0x7f));
+    }
+
+    // An exact str or an exact int of machine size is written; false for
+    // anything else (nothing written).
+    bool add_ready(PyObject* element) {
+        if (PyUnicode_CheckExact(element)) {
+            add_text(element);
+            return true;
         }
-        if (i) *out++ = ' ';
-        if (text) {
-            auto s = static_cast<const Py_UCS1*>(PyUnicode_DATA(element));
-            unsigned flags = scan_element(s, n);
-            if (i == 0) flags = first_element_flags(s, flags);
-            out = write_quoted(out, s, n, flags);
-        } else {
-            Digits digits(element);
-            out = copy_text(out, reinterpret_cast<const Py_UCS1*>(digits.start), digits.length());
+        long long value;
+        if (!PyLong_CheckExact(element) || !machine_int(element, value)) return false;
+        char buffer[24];
+        char* start = decimal(value, buffer + sizeof buffer);
+        Py_ssize_t n = buffer + sizeof buffer - start;
+        room(n);
+        bool first = count_++ == 0;
+        write([&](auto out) {
+            if (!first) *out++ = ' ';
+            return copy_text(out, reinterpret_cast<const Py_UCS1*>(start), n);
+        });
+        return true;
+    }
+
+    // An exact str.
+    void add_text(PyObject* text) {
+        Py_ssize_t n = PyUnicode_GET_LENGTH(text);
+        bool first = count_++ == 0;
+        if (PyUnicode_IS_COMPACT_ASCII(text) && kind_ == PyUnicode_1BYTE_KIND) {  // usually
+            room(n);
+            auto s = static_cast<const Py_UCS1*>(PyUnicode_DATA(text));
+            Py_UCS1* start = PyUnicode_1BYTE_DATA(result_.get());
+            used_ = write_element(start + used_, s, n, first) - start;
+            return;
+        }
+        Py_UCS4 widest = max_char(text);
+        if (widest > maxchar_) widen(widest);
+        room(n);
+        write([&](auto out) {
+            return with_data(text, [&](auto s, Py_ssize_t) { return write_element(out, s, n, first); });
+        });
+    }
+
+    Ref finish() {
+        if (count_ == 0) return empty_text();
+        resize_text(result_, used_);
+        return std::move(result_);
+    }
+
+private:
+    template <typename O, typename C>
+    [[gnu::always_inline]] static O* write_element(O* out, const C* s, Py_ssize_t n, bool first) {
+        if (!first) *out++ = ' ';
+        unsigned flags = scan_element(s, n, true);
+        if (first) flags = first_element_flags(s, flags);
+        return write_quoted(out, s, n, flags);
+    }
+
+    // Call f(pointer to the end of what is written), typed by the result's
+    // kind; f returns the new end.
+    template <typename F>
+    void write(F&& f) {
+        void* data = PyUnicode_DATA(result_.get());
+        switch (kind_) {
+            case PyUnicode_1BYTE_KIND: {
+                auto start = static_cast<Py_UCS1*>(data);
+                used_ = f(start + used_) - start;
+                break;
+            }
+            case PyUnicode_2BYTE_KIND: {
+                auto start = static_cast<Py_UCS2*>(data);
+                used_ = f(start + used_) - start;
+                break;
+            }
+            default: {
+                auto start = static_cast<Py_UCS4*>(data);
+                used_ = f(start + used_) - start;
+                break;
+            }
         }
     }
-    resize_text(result, out - start);
-    return result;
+
+    // Room for one more element of n characters: a separator, twice n, a
+    // brace or a backslash for a leading `#`, and the character that
+    // write_quoted may write past the element.
+    void room(Py_ssize_t n) {
+        if (n > (PY_SSIZE_T_MAX - 4) / 2 - used_) too_long();
+        Py_ssize_t wanted = used_ + 2 * n + 4;
+        if (wanted <= capacity_) return;
+        capacity_ = capacity_ > PY_SSIZE_T_MAX / 3 * 2 ? wanted : std::max(wanted, capacity_ / 2 * 3);
+        resize_text(result_, capacity_);
+    }
+
+    void widen(Py_UCS4 maxchar) {
+        Ref wider = own(PyUnicode_New(capacity_, maxchar));
+        if (PyUnicode_CopyCharacters(wider, 0, result_, 0, used_) < 0) throw PyError{};
+        result_ = std::move(wider);
+        maxchar_ = maxchar;
+        kind_ = PyUnicode_KIND(result_.get());
+    }
+
+    Ref result_;
+    Py_ssize_t capacity_ = 0, used_ = 0, count_ = 0;
+    Py_UCS4 maxchar_ = 0x7f;
+    int kind_ = PyUnicode_1BYTE_KIND;
+};
+
+// A list of one element, scanned alone before anything is written: a single
+// element is often a long text, given back as it is when it needs no
+// quoting (as ' '.join does).  An empty result when it is not ready.
+Ref join_one(PyObject* element) {
+    if (!ready(element)) return Ref();
+    if (!PyUnicode_CheckExact(element)) {
+        Digits digits(element);
+        return own(PyUnicode_FromStringAndSize(digits.start, digits.length()));
+    }
+    return with_data(element, [&](auto s, Py_ssize_t n) -> Ref {
+        unsigned flags = first_element_flags(s, scan_element(s, n, true));
+        if (flags == 0) return Ref::borrow(element);
+        return build_text(quoted_length(s, n, flags), max_char(element),
+                          [&](auto out) { *write_quoted(out, s, n, flags) = 0; });
+    });
 }
 
-// The list text of `count` elements, element_at(i) giving each: scan every
-// element once, add up the quoted sizes, and write the result once.  An
-// empty result (no exception set) when an element is not ready; nothing has
+// The list text of `count` elements, element_at(i) giving each.  An empty
+// result (no exception set) when an element is not ready; nothing has
 // happened then that the caller could notice.
 template <typename ElementAt>
 Ref join_quoted(Py_ssize_t count, ElementAt element_at) {
     if (count == 0) return empty_text();
-    // A single element may be a long text, often given back as it is:
-    // scanning it alone, before anything is written, is cheaper then.
-    if (count > 1)
-        if (Ref joined = join_ascii(count, element_at)) return joined;
-    FlagBuffer flags(count);
-    Py_ssize_t total = count - 1;  // the separating spaces
-    Py_UCS4 maxchar = 0x7f;
-    for (Py_ssize_t i = 0; i < count; ++i) {
-        PyObject* element = element_at(i);
-        Py_ssize_t length;
-        if (!ready(element)) return Ref();
-        if (PyUnicode_CheckExact(element)) {
-            length = with_data(element, [&](auto s, Py_ssize_t n) {
-                unsigned element_flags = scan_element(s, n);
-                if (i == 0) element_flags = first_element_flags(s, element_flags);
-                flags[i] = std::uint8_t(element_flags);
-                return quoted_length(s, n, element_flags);
-            });
-            Py_UCS4 widest = max_char(element);
-            if (widest > maxchar) maxchar = widest;
-        } else {
-            flags[i] = 0;
-            length = Digits(element).length();
-        }
-        if (length > PY_SSIZE_T_MAX - total) too_long();
-        total += length;
-    }
-    // One element that needs no quoting: the text itself (as ' '.join does).
-    if (count == 1 && flags[0] == 0 && PyUnicode_CheckExact(element_at(0)))
-        return Ref::borrow(element_at(0));
-    return build_text(total, maxchar, [&](auto out) {
-        for (Py_ssize_t i = 0; i < count; ++i) {
-            if (i) *out++ = ' ';
-            PyObject* element = element_at(i);
-            if (PyUnicode_CheckExact(element)) {
-                unsigned element_flags = flags[i];
-                with_data(element, [&](auto s, Py_ssize_t n) {
-                    out = write_quoted(out, s, n, element_flags);
-                });
-            } else {
-                Digits digits(element);
-                auto digit_chars = reinterpret_cast<const Py_UCS1*>(digits.start);
-                out = copy_text(out, digit_chars, digits.length());
-            }
-        }
-        *out = 0;  // the terminating NUL, which write_quoted may have covered
-    });
+    if (count == 1) return join_one(element_at(0));
+    ListWriter writer(count);
+    for (Py_ssize_t i = 0; i < count; ++i)
+        if (!writer.add_ready(element_at(i))) return Ref();
+    return writer.finish();
 }
 
 // --- type tests --------------------------------------------------------------
@@ -877,23 +939,67 @@ Ref join_texts(State& st, Refs& texts) {
     return own(PyUnicode_Join(st.names[n_space], list));
 }
 
+// The text of an item whose conversion runs no Python code while the
+// module is untouched: None, a bool, and a float or a wide int while the
+// container test of its type is known ("none") for abc's current token.
+// An empty result for anything else.
+Ref plain_text(State& st, PyObject* item) {
+    if (item == Py_None) return empty_text();
+    PyTypeObject* type = Py_TYPE(item);
+    if (type == &PyBool_Type) return bool_text(st, item == Py_True);
+    Exact kind = type == &PyFloat_Type ? Exact::floating
+                 : type == &PyLong_Type ? Exact::integer
+                                        : Exact::other;
+    if (kind == Exact::other || !st.token_native) return Ref();
+    const State::AbcKnown& entry = st.abc_known[size_t(kind)];
+    if (!entry.valid || entry.abc != Abc::none || entry.token != current_abc_token(st))
+        return Ref();
+    return own(PyObject_Str(item));
+}
+
 Ref sequence_text(State& st, PyObject* iterable) {
-    // A list or tuple of texts and numbers (the common case): no element
-    // needs converting and no Python code runs, so the items are read in
-    // place.
-    if ((PyList_CheckExact(iterable) || PyTuple_CheckExact(iterable)) &&
-        st.direct_join.holds(st.watch)) {
+    bool indexed = PyList_CheckExact(iterable) || PyTuple_CheckExact(iterable);
+    Py_ssize_t start = 0;  // the items before it are texts, numbers or plain values
+    if (indexed && st.direct_join.holds(st.watch)) {
+        // A list or tuple of texts, numbers and plain values (the common
+        // case): no Python code runs while they are written, so the items
+        // are read in place, in a single pass.
         PyObject* const* items = PySequence_Fast_ITEMS(iterable);
         Py_ssize_t count = PySequence_Fast_GET_SIZE(iterable);
-        Ref joined = join_quoted(count, [items](Py_ssize_t i) { return items[i]; });
-        if (joined) return joined;
+        if (count <= 1) {
+            if (Ref joined = join_quoted(count, [items](Py_ssize_t i) { return items[i]; }))
+                return joined;
+        } else {
+            ListWriter writer(count);
+            for (; start < count; ++start) {
+                if (writer.add_ready(items[start])) continue;
+                Ref text = plain_text(st, items[start]);
+                if (!text) break;
+                writer.add_text(text);
+            }
+            if (start == count) return writer.finish();
+        }
     }
     // Texts and numbers lead no deeper; other items may.
     RecursionGuard guard(" while converting a value to Tcl text");
     Refs texts;
     texts.reserve(size_t(length_hint(iterable)));
-    for_each_item(iterable,
-                  [&](PyObject* item) { texts.push_back(element_for_join(st, item)); });
+    // The items already written are still in place (nothing has run that
+    // could change the list): their texts again, which runs no code either.
+    for (Py_ssize_t i = 0; i < start; ++i) {
+        PyObject* item = PySequence_Fast_GET_ITEM(iterable, i);
+        Ref text = ready(item) ? Ref::borrow(item) : plain_text(st, item);
+        texts.push_back(text ? std::move(text) : element_for_join(st, item));
+    }
+    if (start == 0) {
+        for_each_item(iterable,
+                      [&](PyObject* item) { texts.push_back(element_for_join(st, item)); });
+    } else {
+        for (Py_ssize_t i = start; i < PySequence_Fast_GET_SIZE(iterable); ++i) {
+            Ref item = Ref::borrow(PySequence_Fast_GET_ITEM(iterable, i));
+            texts.push_back(element_for_join(st, item));
+        }
+    }
     return join_texts(st, texts);
 }
 
@@ -1052,12 +1158,6 @@ bool passes_unchanged(State& st, PyObject* obj) {
     return true;
 }
 
-// A new tuple of the same items.
-Ref tuple_copy(PyObject* const* items, Py_ssize_t count) {
-    Ref tuple = own(PyTuple_New(count));
-    for (Py_ssize_t i = 0; i < count; ++i) PyTuple_SET_ITEM(tuple.get(), i, Py_NewRef(items[i]));
-    return tuple;
-}
 
 // TCLOBJ(item) for every item of a tuple made here, in order: the tuple
 // itself while every item converts to itself, else a new tuple of the
@@ -1086,25 +1186,71 @@ Ref convert_items(State& st, Ref tuple) {
     return tuple_from(results);
 }
 
-// A tuple of TCLOBJ(item) for the items of a list or tuple.
-Ref converted_copy(State& st, PyObject* sequence) {
-    return convert_items(
-        st, tuple_copy(PySequence_Fast_ITEMS(sequence), PySequence_Fast_GET_SIZE(sequence)));
-}
+// Converted items collected before their tuple is made (no tuple is ever
+// changed once made): on the stack for short sequences, from Python's
+// allocator beyond.
+class ItemBuffer {
+public:
+    explicit ItemBuffer(Py_ssize_t expected) : spilled_(expected > local_size) {
+        if (spilled_) heap_.reserve(size_t(expected));
+    }
+    void push(Ref item) {
+        if (!spilled_ && count_ < local_size) {
+            local_[count_++] = std::move(item);
+            return;
+        }
+        if (!spilled_) {
+            heap_.reserve(2 * local_size);
+            for (Ref& held : local_) heap_.push_back(std::move(held));
+            spilled_ = true;
+        }
+        heap_.push_back(std::move(item));
+        ++count_;
+    }
+    Ref tuple() {
+        Ref result = own(PyTuple_New(count_));
+        Ref* items = spilled_ ? heap_.data() : local_;
+        for (Py_ssize_t i = 0; i < count_; ++i)
+            PyTuple_SET_ITEM(result.get(), i, items[i].release());
+        return result;
+    }
+
+private:
+    static constexpr Py_ssize_t local_size = 8;
+    Ref local_[local_size];
+    Refs heap_;
+    Py_ssize_t count_ = 0;
+    bool spilled_;
+};
 
 Ref sequence_tuple(State& st, PyObject* iterable) {
-    // A tuple never changes while it is walked, nor does a list of plain
-    // values (nothing runs that could change it): for them the copy is the
-    // walk.  Plain values lead no deeper, so they need no recursion guard.
-    bool all_plain = PyList_CheckExact(iterable) || PyTuple_CheckExact(iterable);
-    for (Py_ssize_t i = 0; all_plain && i < PySequence_Fast_GET_SIZE(iterable); ++i)
-        all_plain = plain_value(PySequence_Fast_GET_ITEM(iterable, i));
-    if (all_plain) return converted_copy(st, iterable);
-
+    if (PyList_CheckExact(iterable) || PyTuple_CheckExact(iterable)) {
+        // Walked by index against the current length, as a for loop walks
+        // it: a conversion that runs Python code may change a list.  Plain
+        // values run nothing and lead no deeper, so the recursion guard is
+        // entered only when another item comes.
+        ItemBuffer items(PySequence_Fast_GET_SIZE(iterable));
+        std::optional<RecursionGuard> guard;
+        for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(iterable); ++i) {
+            PyObject* item = PySequence_Fast_GET_ITEM(iterable, i);
+            if (st.own_tclobj.holds(st.watch)) {
+                if (passes_unchanged(st, item)) {
+                    items.push(Ref::borrow(item));  // tclobj(item) is item
+                    continue;
+                }
+                if (item == Py_None && st.object_types.holds(st.watch)) {
+                    items.push(empty_text());
+                    continue;
+                }
+            }
+            if (!guard) guard.emplace(" while converting a value to Tcl objects");
+            Ref held = Ref::borrow(item);
+            items.push(tclobj_global(st, held));
+        }
+        return items.tuple();
+    }
     RecursionGuard guard(" while converting a value to Tcl objects");
-    if (PyTuple_CheckExact(iterable)) return converted_copy(st, iterable);
     Refs items;
-    items.reserve(size_t(length_hint(iterable)));
     for_each_item(iterable, [&](PyObject* item) { items.push_back(tclobj_global(st, item)); });
     return tuple_from(items);
 }
@@ -1310,6 +1456,7 @@ void State::exec(PyObject* module) {
     dict = Ref::borrow(PyModule_GetDict(module));
     one = integer(1);
     get_cache_token = import_from("abc", "get_cache_token");
+    token_native = PyCFunction_Check(get_cache_token.get());
     function_type = make_dict_function_type(module);
 
     Ref abc = import("collections.abc");
