@@ -96,6 +96,7 @@ struct State {
     Ref sorvan, tclobj;   // the module's own functions
     Ref get_cache_token;  // abc.get_cache_token
     Ref one;              // 1
+    Ref empty;            // ''
     Ref function_type;    // the class of `sorvan` and `tclobj`
     SorvanCApi capi{};    // the capsule's table
 
@@ -126,7 +127,7 @@ struct State {
                       &own_sorvan_from_sequence, &own_sorvan_from_mapping,
                       &own_tclobj_from_sequence, &own_tclobj_from_mapping};
     int traverse(visitproc visit, void* arg) {
-        if (int r = visit_refs(visit, arg, dict, sorvan, tclobj, get_cache_token, one,
+        if (int r = visit_refs(visit, arg, dict, sorvan, tclobj, get_cache_token, one, empty,
                                function_type))
             return r;
         for (Held* held : helds)
@@ -134,7 +135,7 @@ struct State {
         return 0;
     }
     void clear() {
-        clear_refs(dict, sorvan, tclobj, get_cache_token, one, function_type);
+        clear_refs(dict, sorvan, tclobj, get_cache_token, one, empty, function_type);
         names.clear();
         for (Held* held : helds) held->clear();
         watch.stop();
@@ -502,6 +503,8 @@ bool machine_int(PyObject* obj, long long& value) {
 
 // -sys.maxsize - 1 <= value <= sys.maxsize, for an exact int.
 bool machine_size(PyObject* value) {
+    // A compact int (one digit) always fits.
+    if (PyUnstable_Long_IsCompact(reinterpret_cast<PyLongObject*>(value))) return true;
     long long number;
     return machine_int(value, number) && number >= PY_SSIZE_T_MIN && number <= PY_SSIZE_T_MAX;
 }
@@ -1042,14 +1045,17 @@ Ref mapping_tuple(State& st, PyObject* mapping);
 // UnicodeEncodeError, but inside a tuple its conversion kills the process.
 // So every text tclobj gives is refused here with tkinter's own error.
 // Only the 2- and 4-byte kinds can hold surrogates.
-void refuse_surrogates(PyObject* text) {
-    if (PyUnicode_KIND(text) == PyUnicode_1BYTE_KIND) return;
-    bool found = with_data(text, [](auto s, Py_ssize_t n) {
+bool has_surrogates(PyObject* text) {
+    if (PyUnicode_KIND(text) == PyUnicode_1BYTE_KIND) return false;
+    return with_data(text, [](auto s, Py_ssize_t n) {
         for (Py_ssize_t i = 0; i < n; ++i)
             if (s[i] >= 0xD800 && s[i] <= 0xDFFF) return true;
         return false;
     });
-    if (found) own(PyUnicode_AsEncodedString(text, "utf-8", "strict"));
+}
+
+void refuse_surrogates(PyObject* text) {
+    if (has_surrogates(text)) own(PyUnicode_AsEncodedString(text, "utf-8", "strict"));
 }
 
 // The same for whatever a conversion gave: texts are checked, the rest
@@ -1134,28 +1140,21 @@ Ref tuple_from(Refs& items) {
     return tuple;
 }
 
-// Values tclobj gives back (or turns into '') without running any Python
-// code.
-bool plain_value(PyObject* obj) {
-    PyTypeObject* type = Py_TYPE(obj);
-    return type == &PyUnicode_Type || type == &PyFloat_Type || type == &PyBool_Type ||
-           obj == Py_None || type == &PyBytes_Type ||
-           (type == &PyLong_Type && machine_size(obj));
-}
 
 // The one rule for "tclobj(obj) is obj, and no Python code runs": a plain
 // value other than None, while the names tclobj tests types with are the
 // module's own.  A text with a lone surrogate is not passed: tclobj refuses
 // it.
-bool passes_unchanged(State& st, PyObject* obj) {
-    if (obj == Py_None || !plain_value(obj) || !st.object_types.holds(st.watch)) return false;
-    if (PyUnicode_CheckExact(obj) && PyUnicode_KIND(obj) != PyUnicode_1BYTE_KIND)
-        return !with_data(obj, [](auto s, Py_ssize_t n) {
-            for (Py_ssize_t i = 0; i < n; ++i)
-                if (s[i] >= 0xD800 && s[i] <= 0xDFFF) return true;
-            return false;
-        });
-    return true;
+[[gnu::always_inline]] inline bool passes_unchanged(State& st, PyObject* obj) {
+    PyTypeObject* type = Py_TYPE(obj);
+    bool plain;
+    if (type == &PyUnicode_Type)
+        plain = PyUnicode_KIND(obj) == PyUnicode_1BYTE_KIND || !has_surrogates(obj);
+    else if (type == &PyLong_Type)
+        plain = machine_size(obj);
+    else
+        plain = type == &PyFloat_Type || type == &PyBool_Type || type == &PyBytes_Type;
+    return plain && st.object_types.holds(st.watch);
 }
 
 
@@ -1194,18 +1193,11 @@ public:
     explicit ItemBuffer(Py_ssize_t expected) : spilled_(expected > local_size) {
         if (spilled_) heap_.reserve(size_t(expected));
     }
-    void push(Ref item) {
-        if (!spilled_ && count_ < local_size) {
+    [[gnu::always_inline]] void push(Ref item) {
+        if (!spilled_ && count_ < local_size)
             local_[count_++] = std::move(item);
-            return;
-        }
-        if (!spilled_) {
-            heap_.reserve(2 * local_size);
-            for (Ref& held : local_) heap_.push_back(std::move(held));
-            spilled_ = true;
-        }
-        heap_.push_back(std::move(item));
-        ++count_;
+        else
+            spill(std::move(item));
     }
     Ref tuple() {
         Ref result = own(PyTuple_New(count_));
@@ -1216,6 +1208,16 @@ public:
     }
 
 private:
+    [[gnu::noinline]] void spill(Ref item) {
+        if (!spilled_) {
+            heap_.reserve(2 * local_size);
+            for (Ref& held : local_) heap_.push_back(std::move(held));
+            spilled_ = true;
+        }
+        heap_.push_back(std::move(item));
+        ++count_;
+    }
+
     static constexpr Py_ssize_t local_size = 8;
     Ref local_[local_size];
     Refs heap_;
@@ -1223,31 +1225,67 @@ private:
     bool spilled_;
 };
 
-Ref sequence_tuple(State& st, PyObject* iterable) {
-    if (PyList_CheckExact(iterable) || PyTuple_CheckExact(iterable)) {
-        // Walked by index against the current length, as a for loop walks
-        // it: a conversion that runs Python code may change a list.  Plain
-        // values run nothing and lead no deeper, so the recursion guard is
-        // entered only when another item comes.
-        ItemBuffer items(PySequence_Fast_GET_SIZE(iterable));
-        std::optional<RecursionGuard> guard;
-        for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(iterable); ++i) {
-            PyObject* item = PySequence_Fast_GET_ITEM(iterable, i);
-            if (st.own_tclobj.holds(st.watch)) {
-                if (passes_unchanged(st, item)) {
-                    items.push(Ref::borrow(item));  // tclobj(item) is item
-                    continue;
-                }
-                if (item == Py_None && st.object_types.holds(st.watch)) {
-                    items.push(empty_text());
-                    continue;
-                }
+// The tuple for a short list or tuple of plain values (the leaves of most
+// structures), copied at once; an empty result for any other.  Nothing
+// runs, and nothing leads deeper.
+Ref plain_tuple(State& st, PyObject* sequence) {
+    Py_ssize_t count = PySequence_Fast_GET_SIZE(sequence);
+    if (count > 8 || !st.own_tclobj.holds(st.watch) || !st.object_types.holds(st.watch))
+        return Ref();
+    PyObject* const* values = PySequence_Fast_ITEMS(sequence);
+    for (Py_ssize_t i = 0; i < count; ++i)
+        if (values[i] != Py_None && !passes_unchanged(st, values[i])) return Ref();
+    Ref tuple = own(PyTuple_New(count));
+    for (Py_ssize_t i = 0; i < count; ++i) {
+        PyObject* value = values[i] == Py_None ? st.empty.get() : values[i];
+        PyTuple_SET_ITEM(tuple.get(), i, Ref::borrow(value).release());
+    }
+    return tuple;
+}
+
+// The tuple for a list or tuple, walked by index against the current
+// length, as a for loop walks it: a conversion that runs Python code may
+// change a list.  Plain values run nothing and lead no deeper, so the
+// recursion guard is entered only when another item comes.
+Ref walked_tuple(State& st, PyObject* iterable) {
+    Py_ssize_t count = PySequence_Fast_GET_SIZE(iterable);
+    ItemBuffer items(count);
+    std::optional<RecursionGuard> guard;
+    for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(iterable); ++i) {
+        PyObject* item = PySequence_Fast_GET_ITEM(iterable, i);
+        if (st.own_tclobj.holds(st.watch)) {
+            if (passes_unchanged(st, item)) {
+                items.push(Ref::borrow(item));  // tclobj(item) is item
+                continue;
+            }
+            if (item == Py_None && st.object_types.holds(st.watch)) {
+                items.push(Ref::borrow(st.empty));
+                continue;
+            }
+        }
+        Ref held = Ref::borrow(item);
+        // A nested list or tuple goes straight where tclobj would send it.
+        if ((PyList_CheckExact(item) || PyTuple_CheckExact(item)) &&
+            st.own_tclobj.holds(st.watch) && st.object_types.holds(st.watch) &&
+            st.own_tclobj_from_sequence.holds(st.watch)) {
+            if (Ref tuple = plain_tuple(st, item)) {
+                items.push(std::move(tuple));
+                continue;
             }
             if (!guard) guard.emplace(" while converting a value to Tcl objects");
-            Ref held = Ref::borrow(item);
-            items.push(tclobj_global(st, held));
+            items.push(walked_tuple(st, held));
+            continue;
         }
-        return items.tuple();
+        if (!guard) guard.emplace(" while converting a value to Tcl objects");
+        items.push(tclobj_global(st, held));
+    }
+    return items.tuple();
+}
+
+Ref sequence_tuple(State& st, PyObject* iterable) {
+    if (PyList_CheckExact(iterable) || PyTuple_CheckExact(iterable)) {
+        if (Ref tuple = plain_tuple(st, iterable)) return tuple;
+        return walked_tuple(st, iterable);
     }
     RecursionGuard guard(" while converting a value to Tcl objects");
     Refs items;
@@ -1455,6 +1493,7 @@ void State::exec(PyObject* module) {
     names.fill(name_texts);
     dict = Ref::borrow(PyModule_GetDict(module));
     one = integer(1);
+    empty = own(PyUnicode_New(0, 0));
     get_cache_token = import_from("abc", "get_cache_token");
     token_native = PyCFunction_Check(get_cache_token.get());
     function_type = make_dict_function_type(module);
