@@ -42,6 +42,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -254,6 +255,22 @@ constexpr Table escapes_with_braces = [] {
     return table;
 }();
 
+// Backslash mode for one-byte text, as the two bytes stored for each
+// character (little-endian): the character and a byte the next one
+// overwrites, or a backslash and the escape; escaped characters are the
+// entries above 0xff.
+using PairTable = std::array<std::uint16_t, 256>;
+
+constexpr PairTable pairs_of(const Table& escapes) {
+    PairTable pairs{};
+    for (unsigned c = 0; c < 256; ++c)
+        pairs[c] = escapes[c] ? std::uint16_t('\\' | escapes[c] << 8) : std::uint16_t(c);
+    return pairs;
+}
+
+constexpr PairTable pairs_keeping_braces = pairs_of(escapes_keeping_braces);
+constexpr PairTable pairs_with_braces = pairs_of(escapes_with_braces);
+
 template <typename C>
 inline std::uint8_t lookup(const Table& table, C c) {
     if constexpr (sizeof(C) == 1) return table[c];
@@ -388,29 +405,50 @@ template <typename O, typename C>
 }
 
 // Elements in backslash mode hold a special character every few
-// characters, so blocks of eight are written one character at a time
-// without branching, and only blocks with nothing to escape are copied.
-// Writes up to twice the length of the text.
+// characters, so they are written without a branch per character, and only
+// blocks of eight with nothing to escape are copied as they are.  One-byte
+// text stores two bytes per character and moves on by one or two.  May
+// write one character past the result (the caller's buffer has room for a
+// separator or the terminating NUL there).
 template <typename O, typename C>
-O* write_backslashed(O* out, const C* s, Py_ssize_t n, bool unmatched) {
+O* write_backslashed(O* __restrict out, const C* __restrict s, Py_ssize_t n, bool unmatched) {
     const Table& table = unmatched ? escapes_with_braces : escapes_keeping_braces;
+    constexpr bool pairs = sizeof(O) == 1 && sizeof(C) == 1 &&
+                           std::endian::native == std::endian::little;
+    const PairTable& pair_table = unmatched ? pairs_with_braces : pairs_keeping_braces;
     Py_ssize_t i = 0;
     if (s[0] == '{') {
         *out++ = '\\';
         *out++ = '{';
         i = 1;
     }
-    for (; i + 8 <= n; i += 8) {
-        if (!(lookup(table, s[i]) | lookup(table, s[i + 1]) | lookup(table, s[i + 2]) |
-              lookup(table, s[i + 3]) | lookup(table, s[i + 4]) | lookup(table, s[i + 5]) |
-              lookup(table, s[i + 6]) | lookup(table, s[i + 7]))) {
-            for (int k = 0; k < 8; ++k) out[k] = O(s[i + k]);
-            out += 8;
-            continue;
+    auto put = [&](C c) {
+        if constexpr (pairs) {
+            std::uint16_t pair = pair_table[c];
+            std::memcpy(out, &pair, 2);
+            out += 1 + (pair > 0xff);
+        } else {
+            out = put_backslashed(out, c, table);
         }
-        for (int k = 0; k < 8; ++k) out = put_backslashed(out, s[i + k], table);
+    };
+    // After a block that held something to escape the next one is written
+    // without testing it first.
+    bool dense = false;
+    for (; i + 8 <= n; i += 8) {
+        if (!dense) {
+            std::uint8_t any = 0;
+            for (int k = 0; k < 8; ++k) any |= lookup(table, s[i + k]);
+            if (!any) {
+                for (int k = 0; k < 8; ++k) out[k] = O(s[i + k]);
+                out += 8;
+                continue;
+            }
+        }
+        O* block_start = out;
+        for (int k = 0; k < 8; ++k) put(s[i + k]);
+        dense = out - block_start > 8;
     }
-    for (; i < n; ++i) out = put_backslashed(out, s[i], table);
+    for (; i < n; ++i) put(s[i]);
     return out;
 }
 
@@ -1417,7 +1455,7 @@ Ref convert_element_body(State& st, PyObject*, const Args& args) {
     Py_ssize_t length = with_data(
         text, [&](auto s, Py_ssize_t) { return backslashed_length(s, n, unmatched); });
     return build_text(length, maxchar, [&](auto out) {
-        with_data(text, [&](auto s, Py_ssize_t) { write_backslashed(out, s, n, unmatched); });
+        with_data(text, [&](auto s, Py_ssize_t) { *write_backslashed(out, s, n, unmatched) = 0; });
     });
 }
 
