@@ -34,7 +34,8 @@
 // that Python while the module is untouched: as long as the globals still
 // hold the module's own objects (a dict watcher makes that test one integer
 // comparison), elements are scanned and quoted straight from the str data
-// and the list text is written once into a result of the exact size.  As
+// and the list text is written in one pass into a result that grows as it
+// fills.  As
 // soon as a name is reassigned, the affected step calls the new object, as
 // the Python would.
 #include "capi.hpp"
