@@ -779,3 +779,67 @@ def test_no_leaks(no_leak):
     loop = [1]
     loop.append(loop)
     no_leak(failing, iterations=20)
+
+
+# --- lists written in one pass --------------------------------------------------
+
+
+def test_plain_values_before_a_hook_that_empties_the_list():
+    items = []
+
+    class Clearing:
+        def __sorvan__(self):
+            items.clear()
+            return "cleared"
+
+    items[:] = [1.5, None, True, 2**70, "é", 7, Clearing(), "b"]
+    assert sorvan(items) == "1.5 {} true 1180591620717411303424 é 7 cleared"
+    items[:] = ["#a", 1.5, Clearing(), "b"]
+    assert sorvan(items) == "{#a} 1.5 cleared"
+
+
+def test_one_wide_or_non_text_element_late_in_a_long_list():
+    words = ["w%d" % i for i in range(1000)] + ["a b", "x}"]
+    for odd, text in ((2.5, "2.5"), (None, "{}"), (False, "false"), ("ü y", "{ü y}"),
+                      ("€\\", "€\\\\"), ("\U0001f600", "\U0001f600")):
+        items = words[:900] + [odd] + words[900:]
+        expected = " ".join(words[:900] + [text] + words[900:-2]) + " {a b} x\\}"
+        assert sorvan(items) == expected
+        assert sorvan(tuple(items)) == expected
+
+
+def test_a_float_registered_as_a_set_after_lists_of_floats_were_converted():
+    # Run apart: registrations cannot be undone.
+    script = textwrap.dedent(
+        """
+        import collections.abc
+        from orvex.tcl.sorvan import sorvan
+        assert sorvan(["x", 1.5, None]) == "x 1.5 {}"
+        assert sorvan(["x", 1.5, None]) == "x 1.5 {}"
+        collections.abc.Set.register(float)
+        try:
+            sorvan(["x", 1.5])
+        except TypeError as error:
+            assert "float" in str(error)
+        else:
+            raise AssertionError("float is a Set now")
+        print("ok")
+        """
+    )
+    result = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True)
+    assert result.stdout.strip() == "ok", result.stderr
+
+
+def test_tclobj_of_short_and_nested_lists():
+    assert tclobj([[1, "a b", [1.5, None, "c d"]]] * 2) == ((1, "a b", (1.5, "", "c d")),) * 2
+    assert tclobj([(None,), [], [[]], (b"x", True, 2**63 - 1, 2**63)]) == (
+        ("",), (), ((),), (b"x", True, 2**63 - 1, "9223372036854775808"))
+    with pytest.raises(UnicodeEncodeError):
+        tclobj([["a", "\udc80"]])
+    with pytest.raises(UnicodeEncodeError):
+        tclobj([[1.5, ("b", "x\ud800")]])
+    deep = []
+    for _ in range(100_000):
+        deep = [deep]
+    with pytest.raises(RecursionError):
+        tclobj(deep)

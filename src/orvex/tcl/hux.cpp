@@ -138,7 +138,7 @@ const SorvanCApi* sorvan_capi = nullptr;
 
 // sorvan(value), through the module's current `sorvan`.
 Ref to_word(PyObject* value) {
-    if (g_sorvan.is(sorvan_capi->sorvan_function)) return own(sorvan_capi->sorvan(value));
+    if (g_sorvan.is(sorvan_capi->sorvan_function)) return own(sorvan_capi->to_text(value));
     return call(g_sorvan.get(), value);
 }
 
@@ -413,6 +413,9 @@ PyMODINIT_FUNC PyInit_hux() {
         add(module, "sorvan", sorvan);
         sorvan_capi = SorvanCApi::import();
         if (sorvan_capi == nullptr) throw PyError{};
+        // The table lives in the state of the sorvan module of the interpreter
+        // that loaded us last; that module is kept, so the pointer stays valid.
+        import("orvex.tcl.sorvan").release();
         tcl_keyword = tuple_of({text("tcl").get()}).release();
 
         NativeClass<1> hux(module, "Hux", hux_doc, {"tcl"});
