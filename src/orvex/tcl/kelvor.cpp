@@ -28,33 +28,43 @@ using namespace orvex::capi;
 
 namespace {
 
-// --- module state (set once at load) ----------------------------------------
+// --- module state -------------------------------------------------------------
 
-ModuleGlobals globals;
-Global g_MutableMapping{globals, "MutableMapping"};
-Global g_Tcl_Obj{globals, "Tcl_Obj"};
-Global g_tclobj{globals, "tclobj"};
+constexpr const char* name_texts[] = {
+    ".", "split", "__contains__", "update", "items", "all_keys", "all_items", "typename",
+    "cast_list", "tcl", "orvex.tcl", "keyedList", "MutableMapping", "Tcl_Obj", "tclobj",
+};
+enum : size_t {
+    n_dot, n_split, n_contains, n_update, n_items, n_all_keys, n_all_items, n_typename,
+    n_cast_list, n_tcl, n_orvex_tcl,
+    n_keyed_list_type,  // the name TclX registers its keyed-list Tcl object type under
+    n_MutableMapping, n_Tcl_Obj, n_tclobj,
+};
 
-PyTypeObject* kelvor_type = nullptr;  // the class; the module holds it
-PyObject* one = nullptr;              // the int 1, for key.split('.', 1)
+struct State {
+    static constexpr const char* module_name = "orvex.tcl.kelvor";
+    static constexpr const char* module_doc =
+        "TclX keyed lists as Python mappings with dotted keys: Kelvor.";
 
-Name n_dot{"."};
-Name n_split{"split"};
-Name n_contains{"__contains__"};
-Name n_update{"update"};
-Name n_items{"items"};
-Name n_all_keys{"all_keys"};
-Name n_all_items{"all_items"};
-Name n_typename{"typename"};
-Name n_cast_list{"cast_list"};
-Name n_tcl{"tcl"};
-Name n_orvex_tcl{"orvex.tcl"};
-// The name TclX registers its keyed-list Tcl object type under.
-Name n_keyed_list_type{"keyedList"};
+    Names<std::size(name_texts)> names;
+    Ref one;          // the int 1, for key.split('.', 1)
+    Ref kelvor;       // the class
+    Ref globals;      // the module's __dict__: MutableMapping, Tcl_Obj and tclobj are read there
+    Ref split_memo;   // {dotted key: tuple of its components}
+
+    PyTypeObject* kelvor_type() const { return reinterpret_cast<PyTypeObject*>(kelvor.get()); }
+
+    void exec(PyObject* module);
+    int traverse(visitproc visit, void* arg) { return visit_refs(visit, arg, kelvor, globals, split_memo); }
+    void clear() {
+        clear_refs(one, kelvor, globals, split_memo);
+        names.clear();
+    }
+};
 
 // --- small helpers ------------------------------------------------------------
 
-bool is_kelvor(PyObject* obj) { return PyObject_TypeCheck(obj, kelvor_type); }
+bool is_kelvor(const State& st, PyObject* obj) { return PyObject_TypeCheck(obj, st.kelvor_type()); }
 
 // Python's `first, second = pair`, with its error messages.
 void unpack_pair(PyObject* pair, Ref& first, Ref& second) {
@@ -87,16 +97,16 @@ void unpack_pair(PyObject* pair, Ref& first, Ref& second) {
 constexpr Py_ssize_t split_memo_limit = 512;
 
 constexpr Py_ssize_t split_memo_longest_key = 200;
-PyObject* split_memo = nullptr;  // {dotted key: tuple of its components}; owned forever
 
-Ref components_of(PyObject* key) {
-    if (PyObject* known = PyDict_GetItemWithError(split_memo, key)) return Ref::borrow(known);
+Ref components_of(State& st, PyObject* key) {
+    PyObject* memo = st.split_memo.get();
+    if (PyObject* known = PyDict_GetItemWithError(memo, key)) return Ref::borrow(known);
     if (PyErr_Occurred()) rethrow();
-    Ref parts = own(PyUnicode_Split(key, n_dot, -1));
+    Ref parts = own(PyUnicode_Split(key, st.names[n_dot], -1));
     Ref components = own(PyList_AsTuple(parts));
     if (PyUnicode_GET_LENGTH(key) <= split_memo_longest_key) {
-        if (PyDict_GET_SIZE(split_memo) >= split_memo_limit) PyDict_Clear(split_memo);
-        check(PyDict_SetItem(split_memo, key, components));
+        if (PyDict_GET_SIZE(memo) >= split_memo_limit) PyDict_Clear(memo);
+        check(PyDict_SetItem(memo, key, components));
     }
     return components;
 }
@@ -109,7 +119,7 @@ Ref components_of(PyObject* key) {
 // TypeError just as `in` does.
 class KeyPath {
 public:
-    explicit KeyPath(PyObject* key) : key_(Ref::borrow(key)), is_text_(PyUnicode_CheckExact(key)) {}
+    KeyPath(State& st, PyObject* key) : st_(st), key_(Ref::borrow(key)), is_text_(PyUnicode_CheckExact(key)) {}
 
     // Split off the next component into `head`; false when no "." is left.
     bool split(Ref& head) {
@@ -118,7 +128,7 @@ public:
             Py_ssize_t dot = PyUnicode_FindChar(key_, '.', 0, PyUnicode_GET_LENGTH(key_.get()), 1);
             if (dot == -2) rethrow();
             if (dot < 0) return false;
-            components_ = components_of(key_);
+            components_ = components_of(st_, key_);
         }
         if (index_ + 1 >= PyTuple_GET_SIZE(components_.get())) return false;
         head = Ref::borrow(PyTuple_GET_ITEM(components_.get(), index_));
@@ -137,13 +147,15 @@ public:
 
 private:
     bool split_object(Ref& head) {
-        if (!check(PySequence_Contains(key_, n_dot))) return false;
-        Ref parts = call_method(key_, n_split, n_dot.get(), one);
+        PyObject* dot = st_.names[n_dot];
+        if (!check(PySequence_Contains(key_, dot))) return false;
+        Ref parts = call_method(key_, st_.names[n_split], dot, st_.one.get());
         unpack_pair(parts, head, key_);
         is_text_ = PyUnicode_CheckExact(key_.get());  // str.split gives plain str
         return true;
     }
 
+    State& st_;
     Ref key_;                // the key, or what is left of a non-str key
     Ref components_;         // a str key's components, once it is known to hold "."
     Py_ssize_t index_ = 0;   // components split off so far
@@ -197,22 +209,22 @@ bool base_contains(PyObject* self, PyObject* key) {
 // subclass's overrides are honoured as they would be in Python.  Walking a
 // path down through plain Kelvor levels is therefore a loop, not recursion.
 
-bool exactly_kelvor(PyObject* obj) { return Py_TYPE(obj) == kelvor_type; }
+bool exactly_kelvor(const State& st, PyObject* obj) { return Py_TYPE(obj) == st.kelvor_type(); }
 
-Ref try_get_item(PyObject* self, PyObject* key);
-void set_item(PyObject* self, PyObject* key, PyObject* value);
-void update_from(PyObject* self, PyObject* other);
-Ref try_from_tcl(PyObject* string);
+Ref try_get_item(State& st, PyObject* self, PyObject* key);
+void set_item(State& st, PyObject* self, PyObject* key, PyObject* value);
+void update_from(State& st, PyObject* self, PyObject* other);
+Ref try_from_tcl(State& st, PyObject* string);
 
 // self[key]
-Ref try_item_of(PyObject* obj, PyObject* key) {
-    if (exactly_kelvor(obj)) return try_get_item(obj, key);
+Ref try_item_of(State& st, PyObject* obj, PyObject* key) {
+    if (exactly_kelvor(st, obj)) return try_get_item(st, obj, key);
     return Ref::steal(PyObject_GetItem(obj, key));
 }
 
 // try: return self[key]  except KeyError: return <empty>
-Ref lookup(PyObject* obj, PyObject* key) {
-    Ref found = try_item_of(obj, key);
+Ref lookup(State& st, PyObject* obj, PyObject* key) {
+    Ref found = try_item_of(st, obj, key);
     if (!found) {
         if (!error_matches(PyExc_KeyError)) rethrow();
         PyErr_Clear();
@@ -222,30 +234,30 @@ Ref lookup(PyObject* obj, PyObject* key) {
 
 // Kelvor(): what __init__ does without arguments stores nothing, so the
 // empty keyed list is made with the type's own allocation alone.
-Ref new_kelvor() {
+Ref new_kelvor(State& st) {
     Ref no_args = own(PyTuple_New(0));
-    return own(kelvor_type->tp_new(kelvor_type, no_args, nullptr));
+    return own(st.kelvor_type()->tp_new(st.kelvor_type(), no_args, nullptr));
 }
 
 // __getitem__.  A missing component raises the base's KeyError, naming it.
-Ref try_get_item(PyObject* self, PyObject* key) {
-    KeyPath path(key);
+Ref try_get_item(State& st, PyObject* self, PyObject* key) {
+    KeyPath path(st, key);
     Ref level = Ref::borrow(self), head;
     while (path.split(head)) {
         Ref value = try_base_get(level, head);
         if (!value) return value;
         // Under a plain value, whatever indexing that value does happens.
-        if (!exactly_kelvor(value)) return Ref::steal(PyObject_GetItem(value, path.rest()));
+        if (!exactly_kelvor(st, value)) return Ref::steal(PyObject_GetItem(value, path.rest()));
         level = value;
     }
     return try_base_get(level, path.rest());
 }
 
-bool is_tcl_keyed_list(PyObject* value) {
-    Ref tcl_obj_type = g_Tcl_Obj.get();
+bool is_tcl_keyed_list(State& st, PyObject* value) {
+    Ref tcl_obj_type = global_value(st.globals, st.names[n_Tcl_Obj]);
     if (!isinstance(value, tcl_obj_type)) return false;
-    Ref type_name = getattr(value, n_typename);
-    return check(PyObject_RichCompareBool(type_name, n_keyed_list_type, Py_EQ)) != 0;
+    Ref type_name = getattr(value, st.names[n_typename]);
+    return check(PyObject_RichCompareBool(type_name, st.names[n_keyed_list_type], Py_EQ)) != 0;
 }
 
 // __setitem__ once the value is final.
@@ -254,43 +266,43 @@ bool is_tcl_keyed_list(PyObject* value) {
 // through a plain value, nor may a keyed list be stored over one (KeyError,
 // nothing changed).  A plain value replaces anything, a keyed list included.
 // Missing levels along the path are made as empty keyed lists.
-void store(PyObject* self, PyObject* key, PyObject* value) {
-    KeyPath path(key);
+void store(State& st, PyObject* self, PyObject* key, PyObject* value) {
+    KeyPath path(st, key);
     Ref level = Ref::borrow(self), head;
     while (path.split(head)) {
-        Ref target = lookup(level, head);
+        Ref target = lookup(st, level, head);
         if (!target) {
-            target = new_kelvor();
+            target = new_kelvor(st);
             base_set(level, head, target);
-        } else if (!is_kelvor(target)) {
+        } else if (!is_kelvor(st, target)) {
             raise_conflict(head);
         }
-        if (!exactly_kelvor(target)) {
+        if (!exactly_kelvor(st, target)) {
             check(PyObject_SetItem(target, path.rest(), value));
             return;
         }
         level = target;
     }
     Ref last = path.rest();
-    if (is_kelvor(value)) {
-        Ref existing = lookup(level, last);
-        if (existing && !is_kelvor(existing)) raise_conflict(last);
+    if (is_kelvor(st, value)) {
+        Ref existing = lookup(st, level, last);
+        if (existing && !is_kelvor(st, existing)) raise_conflict(last);
     }
     base_set(level, last, value);
 }
 
 // __setitem__: a TclX keyed-list object is parsed first.
-void set_item(PyObject* self, PyObject* key, PyObject* value) {
-    if (!is_tcl_keyed_list(value)) return store(self, key, value);
-    Ref parsed = try_from_tcl(value);
+void set_item(State& st, PyObject* self, PyObject* key, PyObject* value) {
+    if (!is_tcl_keyed_list(st, value)) return store(st, self, key, value);
+    Ref parsed = try_from_tcl(st, value);
     if (!parsed) rethrow();
-    store(self, key, parsed);
+    store(st, self, key, parsed);
 }
 
 // target[key] = value, on a keyed list met on the way.
-void set_item_of(PyObject* target, PyObject* key, PyObject* value) {
-    if (exactly_kelvor(target))
-        set_item(target, key, value);
+void set_item_of(State& st, PyObject* target, PyObject* key, PyObject* value) {
+    if (exactly_kelvor(st, target))
+        set_item(st, target, key, value);
     else
         check(PyObject_SetItem(target, key, value));
 }
@@ -299,13 +311,13 @@ void set_item_of(PyObject* target, PyObject* key, PyObject* value) {
 // the last leaf under a path removes every level the path emptied (but
 // never the keyed list the deletion started on).  The levels are removed on
 // the way back up, so this recurses, carrying the key's walk along.
-void del_path(PyObject* self, KeyPath& path) {
+void del_path(State& st, PyObject* self, KeyPath& path) {
     Ref head;
     if (!path.split(head)) return base_del(self, path.rest());
     RecursionGuard guard(" while deleting from a keyed list");
     Ref target = base_get(self, head);
-    if (exactly_kelvor(target))
-        del_path(target, path);
+    if (exactly_kelvor(st, target))
+        del_path(st, target, path);
     else
         check(PyObject_DelItem(target, path.rest()));
     Ref after = base_get(self, head);
@@ -314,21 +326,21 @@ void del_path(PyObject* self, KeyPath& path) {
 
 // __contains__: under a plain value, the value's own __contains__ answers,
 // and its result is handed back as it comes.
-Ref contains(PyObject* self, PyObject* key) {
-    KeyPath path(key);
+Ref contains(State& st, PyObject* self, PyObject* key) {
+    KeyPath path(st, key);
     Ref level = Ref::borrow(self), head;
     while (path.split(head)) {
         if (!base_contains(level, head)) return boolean(false);
         Ref value = base_get(level, head);
-        if (!exactly_kelvor(value)) return call_method(value, n_contains, path.rest().get());
+        if (!exactly_kelvor(st, value)) return call_method(value, st.names[n_contains], path.rest().get());
         level = value;
     }
     return boolean(base_contains(level, path.rest()));
 }
 
 // list(self.items())
-Ref items_of(PyObject* self) {
-    if (!exactly_kelvor(self)) return own(PySequence_List(call_method(self, n_items)));
+Ref items_of(State& st, PyObject* self) {
+    if (!exactly_kelvor(st, self)) return own(PySequence_List(call_method(self, st.names[n_items])));
     Ref items = own(PyList_New(0));
     Py_ssize_t position = 0;
     PyObject *key, *value;
@@ -342,25 +354,25 @@ Ref items_of(PyObject* self) {
 // all_keys / all_items: every leaf, depth first in insertion order, under
 // its full dotted key.  Keys are built as prefix + key, the prefix being the
 // path so far with its trailing "." (none at the top level).
-void flatten(PyObject* self, PyObject* prefix, PyObject* out, bool with_values) {
+void flatten(State& st, PyObject* self, PyObject* prefix, PyObject* out, bool with_values) {
     RecursionGuard guard(" while flattening a keyed list");
-    Ref items = items_of(self);
+    Ref items = items_of(st, self);
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(items.get()); ++i) {
         Ref key, value;  // a subclass's items() may give any pairs
         unpack_pair(PyList_GET_ITEM(items.get(), i), key, value);
         Ref full = prefix ? own(PyNumber_Add(prefix, key)) : key;
-        if (!is_kelvor(value)) {
+        if (!is_kelvor(st, value)) {
             Ref entry = with_values ? tuple_of({full.get(), value.get()}) : full;
             check(PyList_Append(out, entry));
             continue;
         }
-        Ref nested_prefix = own(PyNumber_Add(full, n_dot));
-        if (exactly_kelvor(value)) {
-            flatten(value, nested_prefix, out, with_values);
+        Ref nested_prefix = own(PyNumber_Add(full, st.names[n_dot]));
+        if (exactly_kelvor(st, value)) {
+            flatten(st, value, nested_prefix, out, with_values);
             continue;
         }
         // A subclass flattens itself; its entries get the prefix here.
-        Ref entries = call_method(value, with_values ? n_all_items : n_all_keys);
+        Ref entries = call_method(value, with_values ? st.names[n_all_items] : st.names[n_all_keys]);
         Ref iterator = own(PyObject_GetIter(entries));
         while (Ref entry = Ref::steal(PyIter_Next(iterator))) {
             if (with_values) {
@@ -376,53 +388,53 @@ void flatten(PyObject* self, PyObject* prefix, PyObject* out, bool with_values) 
     }
 }
 
-Ref flattened(PyObject* self, bool with_values) {
+Ref flattened(State& st, PyObject* self, bool with_values) {
     Ref out = own(PyList_New(0));
-    flatten(self, nullptr, out, with_values);
+    flatten(st, self, nullptr, out, with_values);
     return out;
 }
 
 // update(other): a Kelvor merges leaf by leaf; anything else is stored item
 // by item through MutableMapping.update, so a Kelvor among its values
 // replaces what is there instead of merging with it.
-void update_from(PyObject* self, PyObject* other) {
-    if (!is_kelvor(other)) {
-        Ref mutable_mapping = g_MutableMapping.get();
-        Ref generic_update = getattr(mutable_mapping, n_update);
+void update_from(State& st, PyObject* self, PyObject* other) {
+    if (!is_kelvor(st, other)) {
+        Ref mutable_mapping = global_value(st.globals, st.names[n_MutableMapping]);
+        Ref generic_update = getattr(mutable_mapping, st.names[n_update]);
         call(generic_update, self, other);
         return;
     }
-    Ref leaves = exactly_kelvor(other) ? flattened(other, true) : call_method(other, n_all_items);
+    Ref leaves = exactly_kelvor(st, other) ? flattened(st, other, true) : call_method(other, st.names[n_all_items]);
     Ref iterator = own(PyObject_GetIter(leaves));
     while (Ref leaf = Ref::steal(PyIter_Next(iterator))) {
         Ref key, value;
         unpack_pair(leaf, key, value);
-        set_item_of(self, key, value);
+        set_item_of(st, self, key, value);
     }
     if (PyErr_Occurred()) rethrow();
 }
 
 // update(**kwargs): a Kelvor value merges into the keyed list under its key.
-void update_keywords(PyObject* self, PyObject* kwargs) {
+void update_keywords(State& st, PyObject* self, PyObject* kwargs) {
     Py_ssize_t position = 0;
     PyObject *borrowed_key, *borrowed_value;
     while (PyDict_Next(kwargs, &position, &borrowed_key, &borrowed_value)) {
         Ref key = Ref::borrow(borrowed_key), value = Ref::borrow(borrowed_value);
-        if (!is_kelvor(value)) {
-            set_item_of(self, key, value);
+        if (!is_kelvor(st, value)) {
+            set_item_of(st, self, key, value);
             continue;
         }
-        Ref target = lookup(self, key);
+        Ref target = lookup(st, self, key);
         if (!target) {
-            target = new_kelvor();
-            set_item_of(self, key, target);
-        } else if (!is_kelvor(target)) {
+            target = new_kelvor(st);
+            set_item_of(st, self, key, target);
+        } else if (!is_kelvor(st, target)) {
             raise_conflict(key);
         }
-        if (exactly_kelvor(target))
-            update_from(target, value);
+        if (exactly_kelvor(st, target))
+            update_from(st, target, value);
         else
-            call_method(target, n_update, value.get());
+            call_method(target, st.names[n_update], value.get());
     }
 }
 
@@ -430,11 +442,11 @@ void update_keywords(PyObject* self, PyObject* kwargs) {
 // orvex.tcl.cast_list and build the keyed list from them.  A value that
 // splits the same way is a nested keyed list; one that does not (a
 // ValueError from the split or from the pairing) stays plain.
-Ref try_from_tcl(PyObject* string) {
+Ref try_from_tcl(State& st, PyObject* string) {
     RecursionGuard guard(" while parsing a keyed list");
     // import orvex.tcl (the package is not imported before a call needs it)
-    Ref orvex = own(PyImport_ImportModuleLevelObject(n_orvex_tcl, nullptr, nullptr, nullptr, 0));
-    Ref cast_list = getattr(getattr(orvex, n_tcl), n_cast_list);
+    Ref orvex = own(PyImport_ImportModuleLevelObject(st.names[n_orvex_tcl], nullptr, nullptr, nullptr, 0));
+    Ref cast_list = getattr(getattr(orvex, st.names[n_tcl]), st.names[n_cast_list]);
 
     Ref elements = Ref::steal(PyObject_CallOneArg(cast_list, string));
     if (!elements) return elements;
@@ -453,9 +465,9 @@ Ref try_from_tcl(PyObject* string) {
     Py_ssize_t position = 0;
     PyObject *borrowed_key, *borrowed_value;
     while (PyDict_Next(dsc, &position, &borrowed_key, &borrowed_value)) {
-        if (is_kelvor(borrowed_value)) continue;
+        if (is_kelvor(st, borrowed_value)) continue;
         Ref key = Ref::borrow(borrowed_key), value = Ref::borrow(borrowed_value);
-        Ref nested = try_from_tcl(value);
+        Ref nested = try_from_tcl(st, value);
         if (nested) {
             check(PyDict_SetItem(dsc, key, nested));
         } else {
@@ -463,15 +475,15 @@ Ref try_from_tcl(PyObject* string) {
             PyErr_Clear();
         }
     }
-    Ref result = new_kelvor();
-    update_from(result, dsc);
+    Ref result = new_kelvor(st);
+    update_from(st, result, dsc);
     return result;
 }
 
 // --- the methods ------------------------------------------------------------------
 
 Signature init_sig{"__init__", {star("args"), starstar("kwargs")}};
-Ref init(PyObject* self, const Args& args) {
+Ref init(State& st, PyObject* self, const Args& args) {
     Ref no_args = own(PyTuple_New(0));
     check(PyDict_Type.tp_init(self, no_args, nullptr));
     // dict(*args, **kwargs); its failure is the everyday one of a nested
@@ -483,10 +495,10 @@ Ref init(PyObject* self, const Args& args) {
     Py_ssize_t position = 0;
     PyObject *borrowed_key, *borrowed_value;
     while (PyDict_Next(dsc, &position, &borrowed_key, &borrowed_value)) {
-        if (is_kelvor(borrowed_value)) continue;
+        if (is_kelvor(st, borrowed_value)) continue;
         Ref key = Ref::borrow(borrowed_key), value = Ref::borrow(borrowed_value);
         RecursionGuard guard(" while building a keyed list");
-        Ref nested = Ref::steal(PyObject_CallOneArg(reinterpret_cast<PyObject*>(kelvor_type), value));
+        Ref nested = Ref::steal(PyObject_CallOneArg(st.kelvor, value));
         if (nested) {
             check(PyDict_SetItem(dsc, key, nested));
         } else {
@@ -495,55 +507,55 @@ Ref init(PyObject* self, const Args& args) {
         }
     }
     // self.update(dsc)
-    if (exactly_kelvor(self))
-        update_from(self, dsc);
+    if (exactly_kelvor(st, self))
+        update_from(st, self, dsc);
     else
-        call_method(self, n_update, dsc.get());
+        call_method(self, st.names[n_update], dsc.get());
     return none();
 }
 
 Signature from_tcl_sig{"from_tcl", {req("string")}};
-Ref from_tcl_method(PyObject*, const Args& args) { return try_from_tcl(args[0]); }
+Ref from_tcl_method(State& st, PyObject*, const Args& args) { return try_from_tcl(st, args[0]); }
 
 Signature getitem_sig{"__getitem__", {req("key")}};
-Ref getitem_method(PyObject* self, const Args& args) { return try_get_item(self, args[0]); }
+Ref getitem_method(State& st, PyObject* self, const Args& args) { return try_get_item(st, self, args[0]); }
 
 Signature setitem_sig{"__setitem__", {req("key"), req("value")}};
-Ref setitem_method(PyObject* self, const Args& args) {
-    set_item(self, args[0], args[1]);
+Ref setitem_method(State& st, PyObject* self, const Args& args) {
+    set_item(st, self, args[0], args[1]);
     return none();
 }
 
 Signature contains_sig{"__contains__", {req("key")}};
-Ref contains_method(PyObject* self, const Args& args) { return contains(self, args[0]); }
+Ref contains_method(State& st, PyObject* self, const Args& args) { return contains(st, self, args[0]); }
 
 Signature delitem_sig{"__delitem__", {req("key")}};
-Ref delitem_method(PyObject* self, const Args& args) {
-    KeyPath path(args[0]);
-    del_path(self, path);
+Ref delitem_method(State& st, PyObject* self, const Args& args) {
+    KeyPath path(st, args[0]);
+    del_path(st, self, path);
     return none();
 }
 
 Signature update_sig{"update", {star("args"), starstar("kwargs")}};
-Ref update_method(PyObject* self, const Args& args) {
+Ref update_method(State& st, PyObject* self, const Args& args) {
     Py_ssize_t given = PyTuple_GET_SIZE(args.varargs());
     if (given > 1)
         raise_format(PyExc_TypeError, "update() takes at most 1 positional arguments (%zd given)", given);
-    if (given == 1) update_from(self, PyTuple_GET_ITEM(args.varargs(), 0));
-    update_keywords(self, args.varkw());
+    if (given == 1) update_from(st, self, PyTuple_GET_ITEM(args.varargs(), 0));
+    update_keywords(st, self, args.varkw());
     return none();
 }
 
 Signature all_keys_sig{"all_keys", {}};
-Ref all_keys_method(PyObject* self, const Args&) { return flattened(self, false); }
+Ref all_keys_method(State& st, PyObject* self, const Args&) { return flattened(st, self, false); }
 
 Signature all_items_sig{"all_items", {}};
-Ref all_items_method(PyObject* self, const Args&) { return flattened(self, true); }
+Ref all_items_method(State& st, PyObject* self, const Args&) { return flattened(st, self, true); }
 
 Signature tclobj_sig{"__tclobj__", {}};
-Ref tclobj_method(PyObject* self, const Args&) {
-    Ref tclobj = g_tclobj.get();
-    return call(tclobj, items_of(self).get());
+Ref tclobj_method(State& st, PyObject* self, const Args&) {
+    Ref tclobj = global_value(st.globals, st.names[n_tclobj]);
+    return call(tclobj, items_of(st, self).get());
 }
 
 // Kelvor's base must store items with dict's own operations, which the
@@ -573,57 +585,49 @@ const char* const kelvor_doc =
     "leaf.  ``Kelvor.from_tcl(text)`` parses the Tcl form, and a Kelvor handed\n"
     "to Tcl (through tclobj or sorvan) becomes a list of {key value} pairs.";
 
-PyModuleDef module_def{PyModuleDef_HEAD_INIT, "orvex.tcl.kelvor",
-                       "TclX keyed lists as Python mappings with dotted keys: Kelvor.", -1,
-                       nullptr, nullptr, nullptr, nullptr, nullptr};
+void State::exec(PyObject* module) {
+    names.fill(name_texts);
+    one = integer(1);
+    split_memo = own(PyDict_New());
+
+    Ref attr_dict = import_from("orvex.datastructures", "AttrDict");
+    Ref mutable_mapping = import_from("collections.abc", "MutableMapping");
+    Ref tcl_obj = import_from("_tkinter", "Tcl_Obj");
+    Ref tclobj = import_from("orvex.tcl.sorvan", "tclobj");
+    add(module, "AttrDict", attr_dict);
+    add(module, "MutableMapping", mutable_mapping);
+    add(module, "Tcl_Obj", tcl_obj);
+    add(module, "tclobj", tclobj);
+    require_dict_operations(attr_dict);
+
+    ClassBuilder builder(module, "Kelvor", {attr_dict.get(), mutable_mapping.get()}, kelvor_doc);
+    builder.method<init_sig, init>("__init__", "Build from what dict() takes; see the class.")
+        .staticmethod<from_tcl_sig, from_tcl_method>(
+            "from_tcl", "A new Kelvor parsed from a Tcl keyed list (text or Tcl_Obj).")
+        .method<getitem_sig, getitem_method>("__getitem__", "self[key]")
+        .method<setitem_sig, setitem_method>("__setitem__", "self[key] = value")
+        .method<contains_sig, contains_method>("__contains__", "key in self")
+        .method<delitem_sig, delitem_method>("__delitem__", "del self[key]")
+        .attr("get", getattr(mutable_mapping, Ref(text("get"))))
+        .attr("pop", getattr(mutable_mapping, Ref(text("pop"))))
+        .attr("setdefault", getattr(mutable_mapping, Ref(text("setdefault"))))
+        .method<update_sig, update_method>(
+            "update",
+            "Store the items of one mapping (or iterable of pairs) and of the keywords.\n"
+            "A Kelvor, positional or as a keyword value, merges leaf by leaf.")
+        .method<all_keys_sig, all_keys_method>("all_keys",
+                                               "The full dotted key of every leaf, depth first.")
+        .method<all_items_sig, all_items_method>(
+            "all_items", "(full dotted key, value) of every leaf, depth first.")
+        .alias("has_key", "__contains__")
+        .method<tclobj_sig, tclobj_method>(
+            "__tclobj__", "The keyed list as Tcl receives it: tclobj of its (key, value) pairs.");
+    kelvor = builder.build();
+    add(module, "Kelvor", kelvor);
+    add(module, "__all__", Ref(tuple_of({Ref(text("Kelvor")).get()})));
+    globals = Ref::borrow(PyModule_GetDict(module));
+}
 
 }  // namespace
 
-PyMODINIT_FUNC PyInit_kelvor() {
-    return init_module(module_def, [](PyObject* module) {
-        one = integer(1).release();
-        split_memo = own(PyDict_New()).release();
-
-        Ref attr_dict = import_from("orvex.datastructures", "AttrDict");
-        Ref mutable_mapping = import_from("collections.abc", "MutableMapping");
-        Ref tcl_obj = import_from("_tkinter", "Tcl_Obj");
-        Ref tclobj = import_from("orvex.tcl.sorvan", "tclobj");
-        add(module, "AttrDict", attr_dict);
-        add(module, "MutableMapping", mutable_mapping);
-        add(module, "Tcl_Obj", tcl_obj);
-        add(module, "tclobj", tclobj);
-        require_dict_operations(attr_dict);
-
-        ClassBuilder kelvor(module, "Kelvor", {attr_dict.get(), mutable_mapping.get()}, kelvor_doc);
-        kelvor.method<init_sig, init>("__init__", "__init__($self, /, *args, **kwargs)\n--\n\nBuild from what dict() takes; see the class.")
-            .staticmethod<from_tcl_sig, from_tcl_method>(
-                "from_tcl",
-                "from_tcl(string)\n--\n\n"
-                "A new Kelvor parsed from a Tcl keyed list (text or Tcl_Obj).")
-            .method<getitem_sig, getitem_method>("__getitem__", "__getitem__($self, key)\n--\n\nself[key]")
-            .method<setitem_sig, setitem_method>("__setitem__", "__setitem__($self, key, value)\n--\n\nself[key] = value")
-            .method<contains_sig, contains_method>("__contains__", "__contains__($self, key)\n--\n\nkey in self")
-            .method<delitem_sig, delitem_method>("__delitem__", "__delitem__($self, key)\n--\n\ndel self[key]")
-            .attr("get", getattr(mutable_mapping, Ref(text("get"))))
-            .attr("pop", getattr(mutable_mapping, Ref(text("pop"))))
-            .attr("setdefault", getattr(mutable_mapping, Ref(text("setdefault"))))
-            .method<update_sig, update_method>(
-                "update",
-                "update($self, /, *args, **kwargs)\n--\n\n"
-                "Store the items of one mapping (or iterable of pairs) and of the keywords.\n"
-                "A Kelvor, positional or as a keyword value, merges leaf by leaf.")
-            .method<all_keys_sig, all_keys_method>(
-                "all_keys", "all_keys($self)\n--\n\nThe full dotted key of every leaf, depth first.")
-            .method<all_items_sig, all_items_method>(
-                "all_items",
-                "all_items($self)\n--\n\n(full dotted key, value) of every leaf, depth first.")
-            .alias("has_key", "__contains__")
-            .method<tclobj_sig, tclobj_method>(
-                "__tclobj__", "__tclobj__($self)\n--\n\nThe keyed list as Tcl receives it: tclobj of its (key, value) pairs.");
-        Ref cls = kelvor.build();
-        kelvor_type = reinterpret_cast<PyTypeObject*>(cls.get());
-        add(module, "Kelvor", cls);
-        add(module, "__all__", Ref(tuple_of({Ref(text("Kelvor")).get()})));
-        globals.watch(module);
-    });
-}
+PyMODINIT_FUNC PyInit_kelvor() { return module_init<State>(); }
