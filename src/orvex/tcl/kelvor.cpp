@@ -24,6 +24,11 @@
 //         def __tclobj__(self): ...
 #include "capi.hpp"
 
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
 using namespace orvex::capi;
 
 namespace {
@@ -33,12 +38,14 @@ namespace {
 constexpr const char* name_texts[] = {
     ".", "split", "__contains__", "update", "items", "all_keys", "all_items", "typename",
     "cast_list", "tcl", "orvex.tcl", "keyedList", "MutableMapping", "Tcl_Obj", "tclobj",
+    "__qualname__", "Interpreter", "default_interpreter", "tk", "__missing__",
 };
 enum : size_t {
     n_dot, n_split, n_contains, n_update, n_items, n_all_keys, n_all_items, n_typename,
     n_cast_list, n_tcl, n_orvex_tcl,
     n_keyed_list_type,  // the name TclX registers its keyed-list Tcl object type under
     n_MutableMapping, n_Tcl_Obj, n_tclobj,
+    n_qualname, n_Interpreter, n_default_interpreter, n_tk, n_missing,
 };
 
 struct State {
@@ -50,15 +57,33 @@ struct State {
     Ref one;          // the int 1, for key.split('.', 1)
     Ref kelvor;       // the class
     Ref globals;      // the module's __dict__: MutableMapping, Tcl_Obj and tclobj are read there
-    Ref split_memo;   // {dotted key: tuple of its components}
+    Ref tcl_obj_type, tkapp_type;  // _tkinter's, for from_tcl's native split
+
+    // The class as built, without __missing__: a miss needs no KeyError.
+    TypeCache built_without_missing;
+
+    // from_tcl's native split is for the package's own casts only.
+    GlobalsWatch watch;                   // orvex.tcl's globals, once from_tcl ran
+    Held casts;                           // its cast functions, pinned
+    PyObject* casts_dict = nullptr;       // the globals they are pinned in (compared only)
+    Ref watched_dict;                     // the globals watched
+    TypeCache interpreter_class;          // its Interpreter class, unchanged
 
     PyTypeObject* kelvor_type() const { return reinterpret_cast<PyTypeObject*>(kelvor.get()); }
 
     void exec(PyObject* module);
-    int traverse(visitproc visit, void* arg) { return visit_refs(visit, arg, kelvor, globals, split_memo); }
+    int traverse(visitproc visit, void* arg) {
+        if (int r = visit_refs(visit, arg, kelvor, globals, tcl_obj_type, tkapp_type, watched_dict)) return r;
+        return casts.traverse(visit, arg);
+    }
     void clear() {
-        clear_refs(one, kelvor, globals, split_memo);
+        watch.stop();
+        casts.clear();
+        casts_dict = nullptr;
+        clear_refs(one, kelvor, globals, tcl_obj_type, tkapp_type, watched_dict);
         names.clear();
+        built_without_missing.clear();
+        interpreter_class.clear();
     }
 };
 
@@ -88,62 +113,43 @@ void unpack_pair(PyObject* pair, Ref& first, Ref& second) {
     second = items[1];
 }
 
-// Dotted str keys are split once and remembered: a program reads and writes
-// the same few paths over and over, and the components kept here carry
-// their hash (and, once stored, are the very keys of the nested dicts), so
-// each level's lookup neither allocates nor hashes.  The memo is bounded -
-// emptied when full, and only short keys go in - so it never holds more than
-// a few hundred small tuples.
-constexpr Py_ssize_t split_memo_limit = 512;
-
-constexpr Py_ssize_t split_memo_longest_key = 200;
-
-Ref components_of(State& st, PyObject* key) {
-    PyObject* memo = st.split_memo.get();
-    if (PyObject* known = PyDict_GetItemWithError(memo, key)) return Ref::borrow(known);
-    if (PyErr_Occurred()) rethrow();
-    Ref parts = own(PyUnicode_Split(key, st.names[n_dot], -1));
-    Ref components = own(PyList_AsTuple(parts));
-    if (PyUnicode_GET_LENGTH(key) <= split_memo_longest_key) {
-        if (PyDict_GET_SIZE(memo) >= split_memo_limit) PyDict_Clear(memo);
-        check(PyDict_SetItem(memo, key, components));
-    }
-    return components;
-}
-
 // A key walked one component at a time, as `'.' in rest` and, when true,
-// `head, rest = rest.split('.', 1)` repeated.  A str key is split all at
-// once (the same components, see above) and the rest is made into a string
-// only when it is handed on; any other key goes through those Python
+// `head, rest = rest.split('.', 1)` repeated.  A str key is searched in
+// place: each component is made once, when it is split off, and hashed
+// once, by the lookup at its level; the rest is made into a string only
+// when it is handed on.  (A memo of split keys would save the making and
+// hashing only for keys seen recently, and cost a miss on every key once
+// the keys in use outnumber it.)  Any other key goes through those Python
 // operations themselves, so a key that cannot be searched (an int) raises
 // TypeError just as `in` does.
 class KeyPath {
 public:
-    KeyPath(State& st, PyObject* key) : st_(st), key_(Ref::borrow(key)), is_text_(PyUnicode_CheckExact(key)) {}
+    KeyPath(State& st, PyObject* key)
+        : st_(st), key_(Ref::borrow(key)), is_text_(PyUnicode_CheckExact(key)) {}
 
     // Split off the next component into `head`; false when no "." is left.
     bool split(Ref& head) {
         if (!is_text_) return split_object(head);
-        if (!components_) {
-            Py_ssize_t dot = PyUnicode_FindChar(key_, '.', 0, PyUnicode_GET_LENGTH(key_.get()), 1);
-            if (dot == -2) rethrow();
-            if (dot < 0) return false;
-            components_ = components_of(st_, key_);
-        }
-        if (index_ + 1 >= PyTuple_GET_SIZE(components_.get())) return false;
-        head = Ref::borrow(PyTuple_GET_ITEM(components_.get(), index_));
-        start_ += PyUnicode_GET_LENGTH(head.get()) + 1;
-        ++index_;
+        Py_ssize_t end = PyUnicode_GET_LENGTH(key_.get());
+        Py_ssize_t dot = PyUnicode_FindChar(key_, '.', start_, end, 1);
+        if (dot == -2) rethrow();
+        if (dot < 0) return false;
+        head = own(PyUnicode_Substring(key_, start_, dot));
+        start_ = dot + 1;
+        head_in_place_ = true;
         return true;
     }
 
     // What has not been split off (the key itself before the first split).
     Ref rest() const {
-        if (!components_ || index_ == 0) return key_;
-        if (index_ + 1 == PyTuple_GET_SIZE(components_.get()))
-            return Ref::borrow(PyTuple_GET_ITEM(components_.get(), index_));
+        if (start_ == 0) return key_;
         return own(PyUnicode_Substring(key_, start_, PyUnicode_GET_LENGTH(key_.get())));
     }
+
+    // Whether the last head was split off a str in place (so it is a str
+    // without "."), and whether the rest is such a str once split() said no.
+    bool head_in_place() const { return head_in_place_; }
+    bool rest_in_place() const { return is_text_; }
 
 private:
     bool split_object(Ref& head) {
@@ -152,15 +158,16 @@ private:
         Ref parts = call_method(key_, st_.names[n_split], dot, st_.one.get());
         unpack_pair(parts, head, key_);
         is_text_ = PyUnicode_CheckExact(key_.get());  // str.split gives plain str
+        start_ = 0;
+        head_in_place_ = false;
         return true;
     }
 
     State& st_;
-    Ref key_;                // the key, or what is left of a non-str key
-    Ref components_;         // a str key's components, once it is known to hold "."
-    Py_ssize_t index_ = 0;   // components split off so far
-    Py_ssize_t start_ = 0;   // where the rest begins in the key
+    Ref key_;               // the key, or what is left of a non-str key
+    Py_ssize_t start_ = 0;  // where the rest begins in key_
     bool is_text_;
+    bool head_in_place_ = false;
 };
 
 [[noreturn]] void raise_conflict(PyObject* key) {
@@ -232,6 +239,18 @@ Ref lookup(State& st, PyObject* obj, PyObject* key) {
     return found;
 }
 
+// level[component] for a component without ".", or <empty> when missing.
+// On a plain Kelvor that is the base lookup, and while the class (and its
+// bases) stay as built, without __missing__, a miss is no KeyError to make
+// and clear: the dict is asked directly.
+Ref lookup_component(State& st, PyObject* level, PyObject* component) {
+    if (!exactly_kelvor(st, level) || !st.built_without_missing.unchanged(Py_TYPE(level)))
+        return lookup(st, level, component);
+    PyObject* found = PyDict_GetItemWithError(level, component);
+    if (found == nullptr && PyErr_Occurred()) rethrow();
+    return Ref::borrow(found);
+}
+
 // Kelvor(): what __init__ does without arguments stores nothing, so the
 // empty keyed list is made with the type's own allocation alone.
 Ref new_kelvor(State& st) {
@@ -270,7 +289,7 @@ void store(State& st, PyObject* self, PyObject* key, PyObject* value) {
     KeyPath path(st, key);
     Ref level = Ref::borrow(self), head;
     while (path.split(head)) {
-        Ref target = lookup(st, level, head);
+        Ref target = path.head_in_place() ? lookup_component(st, level, head) : lookup(st, level, head);
         if (!target) {
             target = new_kelvor(st);
             base_set(level, head, target);
@@ -285,7 +304,7 @@ void store(State& st, PyObject* self, PyObject* key, PyObject* value) {
     }
     Ref last = path.rest();
     if (is_kelvor(st, value)) {
-        Ref existing = lookup(st, level, last);
+        Ref existing = path.rest_in_place() ? lookup_component(st, level, last) : lookup(st, level, last);
         if (existing && !is_kelvor(st, existing)) raise_conflict(last);
     }
     base_set(level, last, value);
@@ -330,8 +349,12 @@ Ref contains(State& st, PyObject* self, PyObject* key) {
     KeyPath path(st, key);
     Ref level = Ref::borrow(self), head;
     while (path.split(head)) {
-        if (!base_contains(level, head)) return boolean(false);
-        Ref value = base_get(level, head);
+        // The base membership test, then the base lookup of what it found.
+        Ref value = Ref::borrow(PyDict_GetItemWithError(level, head));
+        if (!value) {
+            if (PyErr_Occurred()) rethrow();
+            return boolean(false);
+        }
         if (!exactly_kelvor(st, value)) return call_method(value, st.names[n_contains], path.rest().get());
         level = value;
     }
@@ -438,16 +461,306 @@ void update_keywords(State& st, PyObject* self, PyObject* kwargs) {
     }
 }
 
-// Kelvor.from_tcl(string): split the Tcl list into {key value} pairs with
-// orvex.tcl.cast_list and build the keyed list from them.  A value that
+// --- Kelvor.from_tcl ----------------------------------------------------------------
+//
+// from_tcl(string) splits the Tcl list into {key value} pairs with
+// orvex.tcl.cast_list and builds the keyed list from them.  A value that
 // splits the same way is a nested keyed list; one that does not (a
 // ValueError from the split or from the pairing) stays plain.
-Ref try_from_tcl(State& st, PyObject* string) {
-    RecursionGuard guard(" while parsing a keyed list");
-    // import orvex.tcl (the package is not imported before a call needs it)
-    Ref orvex = own(PyImport_ImportModuleLevelObject(st.names[n_orvex_tcl], nullptr, nullptr, nullptr, 0));
-    Ref cast_list = getattr(getattr(orvex, st.names[n_tcl]), st.names[n_cast_list]);
+//
+// While orvex.tcl.cast_list and what it calls are the package's own (see
+// framework_casts), the split is done here instead, on the text the value
+// has in Tcl, by Tcl's list rules: each element's text is exactly what
+// lindex gives, and a Tcl_Obj is only read (its Tcl type stays as it is).
+// Each level's text is a span of that one string, so nothing is split
+// twice and no exception marks a plain value.  Whatever the native split
+// does not answer exactly - a backslash substitution, a malformed list at
+// the top (Tcl's own error message), a duplicate key - gives the whole call
+// to the package's casts.
 
+// The native split cannot answer exactly: the package's casts take over.
+struct NeedsCasts {};
+
+// Tcl's list separators: space, \t, \n, \v, \f, \r.
+template <typename Ch>
+bool tcl_space(Ch c) {
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+struct Span {
+    Py_ssize_t begin, end;
+};
+
+// A keyed list's text, with its braces matched once.
+//
+// A braced element ends at the brace that brings the count of open braces
+// back to zero (a backslash hides the character after it).  Counting from
+// an element's open brace finds the same brace as matching every brace of
+// the enclosing top-level element with a stack, so one stack pass over each
+// top-level element records where every open brace inside it closes, and
+// the levels below jump over their braced elements instead of counting
+// through them again: each character is looked at a fixed number of times
+// whatever the depth.
+template <typename Ch>
+class ListText {
+public:
+    static constexpr uint32_t unmatched = UINT32_MAX;
+
+    ListText(const Ch* s, Py_ssize_t length) : s_(s) {
+        if (length >= Py_ssize_t(unmatched)) throw NeedsCasts{};
+        close_.reset(new uint32_t[size_t(length) + 1]);
+    }
+
+    // Match the braces of a top-level element's text.
+    void match_braces(Span span) {
+        stack_.clear();
+        for (Py_ssize_t q = span.begin; q < span.end; ++q) {
+            Ch c = s_[q];
+            if (c == '\\') {
+                ++q;
+            } else if (c == '{') {
+                stack_.push_back(uint32_t(q));
+            } else if (c == '}' && !stack_.empty()) {
+                close_[stack_.back()] = uint32_t(q);
+                stack_.pop_back();
+            }
+        }
+        for (uint32_t open : stack_) close_[open] = unmatched;
+    }
+
+    // The elements of the list text [p, end), handed to `emit` as the spans
+    // of their texts until emit returns false.  False when the text is no
+    // well-formed list.  Braced elements are verbatim; a backslash anywhere
+    // else would need substituting, so it throws NeedsCasts.  `counting`:
+    // the braces of this text are not matched yet (the top level).
+    template <typename Emit>
+    bool split(Py_ssize_t p, Py_ssize_t end, bool counting, Emit emit) const {
+        const Ch* s = s_;
+        for (;;) {
+            while (p < end && tcl_space(s[p])) ++p;
+            if (p >= end) return true;
+            Span element;
+            if (s[p] == '{') {
+                Py_ssize_t q = counting ? count_to_close(p, end) : Py_ssize_t(close_[p]);
+                if (q == Py_ssize_t(unmatched)) return false;  // unmatched open brace
+                element = {p + 1, q};
+                p = q + 1;
+            } else if (s[p] == '"') {
+                Py_ssize_t q = p + 1;
+                for (; q < end && s[q] != '"'; ++q)
+                    if (s[q] == '\\') throw NeedsCasts{};
+                if (q >= end) return false;  // unmatched open quote
+                element = {p + 1, q};
+                p = q + 1;
+            } else {
+                Py_ssize_t q = p;
+                for (; q < end && !tcl_space(s[q]); ++q)
+                    if (s[q] == '\\') throw NeedsCasts{};
+                element = {p, q};
+                p = q;
+            }
+            if (p < end && !tcl_space(s[p])) return false;  // a closing brace or quote runs on
+            if (!emit(element)) return true;
+        }
+    }
+
+    // The key and value spans of every element of [whole], each element
+    // being a list of exactly two items; false when the text is no such list.
+    bool pairs(Span whole, bool top, std::vector<Span>& items) {
+        bool no_pair = false;
+        auto pair_of = [&](Span element) {
+            Span pair[3];
+            int count = 0;
+            bool formed = split(element.begin, element.end, false, [&](Span item) {
+                pair[count++] = item;
+                return count < 3;  // a third item settles it
+            });
+            if (!formed || count != 2) {
+                no_pair = true;
+                return false;
+            }
+            items.push_back(pair[0]);
+            items.push_back(pair[1]);
+            return true;
+        };
+        if (!top) return split(whole.begin, whole.end, false, pair_of) && !no_pair;
+        std::vector<Span> elements;
+        if (!split(whole.begin, whole.end, true, [&](Span element) {
+                elements.push_back(element);
+                return true;
+            }))
+            return false;
+        for (Span element : elements) {
+            match_braces(element);
+            if (!pair_of(element)) return false;
+        }
+        return true;
+    }
+
+private:
+    Py_ssize_t count_to_close(Py_ssize_t p, Py_ssize_t end) const {
+        int depth = 1;
+        for (Py_ssize_t q = p + 1; q < end; ++q) {
+            Ch c = s_[q];
+            if (c == '\\')
+                ++q;  // the escaped character counts for no brace
+            else if (c == '{')
+                ++depth;
+            else if (c == '}' && --depth == 0)
+                return q;
+        }
+        return Py_ssize_t(unmatched);
+    }
+
+    const Ch* s_;
+    std::unique_ptr<uint32_t[]> close_;  // set for the open braces inside top-level elements
+    std::vector<uint32_t> stack_;
+};
+
+// The keyed list in [whole] of `list`, or <empty> when that text is no
+// keyed list (nested levels only: at the top that throws NeedsCasts, for
+// the package's own error).  `text` is the str the list text is of.
+template <typename Ch>
+Ref parse_keyed(State& st, PyObject* text, ListText<Ch>& list, Span whole, bool top) {
+    RecursionGuard guard(" while parsing a keyed list");
+    std::vector<Span> items;  // key, value, key, value, ...
+    if (!list.pairs(whole, top, items)) {
+        if (top) throw NeedsCasts{};
+        return {};
+    }
+
+    // The keys go in first, as dict(pairs) places them.  A duplicate key
+    // (first place, last value, whose conversion order the package's way
+    // fixes) is left to the package's casts.
+    size_t count = items.size() / 2;
+    Ref level = new_kelvor(st);
+    bool dotted = false;
+    for (size_t i = 0; i < count; ++i) {
+        Span key_span = items[2 * i];
+        Ref key = own(PyUnicode_Substring(text, key_span.begin, key_span.end));
+        if (!dotted) {
+            Py_ssize_t dot = PyUnicode_FindChar(key, '.', 0, key_span.end - key_span.begin, 1);
+            if (dot == -2) rethrow();
+            dotted = dot >= 0;
+        }
+        check(PyDict_SetItem(level, key, Py_None));
+    }
+    if (size_t(PyDict_GET_SIZE(level.get())) != count) throw NeedsCasts{};
+
+    // Then the values, in order: nested keyed lists, or their text.
+    Py_ssize_t position = 0;
+    PyObject* key;
+    for (size_t i = 0; PyDict_Next(level, &position, &key, nullptr); ++i) {
+        Span value_span = items[2 * i + 1];
+        Ref value = parse_keyed(st, text, list, value_span, false);
+        if (!value) value = own(PyUnicode_Substring(text, value_span.begin, value_span.end));
+        Ref held_key = Ref::borrow(key);
+        check(PyDict_SetItem(level, held_key, value));
+    }
+    if (!dotted) return level;
+    // Dotted keys build nesting (and may meet a plain value): stored one by
+    // one, as Kelvor().update(pairs) stores them.
+    Ref result = new_kelvor(st);
+    position = 0;
+    PyObject* value;
+    while (PyDict_Next(level, &position, &key, &value)) {
+        Ref held_key = Ref::borrow(key), held_value = Ref::borrow(value);
+        store(st, result, held_key, held_value);
+    }
+    return result;
+}
+
+template <typename Ch>
+Ref parse_keyed_text(State& st, PyObject* text) {
+    Py_ssize_t length = PyUnicode_GET_LENGTH(text);
+    ListText<Ch> list(static_cast<const Ch*>(PyUnicode_DATA(text)), length);
+    return parse_keyed(st, text, list, Span{0, length}, true);
+}
+
+// The package's own casts, recognised: orvex.tcl.cast_list, the functions
+// it calls and the class whose cast_list it calls are all still the ones
+// the package defined (functions whose globals are the package's and whose
+// qualified names are theirs).  The answer is kept with the package
+// globals pinned, so it costs one comparison until they change; a changed
+// Interpreter class shows in its version tag.
+constexpr const char* package_functions[] = {"cast_list", "default_interpreter", "_split_list"};
+constexpr const char* package_helpers[] = {"_split_text"};  // pinned when the package has them
+
+bool defined_by_package(State& st, PyObject* obj, PyObject* package_dict, const std::string& qualname) {
+    if (!PyFunction_Check(obj) || PyFunction_GetGlobals(obj) != package_dict) return false;
+    Ref name = getattr(obj, st.names[n_qualname]);
+    return PyUnicode_Check(name.get()) && PyUnicode_CompareWithASCIIString(name, qualname.c_str()) == 0;
+}
+
+bool framework_casts(State& st, PyObject* package_dict) {
+    if (st.casts_dict == package_dict && st.casts.holds(st.watch)) return true;
+    st.casts.clear();
+    st.casts_dict = nullptr;
+    st.watch.start();
+    if (st.watched_dict.get() != package_dict) {
+        st.watch.add(package_dict);
+        st.watched_dict = Ref::borrow(package_dict);
+    }
+    for (const char* name : package_functions) {
+        Ref key = text(name);
+        PyObject* function = PyDict_GetItemWithError(package_dict, key);
+        if (function == nullptr) {
+            if (PyErr_Occurred()) rethrow();
+            return false;
+        }
+        if (!defined_by_package(st, function, package_dict, name)) return false;
+        st.casts.pin(package_dict, key, function);
+    }
+    for (const char* name : package_helpers) {
+        Ref key = text(name);
+        PyObject* function = PyDict_GetItemWithError(package_dict, key);
+        if (function == nullptr && PyErr_Occurred()) rethrow();
+        if (function == nullptr) continue;
+        if (!defined_by_package(st, function, package_dict, name)) return false;
+        st.casts.pin(package_dict, key, function);
+    }
+    PyObject* cls = PyDict_GetItemWithError(package_dict, st.names[n_Interpreter]);
+    if (cls == nullptr) {
+        if (PyErr_Occurred()) rethrow();
+        return false;
+    }
+    if (!PyType_Check(cls)) return false;
+    PyObject* method = cpython::type_lookup(reinterpret_cast<PyTypeObject*>(cls), st.names[n_cast_list]);
+    if (method == nullptr || !defined_by_package(st, method, package_dict, "Interpreter.cast_list"))
+        return false;
+    st.casts.pin(package_dict, st.names[n_Interpreter], cls);
+    st.interpreter_class.remember(cls);
+    st.casts_dict = package_dict;
+    return st.casts.holds(st.watch);
+}
+
+// The interpreter the package's cast_list would split with, when it splits
+// the package's own way: an Interpreter exactly, its class unchanged, its
+// cast_list not replaced on the instance and its tk a tkinter application.
+bool splits_natively(State& st, PyObject* interp) {
+    if (!st.interpreter_class.unchanged(Py_TYPE(interp))) return false;
+    PyObject* dict = cpython::instance_dict(interp);
+    if (dict == nullptr) return false;
+    if (PyDict_GetItemWithError(dict, st.names[n_cast_list]) != nullptr) return false;
+    PyObject* tk = PyDict_GetItemWithError(dict, st.names[n_tk]);
+    if (PyErr_Occurred()) rethrow();
+    return tk != nullptr && PyObject_TypeCheck(tk, reinterpret_cast<PyTypeObject*>(st.tkapp_type.get()));
+}
+
+Ref native_from_tcl(State& st, PyObject* text) {
+    switch (PyUnicode_KIND(text)) {
+        case PyUnicode_1BYTE_KIND: return parse_keyed_text<Py_UCS1>(st, text);
+        case PyUnicode_2BYTE_KIND: return parse_keyed_text<Py_UCS2>(st, text);
+        default: return parse_keyed_text<Py_UCS4>(st, text);
+    }
+}
+
+// The package's way, step by step.  Returns <empty> with no exception set
+// for a nested value that is no keyed list: a pair of the wrong length is
+// seen before the dict constructor would raise (and format) a ValueError
+// for it.
+Ref from_tcl_with(State& st, PyObject* cast_list, PyObject* string, bool top) {
+    RecursionGuard guard(" while parsing a keyed list");
     Ref elements = Ref::steal(PyObject_CallOneArg(cast_list, string));
     if (!elements) return elements;
     Ref iterator = own(PyObject_GetIter(elements));
@@ -458,6 +771,14 @@ Ref try_from_tcl(State& st, PyObject* string) {
         check(PyList_Append(pairs, pair));
     }
     if (PyErr_Occurred()) rethrow();
+    // The first pair dict() would refuse with a ValueError, when every pair
+    // before it is a list or tuple of a str key and a value.
+    for (Py_ssize_t i = 0; !top && i < PyList_GET_SIZE(pairs.get()); ++i) {
+        PyObject* pair = PyList_GET_ITEM(pairs.get(), i);
+        if (!PyList_CheckExact(pair) && !PyTuple_CheckExact(pair)) break;
+        if (PySequence_Fast_GET_SIZE(pair) != 2) return {};
+        if (!PyUnicode_CheckExact(PySequence_Fast_ITEMS(pair)[0])) break;
+    }
 
     // dict(pairs): a later duplicate key keeps the first one's place.
     Ref dsc = own(PyDict_New());
@@ -467,10 +788,10 @@ Ref try_from_tcl(State& st, PyObject* string) {
     while (PyDict_Next(dsc, &position, &borrowed_key, &borrowed_value)) {
         if (is_kelvor(st, borrowed_value)) continue;
         Ref key = Ref::borrow(borrowed_key), value = Ref::borrow(borrowed_value);
-        Ref nested = try_from_tcl(st, value);
+        Ref nested = from_tcl_with(st, cast_list, value, false);
         if (nested) {
             check(PyDict_SetItem(dsc, key, nested));
-        } else {
+        } else if (PyErr_Occurred()) {
             if (!error_matches(PyExc_ValueError)) rethrow();
             PyErr_Clear();
         }
@@ -478,6 +799,30 @@ Ref try_from_tcl(State& st, PyObject* string) {
     Ref result = new_kelvor(st);
     update_from(st, result, dsc);
     return result;
+}
+
+Ref try_from_tcl(State& st, PyObject* string) {
+    // import orvex.tcl (the package is not imported before a call needs it)
+    Ref package = Ref::steal(PyImport_GetModule(st.names[n_orvex_tcl]));
+    if (!package) {
+        if (PyErr_Occurred()) rethrow();
+        package = own(PyImport_Import(st.names[n_orvex_tcl]));
+    }
+    bool native_input = PyUnicode_CheckExact(string) || Py_IS_TYPE(string, reinterpret_cast<PyTypeObject*>(st.tcl_obj_type.get()));
+    if (native_input && PyModule_CheckExact(package.get()) && framework_casts(st, PyModule_GetDict(package))) {
+        // The package's cast_list makes the default interpreter on first use.
+        Ref make_default = global_value(PyModule_GetDict(package), st.names[n_default_interpreter]);
+        Ref interp = own(PyObject_CallNoArgs(make_default));
+        if (splits_natively(st, interp)) {
+            Ref text = PyUnicode_CheckExact(string) ? Ref::borrow(string) : own(PyObject_Str(string));
+            try {
+                return native_from_tcl(st, text);
+            } catch (const NeedsCasts&) {
+            }
+        }
+    }
+    Ref cast_list = getattr(package, st.names[n_cast_list]);
+    return from_tcl_with(st, cast_list, string, true);
 }
 
 // --- the methods ------------------------------------------------------------------
@@ -588,7 +933,6 @@ const char* const kelvor_doc =
 void State::exec(PyObject* module) {
     names.fill(name_texts);
     one = integer(1);
-    split_memo = own(PyDict_New());
 
     Ref attr_dict = import_from("orvex.datastructures", "AttrDict");
     Ref mutable_mapping = import_from("collections.abc", "MutableMapping");
@@ -623,6 +967,9 @@ void State::exec(PyObject* module) {
         .method<tclobj_sig, tclobj_method>(
             "__tclobj__", "The keyed list as Tcl receives it: tclobj of its (key, value) pairs.");
     kelvor = builder.build();
+    if (cpython::type_lookup(kelvor_type(), names[n_missing]) == nullptr) built_without_missing.remember(kelvor);
+    tcl_obj_type = tcl_obj;
+    tkapp_type = import_from("_tkinter", "TkappType");
     add(module, "Kelvor", kelvor);
     add(module, "__all__", Ref(tuple_of({Ref(text("Kelvor")).get()})));
     globals = Ref::borrow(PyModule_GetDict(module));
