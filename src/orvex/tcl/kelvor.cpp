@@ -24,6 +24,7 @@
 //         def __tclobj__(self): ...
 #include "capi.hpp"
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -48,6 +49,57 @@ enum : size_t {
     n_qualname, n_Interpreter, n_default_interpreter, n_tk, n_missing,
 };
 
+// Dotted str keys are split once and remembered: a program reads and writes
+// the same paths over and over, and the components kept here carry their
+// hash and, once stored, are the very keys of the nested dicts, so each
+// level's lookup neither allocates nor hashes nor compares text.  The memo
+// is a table of a fixed number of slots, each remembering one key whose
+// hash falls on it.  Nothing is ever emptied: a new key takes an empty
+// slot, or replaces the key in its slot at every eighth such miss, so a
+// working set larger than the table keeps most of what it holds instead
+// of churning it, and a miss costs little more than the split itself.
+class SplitMemo {
+public:
+    static constexpr size_t slot_count = 4096;
+    static constexpr Py_ssize_t longest_key = 200;
+
+    // The components of `key`, an exact str holding ".".
+    Ref components_of(PyObject* key, PyObject* dot) {
+        Py_hash_t hash = PyObject_Hash(key);  // kept in the str after the first time
+        if (hash == -1) rethrow();
+        if (!slots_) slots_.reset(new Slot[slot_count]);
+        Slot& slot = slots_[size_t(hash) % slot_count];
+        if (slot.key.get() == key ||
+            (slot.key && slot.hash == hash && PyUnicode_Compare(slot.key, key) == 0))
+            return slot.components;
+        if (PyErr_Occurred()) rethrow();
+        Ref parts = own(PyUnicode_Split(key, dot, -1));
+        Ref components = own(PyList_AsTuple(parts));
+        if (PyUnicode_GET_LENGTH(key) <= longest_key && (!slot.key || ++misses_ % 8 == 0)) {
+            slot.key = Ref::borrow(key);
+            slot.hash = hash;
+            slot.components = components;
+        }
+        return components;
+    }
+
+    int traverse(visitproc visit, void* arg) const {
+        if (!slots_) return 0;
+        for (size_t i = 0; i < slot_count; ++i)
+            if (int r = visit_refs(visit, arg, slots_[i].key, slots_[i].components)) return r;
+        return 0;
+    }
+    void clear() { slots_.reset(); }
+
+private:
+    struct Slot {
+        Ref key, components;
+        Py_hash_t hash = 0;
+    };
+    std::unique_ptr<Slot[]> slots_;
+    unsigned misses_ = 0;  // misses on taken slots
+};
+
 struct State {
     static constexpr const char* module_name = "orvex.tcl.kelvor";
     static constexpr const char* module_doc =
@@ -58,6 +110,7 @@ struct State {
     Ref kelvor;       // the class
     Ref globals;      // the module's __dict__: MutableMapping, Tcl_Obj and tclobj are read there
     Ref tcl_obj_type, tkapp_type;  // _tkinter's, for from_tcl's native split
+    SplitMemo split_memo;
 
     // The class as built, without __missing__: a miss needs no KeyError.
     TypeCache built_without_missing;
@@ -74,6 +127,7 @@ struct State {
     void exec(PyObject* module);
     int traverse(visitproc visit, void* arg) {
         if (int r = visit_refs(visit, arg, kelvor, globals, tcl_obj_type, tkapp_type, watched_dict)) return r;
+        if (int r = split_memo.traverse(visit, arg)) return r;
         return casts.traverse(visit, arg);
     }
     void clear() {
@@ -84,6 +138,7 @@ struct State {
         names.clear();
         built_without_missing.clear();
         interpreter_class.clear();
+        split_memo.clear();
     }
 };
 
@@ -114,12 +169,9 @@ void unpack_pair(PyObject* pair, Ref& first, Ref& second) {
 }
 
 // A key walked one component at a time, as `'.' in rest` and, when true,
-// `head, rest = rest.split('.', 1)` repeated.  A str key is searched in
-// place: each component is made once, when it is split off, and hashed
-// once, by the lookup at its level; the rest is made into a string only
-// when it is handed on.  (A memo of split keys would save the making and
-// hashing only for keys seen recently, and cost a miss on every key once
-// the keys in use outnumber it.)  Any other key goes through those Python
+// `head, rest = rest.split('.', 1)` repeated.  A str key is split all at
+// once (the same components, see SplitMemo) and the rest is made into a string
+// only when it is handed on; any other key goes through those Python
 // operations themselves, so a key that cannot be searched (an int) raises
 // TypeError just as `in` does.
 class KeyPath {
@@ -130,24 +182,30 @@ public:
     // Split off the next component into `head`; false when no "." is left.
     bool split(Ref& head) {
         if (!is_text_) return split_object(head);
-        Py_ssize_t end = PyUnicode_GET_LENGTH(key_.get());
-        Py_ssize_t dot = PyUnicode_FindChar(key_, '.', start_, end, 1);
-        if (dot == -2) rethrow();
-        if (dot < 0) return false;
-        head = own(PyUnicode_Substring(key_, start_, dot));
-        start_ = dot + 1;
+        if (!components_) {
+            Py_ssize_t dot = PyUnicode_FindChar(key_, '.', 0, PyUnicode_GET_LENGTH(key_.get()), 1);
+            if (dot == -2) rethrow();
+            if (dot < 0) return false;
+            components_ = st_.split_memo.components_of(key_, st_.names[n_dot]);
+        }
+        if (index_ + 1 >= PyTuple_GET_SIZE(components_.get())) return false;
+        head = Ref::borrow(PyTuple_GET_ITEM(components_.get(), index_));
+        start_ += PyUnicode_GET_LENGTH(head.get()) + 1;
+        ++index_;
         head_in_place_ = true;
         return true;
     }
 
     // What has not been split off (the key itself before the first split).
     Ref rest() const {
-        if (start_ == 0) return key_;
+        if (!components_ || index_ == 0) return key_;
+        if (index_ + 1 == PyTuple_GET_SIZE(components_.get()))
+            return Ref::borrow(PyTuple_GET_ITEM(components_.get(), index_));
         return own(PyUnicode_Substring(key_, start_, PyUnicode_GET_LENGTH(key_.get())));
     }
 
-    // Whether the last head was split off a str in place (so it is a str
-    // without "."), and whether the rest is such a str once split() said no.
+    // Whether the last head was split off a str (so it is a str without
+    // "."), and whether the rest is such a str once split() said no.
     bool head_in_place() const { return head_in_place_; }
     bool rest_in_place() const { return is_text_; }
 
@@ -158,14 +216,15 @@ private:
         Ref parts = call_method(key_, st_.names[n_split], dot, st_.one.get());
         unpack_pair(parts, head, key_);
         is_text_ = PyUnicode_CheckExact(key_.get());  // str.split gives plain str
-        start_ = 0;
         head_in_place_ = false;
         return true;
     }
 
     State& st_;
-    Ref key_;               // the key, or what is left of a non-str key
-    Py_ssize_t start_ = 0;  // where the rest begins in key_
+    Ref key_;                // the key, or what is left of a non-str key
+    Ref components_;         // a str key's components, once it is known to hold "."
+    Py_ssize_t index_ = 0;   // components split off so far
+    Py_ssize_t start_ = 0;   // where the rest begins in the key
     bool is_text_;
     bool head_in_place_ = false;
 };
@@ -491,6 +550,26 @@ struct Span {
     Py_ssize_t begin, end;
 };
 
+// The spans of one level: most levels are small, and are kept inline.
+class Spans {
+public:
+    void push_back(Span span) {
+        if (size_ < inline_count)
+            inline_[size_] = span;
+        else
+            spill_.push_back(span);
+        ++size_;
+    }
+    Span operator[](size_t i) const { return i < inline_count ? inline_[i] : spill_[i - inline_count]; }
+    size_t size() const { return size_; }
+
+private:
+    static constexpr size_t inline_count = 16;
+    Span inline_[inline_count];
+    std::vector<Span> spill_;
+    size_t size_ = 0;
+};
+
 // A keyed list's text, with its braces matched once.
 //
 // A braced element ends at the brace that brings the count of open braces
@@ -566,7 +645,7 @@ public:
 
     // The key and value spans of every element of [whole], each element
     // being a list of exactly two items; false when the text is no such list.
-    bool pairs(Span whole, bool top, std::vector<Span>& items) {
+    bool pairs(Span whole, bool top, Spans& items) {
         bool no_pair = false;
         auto pair_of = [&](Span element) {
             Span pair[3];
@@ -597,6 +676,12 @@ public:
         return true;
     }
 
+    bool same_text(Span a, Span b) const {
+        Py_ssize_t length = a.end - a.begin;
+        return length == b.end - b.begin &&
+               std::equal(s_ + a.begin, s_ + a.end, s_ + b.begin);
+    }
+
 private:
     Py_ssize_t count_to_close(Py_ssize_t p, Py_ssize_t end) const {
         int depth = 1;
@@ -623,46 +708,61 @@ private:
 template <typename Ch>
 Ref parse_keyed(State& st, PyObject* text, ListText<Ch>& list, Span whole, bool top) {
     RecursionGuard guard(" while parsing a keyed list");
-    std::vector<Span> items;  // key, value, key, value, ...
+    Spans items;  // key, value, key, value, ...
     if (!list.pairs(whole, top, items)) {
         if (top) throw NeedsCasts{};
         return {};
     }
 
-    // The keys go in first, as dict(pairs) places them.  A duplicate key
-    // (first place, last value, whose conversion order the package's way
-    // fixes) is left to the package's casts.
+    // dict(pairs) places the keys, then their values are converted in that
+    // order.  A duplicate key (first place, last value, whose conversion
+    // order the package's way fixes) is left to the package's casts.  A
+    // small level is checked for duplicates by text, and each key and value
+    // goes in once; a larger one gets its keys in first.
     size_t count = items.size() / 2;
     Ref level = new_kelvor(st);
     bool dotted = false;
-    for (size_t i = 0; i < count; ++i) {
-        Span key_span = items[2 * i];
-        Ref key = own(PyUnicode_Substring(text, key_span.begin, key_span.end));
+    auto make_key = [&](size_t i) {
+        Span span = items[2 * i];
+        Ref key = own(PyUnicode_Substring(text, span.begin, span.end));
         if (!dotted) {
-            Py_ssize_t dot = PyUnicode_FindChar(key, '.', 0, key_span.end - key_span.begin, 1);
+            Py_ssize_t dot = PyUnicode_FindChar(key, '.', 0, span.end - span.begin, 1);
             if (dot == -2) rethrow();
             dotted = dot >= 0;
         }
-        check(PyDict_SetItem(level, key, Py_None));
-    }
-    if (size_t(PyDict_GET_SIZE(level.get())) != count) throw NeedsCasts{};
-
-    // Then the values, in order: nested keyed lists, or their text.
-    Py_ssize_t position = 0;
-    PyObject* key;
-    for (size_t i = 0; PyDict_Next(level, &position, &key, nullptr); ++i) {
-        Span value_span = items[2 * i + 1];
-        Ref value = parse_keyed(st, text, list, value_span, false);
-        if (!value) value = own(PyUnicode_Substring(text, value_span.begin, value_span.end));
-        Ref held_key = Ref::borrow(key);
-        check(PyDict_SetItem(level, held_key, value));
+        return key;
+    };
+    auto make_value = [&](size_t i) {
+        Span span = items[2 * i + 1];
+        Ref value = parse_keyed(st, text, list, span, false);
+        return value ? value : own(PyUnicode_Substring(text, span.begin, span.end));
+    };
+    constexpr size_t small = 8;
+    if (count <= small) {
+        for (size_t i = 0; i < count; ++i)
+            for (size_t j = i + 1; j < count; ++j)
+                if (list.same_text(items[2 * i], items[2 * j])) throw NeedsCasts{};
+        Ref keys[small];
+        for (size_t i = 0; i < count; ++i) keys[i] = make_key(i);
+        for (size_t i = 0; i < count; ++i) check(PyDict_SetItem(level, keys[i], make_value(i)));
+    } else {
+        for (size_t i = 0; i < count; ++i) check(PyDict_SetItem(level, make_key(i), Py_None));
+        if (size_t(PyDict_GET_SIZE(level.get())) != count) throw NeedsCasts{};
+        // Keys are unique, so the i-th entry is the i-th pair; replacing a
+        // value keeps its key's place.
+        Py_ssize_t position = 0;
+        PyObject* key;
+        for (size_t i = 0; PyDict_Next(level, &position, &key, nullptr); ++i) {
+            Ref held_key = Ref::borrow(key);
+            check(PyDict_SetItem(level, held_key, make_value(i)));
+        }
     }
     if (!dotted) return level;
     // Dotted keys build nesting (and may meet a plain value): stored one by
     // one, as Kelvor().update(pairs) stores them.
     Ref result = new_kelvor(st);
-    position = 0;
-    PyObject* value;
+    Py_ssize_t position = 0;
+    PyObject *key, *value;
     while (PyDict_Next(level, &position, &key, &value)) {
         Ref held_key = Ref::borrow(key), held_value = Ref::borrow(value);
         store(st, result, held_key, held_value);
@@ -670,8 +770,26 @@ Ref parse_keyed(State& st, PyObject* text, ListText<Ch>& list, Span whole, bool 
     return result;
 }
 
+// The cyclic collector, paused while a keyed list is built natively: it
+// would only walk the levels made so far again and again, and none of them
+// can be garbage (each hangs off the result, and no Python code runs until
+// the build is done).  Objects freed before it resumes are no work for it.
+class CollectorPaused {
+public:
+    CollectorPaused() : was_enabled_(PyGC_Disable()) {}
+    ~CollectorPaused() {
+        if (was_enabled_) PyGC_Enable();
+    }
+    CollectorPaused(const CollectorPaused&) = delete;
+    CollectorPaused& operator=(const CollectorPaused&) = delete;
+
+private:
+    int was_enabled_;
+};
+
 template <typename Ch>
 Ref parse_keyed_text(State& st, PyObject* text) {
+    CollectorPaused paused;
     Py_ssize_t length = PyUnicode_GET_LENGTH(text);
     ListText<Ch> list(static_cast<const Ch*>(PyUnicode_DATA(text)), length);
     return parse_keyed(st, text, list, Span{0, length}, true);
