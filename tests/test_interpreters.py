@@ -37,6 +37,26 @@ USES = {
         assert str(inspect.signature(m.describe)) == "(x, *, label)"
         assert m.describe(1, label="one") == "one: 1"
     """,
+    "orvex.tcl.kelvor": """
+        import inspect, threading
+        import orvex.tcl
+        from orvex.tcl.kelvor import Kelvor
+        kl = Kelvor({"a.b": 1}, c={"d": 2})
+        kl["a.e.f"] = 3
+        assert kl["a.e.f"] == 3 and "c.d" in kl and kl.get("x.y") is None
+        assert kl.all_keys() == ["a.b", "a.e.f", "c.d"]
+        del kl["a.e.f"]
+        assert kl.all_items() == [("a.b", 1), ("c.d", 2)]
+        assert isinstance(kl, __import__("collections.abc").abc.MutableMapping)
+        assert str(inspect.signature(Kelvor.from_tcl)) == "(string)"
+        # from_tcl splits through the package's default interpreter, which
+        # belongs to the thread that made it: only the interpreter's main
+        # thread makes and uses it here.
+        if threading.current_thread() is threading.main_thread():
+            parsed = Kelvor.from_tcl("{a {{b 1} {e 2}}} {d 3}")
+            assert parsed.all_items() == [("a.b", "1"), ("a.e", "2"), ("d", "3")]
+        assert orvex.tcl.sorvan.sorvan(Kelvor({"a.b": 1, "d": 3})) == "{a {{b 1}}} {d 3}"
+    """,
     "orvex.tcl.sorvan": """
         import collections, inspect
         import orvex.tcl.sorvan as m

@@ -563,6 +563,83 @@ def test_behaves_as_the_plain_python_class(ops):
     assert _apply(Kelvor, ops) == _apply(baseline_kelvor.Kelvor, ops)
 
 
+# --- from_tcl's own split against the package's casts -------------------------------
+
+# Texts near the keyed-list form: pairs of words and nested levels, with the
+# characters Tcl's list syntax gives meaning to (braces, quotes, backslashes,
+# separators) and dots, duplicates and non-ASCII text among them.
+tcl_words = st.sampled_from(["a", "b", "a.b", "", "x y", "{", "}", '"q"', '"', "\\{", "a\\ b",
+                             "{p q}", "{{p q}}", "\u00e9", "\u20ac.\U0001f600", "\t", "a{b", "b}"])
+
+
+def _braced(text):
+    return "{" + text + "}"
+
+
+tcl_lists = st.recursive(
+    tcl_words,
+    lambda inner: st.lists(st.tuples(tcl_words, st.one_of(inner, inner.map(_braced)))
+                           .map(lambda kv: _braced(f"{kv[0]} {kv[1]}")), max_size=4)
+    .map(" ".join),
+    max_leaves=10)
+
+
+def _from_tcl_outcome(text):
+    try:
+        return "ok", plain(Kelvor.from_tcl(text))
+    except Exception as error:  # noqa: BLE001 - the outcome is compared
+        return type(error), error.args
+
+
+@settings(max_examples=400, deadline=None)
+@given(st.one_of(tcl_lists, st.text(st.sampled_from('{} "\\ab.\t\n'), max_size=24)))
+def test_from_tcl_splits_as_the_package_casts_do(text):
+    fast = _from_tcl_outcome(text)
+    original = orvex.tcl.cast_list
+    orvex.tcl.cast_list = lambda value: original(value)  # not the package's own: its casts split
+    try:
+        by_casts = _from_tcl_outcome(text)
+    finally:
+        orvex.tcl.cast_list = original
+    assert fast == by_casts
+
+
+def test_from_tcl_honours_replaced_interpreter_casts(monkeypatch):
+    original = orvex.tcl.Interpreter.cast_list
+    calls = []
+
+    def cast_list(self, value):
+        calls.append(value)
+        return original(self, value)
+
+    expected = ("K", {"a": ("K", {"b": "1"}), "d": "3"})
+    monkeypatch.setattr(orvex.tcl.Interpreter, "cast_list", cast_list)
+    assert plain(Kelvor.from_tcl("{a {{b 1}}} {d 3}")) == expected
+    assert calls[0] == "{a {{b 1}}} {d 3}" and len(calls) > 3
+    monkeypatch.undo()
+    calls.clear()
+    monkeypatch.setattr(orvex.tcl.default_interpreter(), "cast_list",
+                        lambda value: cast_list(orvex.tcl.default_interpreter(), value))
+    assert plain(Kelvor.from_tcl("{a {{b 1}}} {d 3}")) == expected
+    assert calls[0] == "{a {{b 1}}} {d 3}"
+
+
+def test_from_tcl_leaves_the_tcl_type_alone(tclx):
+    tclx.eval("keylset k a.b 1 a.e {two words} d 3")
+    obj = tclx.tk.getvar("k")
+    assert plain(Kelvor.from_tcl(obj)) == ("K", {"a": ("K", {"b": "1", "e": "two words"}), "d": "3"})
+    assert obj.typename == "keyedList"
+
+
+def test_many_distinct_dotted_keys():
+    keys = [f"g{i % 7}.s{i % 11}.leaf{i}" for i in range(3000)]
+    kl = Kelvor()
+    for i, key in enumerate(keys):
+        kl[key] = i
+    assert [kl[key] for key in keys] == list(range(3000)) and all(key in kl for key in keys)
+    assert sorted(kl.all_keys()) == sorted(keys)
+
+
 # --- robustness --------------------------------------------------------------------
 
 
