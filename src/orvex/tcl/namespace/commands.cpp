@@ -523,7 +523,7 @@ PyObject* forever(Ref value) { return value.release(); }
 
 }  // namespace
 
-void define_commands(PyObject* module) {
+void define_commands(State&, PyObject* module) {
     update_wrapper = forever(import_from("functools", "update_wrapper"));
     no_arguments = forever(own(PyTuple_New(0)));
     kwnames_tcl = forever(tuple_of({Ref(text("tcl")).get()}));

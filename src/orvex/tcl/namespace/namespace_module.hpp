@@ -1,43 +1,172 @@
-// What the source files of orvex.tcl.namespace share: the module's globals
-// (read at call time, see globals.hpp), the interpreter-proxy rule, and the
-// functions that define each file's classes.
+// What the source files of orvex.tcl.namespace share: the module state (one
+// struct, a section per source file), the interpreter-proxy rule, and the
+// functions that make each file's classes.
+//
+// Every Python object the module keeps lives in its State, one per module
+// object (so one per interpreter that imports it).  Each section holds what
+// its own file needs and releases it in its own traverse/clear; the file
+// reaches it as st.<section>.  Module globals are read when a call runs
+// (global_value(st.dict, name)), as Python code reads them; a fast path that
+// relies on a global still holding the module's own object asks a Held group
+// pinned in exec.
 #pragma once
 
 #include "capi.hpp"
+
+#include <iterator>
 
 namespace orvex::tcl_namespace {
 
 using namespace orvex::capi;
 
-// The module's __dict__, watched; each file declares the Globals it reads:
-//     static Global g_sorvan{module_globals, "sorvan"};
-extern ModuleGlobals module_globals;
+// Names every file may use (st.names[n_...]).
+inline constexpr const char* shared_name_texts[] = {
+    "sorvan", "tclobj", "TclNamespace", "TclVariable", "TclArrayVariable", "TclCommand",
+    "TempTclVariable", "MutableMapping", "Mapping", "proxy", "ProxyTypes", "format",
+    "__class__", "__name__", "__enter__", "__exit__", "__init__", "cls", "id",
+};
+enum SharedName : size_t {
+    n_sorvan, n_tclobj, n_TclNamespace, n_TclVariable, n_TclArrayVariable, n_TclCommand,
+    n_TempTclVariable, n_MutableMapping, n_Mapping, n_proxy, n_ProxyTypes, n_format,
+    n_dunder_class, n_dunder_name, n_dunder_enter, n_dunder_exit, n_dunder_init, n_cls, n_id,
+};
+
+struct State {
+    static constexpr const char* module_name = "orvex.tcl.namespace";
+    static constexpr const char* module_doc =
+        "Python handles on Tcl namespaces, variables, arrays and commands.";
+
+    // --- module.cpp: shared by every file ------------------------------------------
+    Names<std::size(shared_name_texts)> names;
+    Ref dict;                     // the module's __dict__: its globals
+    GlobalsWatch watch;           // on `dict`
+    Ref weakref_module;
+    Ref tcl_error;                // _tkinter.TclError
+    Ref temporary_name_template;  // "::__orvex__{cls}_{id}_tmp"
+    Ref cls_id;                   // ("cls", "id"): keyword names of format()
+    Ref own_sorvan, own_tclobj;   // the module's own, as imported from orvex.tcl.sorvan
+    Held sorvan_held;             // `sorvan` is still own_sorvan
+
+    // --- variables.cpp: TclVariable, TclArrayVariable and their Temp* ------------
+    struct Variables {
+        int traverse(visitproc, void*) const { return 0; }
+        void clear() {}
+    } variables;
+
+    // --- commands.cpp: TclCommand, TempTclCommand ----------------------------------
+    struct Commands {
+        int traverse(visitproc, void*) const { return 0; }
+        void clear() {}
+    } commands;
+
+    // --- namespaces.cpp: TclNamespace, TempTclNamespace, the name algebra ----------
+    struct Namespaces {
+        static constexpr const char* name_texts[] = {
+            "ns", "tcl", "tk", "call", "eval", "current", "cast_list", "cast_boolean",
+            "is_absolute", "absolute", "create", "delete", "split", "join", "startswith",
+            "__sorvan__", "__tclobj__", "VariablesView", "ObjectsView", "ProcsView",
+            "CommandsView", "vars", "objs", "procs", "cmds",
+            // words sent to Tcl
+            "namespace", "exists", "children", "parent", "code", "export", "import", "forget",
+            "origin", "which", "-clear", "-force", "-command", "-variable", "::",
+        };
+        Names<std::size(name_texts)> names;
+        Ref namespace_class, temp_namespace_class;
+        TypeCache namespace_built, temp_namespace_built;  // the classes as built
+        Slot ns_slot, tcl_slot;
+
+        int traverse(visitproc visit, void* arg) const {
+            return visit_refs(visit, arg, namespace_class, temp_namespace_class);
+        }
+        void clear() {
+            names.clear();
+            clear_refs(namespace_class, temp_namespace_class);
+            namespace_built.clear();
+            temp_namespace_built.clear();
+        }
+    } namespaces;
+
+    // --- views.cpp: the four mapping views of TclNamespace -------------------------
+    struct Views {
+        static constexpr const char* name_texts[] = {
+            "ns", "tk", "eval", "getvar", "set", "byref", "get", "unset", "exists", "delete",
+            "createcommand", "get_str", "get_obj", "array_get_str", "array_get_obj",
+            "array_set", "array_unset", "array_names", "is_array", "is_proc", "rename",
+            "origin", "proc_body", "proc_args", "proc_arg_default", "cast_list", "var_type",
+            "args", "tcl", "__qualname__",
+        };
+        Names<std::size(name_texts)> names;
+        Ref kw_tcl, kw_array_index, kw_pattern, kw_array_index_nocomplain;  // keyword names
+        Ref list_vars_words, list_commands_words, list_procs_words;        // listing commands
+        Ref variables_class, objects_class, commands_class, procs_class;
+        Ref name_iterator_class;
+        Ref own_variable_class;  // TclVariable as the module made it
+        TypeCache variables_built, objects_built, commands_built, procs_built, variable_built;
+        TypeCache eval_cache, getvar_cache;  // tk.eval, tk.getvar
+        Slot variables_ns_slot, commands_ns_slot;
+        bool assertions_enabled = true;  // false under python -O
+
+        int traverse(visitproc visit, void* arg) const {
+            if (int r = visit_refs(visit, arg, kw_tcl, kw_array_index, kw_pattern,
+                                   kw_array_index_nocomplain, list_vars_words,
+                                   list_commands_words, list_procs_words, variables_class,
+                                   objects_class, commands_class, procs_class,
+                                   name_iterator_class, own_variable_class))
+                return r;
+            if (int r = eval_cache.traverse(visit, arg)) return r;
+            return getvar_cache.traverse(visit, arg);
+        }
+        void clear() {
+            names.clear();
+            clear_refs(kw_tcl, kw_array_index, kw_pattern, kw_array_index_nocomplain,
+                       list_vars_words, list_commands_words, list_procs_words, variables_class,
+                       objects_class, commands_class, procs_class, name_iterator_class,
+                       own_variable_class);
+            for (TypeCache* cache : {&variables_built, &objects_built, &commands_built,
+                                     &procs_built, &variable_built, &eval_cache, &getvar_cache})
+                cache->clear();
+        }
+    } views;
+
+    void exec(PyObject* module);
+    int traverse(visitproc visit, void* arg);
+    void clear();
+};
+
+// The current value of a module global (NameError when it is gone).
+inline Ref module_global(State& st, size_t name) { return global_value(st.dict, st.names[name]); }
 
 // The interpreter a handle keeps: `tcl` itself when it is already a weak
 // proxy, else weakref.proxy(tcl); when `tcl` is false, the package module
 // orvex.tcl (imported at this moment) stands for the interpreter.
-Ref interpreter_proxy(PyObject* tcl);
+Ref interpreter_proxy(State& st, PyObject* tcl);
 
-// _tkinter.TclError.
-PyObject* tcl_error();
-
-// The default name of the temporary variants, "::__orvex__{cls}_{id}_tmp",
-// and the name it gives an object:
+// The default name of the temporary variants, "::__orvex__{cls}_{id}_tmp"
+// (st.temporary_name_template), and the name it gives an object:
 //     str(name_template).format(cls=self.__class__.__name__, id=id(self))
-extern PyObject* temporary_name_template;
-Ref temporary_name(PyObject* self, PyObject* name_template);
+Ref temporary_name(State& st, PyObject* self, PyObject* name_template);
 
 // The temporary variants hand the with-statement on to their bases, which
 // need not take part in it:
 //     m = getattr(super(cls, self), '__enter__', None); return m() if m else self
 //     m = getattr(super(cls, self), '__exit__', None); return m(*exc_info) if m else False
+Ref enter_through_super(State& st, PyObject* cls, PyObject* self);
+Ref exit_through_super(State& st, PyObject* cls, PyObject* self, PyObject* exc_info);
+
+// Each makes its classes and adds them to the module (in this order, so that
+// __all__ and the module dict follow the order of the classes).
+void define_variables(State& st, PyObject* module);   // variables.cpp
+void define_commands(State& st, PyObject* module);    // commands.cpp
+void define_namespaces(State& st, PyObject* module);  // namespaces.cpp, views.cpp
+
+// --- until variables.cpp and commands.cpp move to the state -----------------------
+// The process-wide forms they still use; delete with their last use.
+extern ModuleGlobals module_globals;
+Ref interpreter_proxy(PyObject* tcl);
+PyObject* tcl_error();
+extern PyObject* temporary_name_template;
+Ref temporary_name(PyObject* self, PyObject* name_template);
 Ref enter_through_super(PyObject* cls, PyObject* self);
 Ref exit_through_super(PyObject* cls, PyObject* self, PyObject* exc_info);
-
-// Each defines its classes on the module (in this order, so that __all__
-// and the module dict follow the order of the classes).
-void define_variables(PyObject* module);   // variables.cpp
-void define_commands(PyObject* module);    // commands.cpp
-void define_namespaces(PyObject* module);  // namespaces.cpp, views.cpp
 
 }  // namespace orvex::tcl_namespace

@@ -653,7 +653,7 @@ Ref join_name(PyObject* base, PyObject* name) {
 
 // --- the classes -----------------------------------------------------------------------
 
-void define_namespaces(PyObject* module) {
+void define_namespaces(State&, PyObject* module) {
     module_sorvan = g_sorvan.get().release();  // kept for the life of the process
 
     ViewClasses views = make_view_classes(module);

@@ -413,7 +413,7 @@ Ref array_update(PyObject* self, const Args& args) {
 
 }  // namespace
 
-void define_variables(PyObject* module) {
+void define_variables(State&, PyObject* module) {
     marker = own(PyBaseObject_Type.tp_alloc(&PyBaseObject_Type, 0)).release();
     kw_array_index = keyword_names({"array_index"});
     kw_nocomplain = keyword_names({"nocomplain"});
