@@ -37,6 +37,7 @@ Ref exit_through_super(State& st, PyObject* cls, PyObject* self, PyObject* exc_i
 // --- until variables.cpp and commands.cpp move to the state -----------------------
 
 ModuleGlobals module_globals;
+const SorvanCApi* sorvan_capi = nullptr;
 
 namespace {
 Name n_proxy_legacy{"proxy"};
@@ -120,6 +121,8 @@ void State::exec(PyObject* module) {
     Py_XSETREF(tcl_error_class, Ref(tcl_error).release());
     Py_XSETREF(tcl_namespace::temporary_name_template, Ref(temporary_name_template).release());
     module_globals.watch(module);
+    sorvan_capi = SorvanCApi::import();
+    if (sorvan_capi == nullptr) throw PyError{};
 
     define_variables(*this, module);
     define_commands(*this, module);

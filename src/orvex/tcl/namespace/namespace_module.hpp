@@ -12,6 +12,7 @@
 #pragma once
 
 #include "capi.hpp"
+#include "../sorvan_capi.hpp"
 
 #include <iterator>
 
@@ -135,6 +136,9 @@ struct State {
 
 // The current value of a module global (NameError when it is gone).
 inline Ref module_global(State& st, size_t name) { return global_value(st.dict, st.names[name]); }
+
+// sorvan's conversions and its rule for values tclobj passes unchanged.
+extern const SorvanCApi* sorvan_capi;
 
 // The interpreter a handle keeps: `tcl` itself when it is already a weak
 // proxy, else weakref.proxy(tcl); when `tcl` is false, the package module
