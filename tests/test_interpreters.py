@@ -37,6 +37,31 @@ USES = {
         assert str(inspect.signature(m.describe)) == "(x, *, label)"
         assert m.describe(1, label="one") == "one: 1"
     """,
+    "orvex.tcl.namespace": """
+        import inspect
+        from orvex.tcl import Interpreter
+        from orvex.tcl.namespace import (TclArrayVariable, TclCommand, TclVariable,
+                                         TempTclCommand, TempTclVariable)
+        tcl = Interpreter()
+        v = TclVariable("x", tcl=tcl)
+        v.set("5")
+        assert v.get() == "5" and v.get(cast=int) == 5 and v.exists()
+        a = TclArrayVariable("a", tcl=tcl)
+        a.update(k="v w")
+        assert dict(a) == {"k": "v w"}
+        with TempTclVariable(tcl=tcl) as t:
+            t.set("y")
+            assert t.get() == "y"
+        assert not t.exists()
+        c = TclCommand("::set", tcl=tcl)
+        assert c("x", "7") == "7" and c.exists() and c.build_tclcmd(k=1) == ("::set", "-k", 1)
+        with TempTclCommand(lambda: "called", tcl=tcl) as f:
+            assert tcl.eval(f.cmd_name) == "called"
+        del f  # while its interpreter is alive: it deletes its command when it goes
+        assert str(inspect.signature(TclCommand)) == (
+            "(cmd, args=None, keywords=None, tcl=None, cast=None, logger=None)")
+        assert str(inspect.signature(v.get)) == "(array_index=None, cast=Ellipsis)"
+    """,
 }
 
 # The driver every scenario runs under: `create()`, `run(interp, code)`
@@ -182,4 +207,39 @@ def test_each_interpreter_has_its_own_state():
                "assert m.bump() == 1\\n"
                "assert m.Counter.__module__ == 'orvex.tcl._capi_check'")
         destroy(i)
+    """)
+
+
+def test_namespace_handles_used_from_a_thread_that_does_not_own_the_interpreter():
+    # A handle sends its commands on the caller's thread: from a thread other
+    # than the interpreter's it fails as the bare tkinter call fails there.
+    run_scenario("orvex.tcl.namespace", "", """
+        from orvex.tcl import Interpreter
+        from orvex.tcl.namespace import TclArrayVariable, TclCommand, TclVariable
+        tcl = Interpreter()
+        tcl.tk.setvar("x", "1")
+        v, c = TclVariable("x", tcl=tcl), TclCommand("::set", tcl=tcl)
+        a = TclArrayVariable("a", tcl=tcl)
+        def outcome(fn):
+            try:
+                return ("ok", fn())
+            except Exception as error:
+                return (type(error), str(error))
+        results = {}
+        def in_other_thread():
+            results["bare get"] = outcome(lambda: tcl.tk.getvar("x"))
+            results["get"] = outcome(v.get)
+            results["bare call"] = outcome(lambda: tcl.tk.call(("::set", "x")))
+            results["call"] = outcome(lambda: c("x"))
+            results["set"] = outcome(lambda: v.set("2"))
+            results["item"] = outcome(lambda: a.__setitem__("k", "v"))
+        t = threading.Thread(target=in_other_thread)
+        t.start()
+        t.join()
+        assert results["get"] == results["bare get"], results
+        assert results["call"] == results["bare call"], results
+        for key in ("set", "item"):
+            assert results[key][0] is results["bare get"][0], results
+        # The interpreter's own thread is unaffected.
+        assert v.get() == tcl.tk.getvar("x") and c("x") == v.get()
     """)
