@@ -225,16 +225,20 @@ Ref build_tclcmd(State& st, PyObject* self, const VectorArgs& a) {
     // (cmd_name,) + self.args + tclobj(args); tclobj of a tuple is the tuple
     // of its items converted one by one, so the items go straight in.  The
     // conversions may run Python code, so they are all done before the
-    // tuple is made: no code may ever see it half filled.
-    ArgVector converted(a.nargs);
-    for (size_t i = 0; i < a.nargs; ++i) converted.push(handle_tclobj(st, a[i]));
+    // tuple is made: no code may ever see it half filled.  Usually every
+    // argument is one that tclobj hands back unchanged, and is used as it is.
+    bool unchanged = unchanged_by_tclobj(st, a.items, a.nargs);
+    ArgVector converted(unchanged ? 0 : a.nargs);
+    if (!unchanged)
+        for (size_t i = 0; i < a.nargs; ++i) converted.push(handle_tclobj(st, a[i]));
+    PyObject* const* items = unchanged ? a.items : converted.data();
     Py_ssize_t n_bound = PyTuple_GET_SIZE(bound.get());
     Ref words = own(PyTuple_New(1 + n_bound + Py_ssize_t(a.nargs)));
     PyTuple_SET_ITEM(words.get(), 0, cmd_name.release());
     for (Py_ssize_t i = 0; i < n_bound; ++i)
         PyTuple_SET_ITEM(words.get(), 1 + i, Py_NewRef(PyTuple_GET_ITEM(bound.get(), i)));
     for (size_t i = 0; i < a.nargs; ++i)
-        PyTuple_SET_ITEM(words.get(), 1 + n_bound + Py_ssize_t(i), Py_NewRef(converted[i]));
+        PyTuple_SET_ITEM(words.get(), 1 + n_bound + Py_ssize_t(i), Py_NewRef(items[i]));
 
     // The options: self.keywords, or a copy of it updated with the call's
     // options (converted), so the stored ones never change.

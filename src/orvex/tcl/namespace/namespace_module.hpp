@@ -251,6 +251,10 @@ static_assert(std::size(State::Variables::name_texts) == hw_dash + 1);
 // tcl.tk: the Tcl application object of a handle's interpreter (proxy).
 Ref handle_app(State& st, PyObject* tcl);
 
+// True when tclobj, the module global of this moment, hands back each of the
+// n values unchanged without running Python code.
+bool unchanged_by_tclobj(State& st, PyObject* const* values, size_t n);
+
 // tclobj(value) with the `tclobj` module global of this moment; the values
 // sorvan says tclobj hands back unchanged skip the call while that global is
 // sorvan's own.

@@ -25,6 +25,14 @@ Ref handle_app(State& st, PyObject* tcl) {
     return instance_attr(st.variables.tk_cache, st.variables.names[h_tk], interp);
 }
 
+bool unchanged_by_tclobj(State& st, PyObject* const* values, size_t n) {
+    if (!st.variables.tclobj_held.holds(st.watch)) return false;
+    const SorvanCApi& api = *st.variables.sorvan.api;
+    for (size_t i = 0; i < n; ++i)
+        if (!api.unchanged_by_tclobj(values[i])) return false;
+    return true;
+}
+
 Ref handle_tclobj(State& st, PyObject* value) {
     const SorvanCApi& api = *st.variables.sorvan.api;
     if (st.variables.tclobj_held.holds(st.watch) && api.unchanged_by_tclobj(value))
