@@ -70,6 +70,14 @@ struct State {
             "namespace", "exists", "children", "parent", "code", "export", "import", "forget",
             "origin", "which", "-clear", "-force", "-command", "-variable", "::",
         };
+        enum N : size_t {
+            n_ns, n_tcl, n_tk, n_call, n_eval, n_current, n_cast_list, n_cast_boolean,
+            n_is_absolute, n_absolute, n_create, n_delete, n_split, n_join, n_startswith,
+            n_sorvan_hook, n_tclobj_hook, n_VariablesView, n_ObjectsView, n_ProcsView,
+            n_CommandsView, n_vars, n_objs, n_procs, n_cmds,
+            w_namespace, w_exists, w_children, w_parent, w_code, w_export, w_import, w_forget,
+            w_origin, w_which, w_clear, w_force, w_command, w_variable, w_global,
+        };
         Names<std::size(name_texts)> names;
         Ref namespace_class, temp_namespace_class;
         TypeCache namespace_built, temp_namespace_built;  // the classes as built
@@ -94,6 +102,13 @@ struct State {
             "array_set", "array_unset", "array_names", "is_array", "is_proc", "rename",
             "origin", "proc_body", "proc_args", "proc_arg_default", "cast_list", "var_type",
             "args", "tcl", "__qualname__",
+        };
+        enum N : size_t {
+            n_ns, n_tk, n_eval, n_getvar, n_set, n_byref, n_get, n_unset, n_exists, n_delete,
+            n_createcommand, n_get_str, n_get_obj, n_array_get_str, n_array_get_obj,
+            n_array_set, n_array_unset, n_array_names, n_is_array, n_is_proc, n_rename,
+            n_origin, n_proc_body, n_proc_args, n_proc_arg_default, n_cast_list, n_var_type,
+            n_args, n_tcl, n_qualname,
         };
         Names<std::size(name_texts)> names;
         Ref kw_tcl, kw_array_index, kw_pattern, kw_array_index_nocomplain;  // keyword names
