@@ -137,7 +137,7 @@ const SorvanCApi* sorvan_capi = nullptr;
 
 // sorvan(value), through the module's current `sorvan`.
 Ref to_word(PyObject* value) {
-    if (g_sorvan.is(sorvan_capi->sorvan_function)) return own(sorvan_capi->sorvan(value));
+    if (g_sorvan.is(sorvan_capi->sorvan_function)) return own(sorvan_capi->to_text(value));
     return call(g_sorvan.get(), value);
 }
 

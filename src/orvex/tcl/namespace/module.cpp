@@ -37,6 +37,7 @@ Ref exit_through_super(State& st, PyObject* cls, PyObject* self, PyObject* exc_i
 // --- until variables.cpp and commands.cpp move to the state -----------------------
 
 ModuleGlobals module_globals;
+const SorvanCApi* sorvan_capi = nullptr;
 
 namespace {
 Name n_proxy_legacy{"proxy"};
@@ -111,12 +112,14 @@ void State::exec(PyObject* module) {
     own_tclobj = import_from("orvex.tcl.sorvan", "tclobj");
     add(module, "sorvan", own_sorvan);
     add(module, "tclobj", own_tclobj);
+    sorvan_api.load(SorvanCApi::capsule_name);
     watch.start();
     watch.add(dict);
     sorvan_held.pin(dict, names[n_sorvan], own_sorvan);
 
     // Until variables.cpp and commands.cpp move to the state.
     weakref_module_legacy = weakref_module;
+    sorvan_capi = sorvan_api.api;
     Py_XSETREF(tcl_error_class, Ref(tcl_error).release());
     Py_XSETREF(tcl_namespace::temporary_name_template, Ref(temporary_name_template).release());
     module_globals.watch(module);
@@ -138,6 +141,7 @@ int State::traverse(visitproc visit, void* arg) {
                            cls_id, own_sorvan, own_tclobj))
         return r;
     if (int r = sorvan_held.traverse(visit, arg)) return r;
+    if (int r = sorvan_api.traverse(visit, arg)) return r;
     if (int r = variables.traverse(visit, arg)) return r;
     if (int r = commands.traverse(visit, arg)) return r;
     if (int r = namespaces.traverse(visit, arg)) return r;
@@ -150,6 +154,7 @@ void State::clear() {
     commands.clear();
     variables.clear();
     sorvan_held.clear();
+    sorvan_api.clear();
     watch.stop();
     clear_refs(dict, weakref_module, tcl_error, temporary_name_template, cls_id, own_sorvan,
                own_tclobj);

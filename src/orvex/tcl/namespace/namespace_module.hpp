@@ -12,6 +12,7 @@
 #pragma once
 
 #include "capi.hpp"
+#include "../sorvan_capi.hpp"
 
 #include <iterator>
 
@@ -46,6 +47,7 @@ struct State {
     Ref cls_id;                   // ("cls", "id"): keyword names of format()
     Ref own_sorvan, own_tclobj;   // the module's own, as imported from orvex.tcl.sorvan
     Held sorvan_held;             // `sorvan` is still own_sorvan
+    Imported<SorvanCApi> sorvan_api;  // sorvan's conversions, for the fast paths
 
     // --- variables.cpp: TclVariable, TclArrayVariable and their Temp* ------------
     struct Variables {
@@ -177,6 +179,7 @@ void define_namespaces(State& st, PyObject* module);  // namespaces.cpp, views.c
 // --- until variables.cpp and commands.cpp move to the state -----------------------
 // The process-wide forms they still use; delete with their last use.
 extern ModuleGlobals module_globals;
+extern const SorvanCApi* sorvan_capi;  // st.sorvan_api.api of the last module made
 Ref interpreter_proxy(PyObject* tcl);
 PyObject* tcl_error();
 extern PyObject* temporary_name_template;
