@@ -38,11 +38,35 @@ USES = {
         assert m.describe(1, label="one") == "one: 1"
     """,
     "orvex.tcl.namespace": """
-        import inspect
+        import inspect, threading
         from orvex.tcl import Interpreter
+        from orvex.tcl.namespace import TclNamespace, TempTclNamespace
+        tcl = Interpreter()
+        ns = TclNamespace("::orvex_use", tcl)
+        ns.create()
+        tcl.eval("set ::orvex_use::a 1; proc ::orvex_use::p {} {}")
+        assert ns.exists() and ns.vars["a"] == "1"
+        assert ns.objs["a"] == tcl.tk.getvar("::orvex_use::a")  # 1, or "1" where tkinter gives text
+        assert list(ns.vars) == ["a"] and len(ns.vars) == 1 and "a" in ns.vars
+        assert list(ns.procs) == ["p"] and "p" in ns.cmds
+        assert TclNamespace.join("::orvex_use", "b") == "::orvex_use::b"
+        with TempTclNamespace(tcl=tcl) as temp:
+            assert temp.exists()
+        assert str(inspect.signature(TclNamespace.VariablesView.get)) == "(self, /, var_name)"
+        # From a thread that does not own the interpreter: tkinter's error.
+        raised = []
+        def elsewhere():
+            try:
+                ns.vars["a"]
+            except RuntimeError as error:
+                raised.append(error)
+        thread = threading.Thread(target=elsewhere)
+        thread.start()
+        thread.join()
+        assert len(raised) == 1, raised
+        ns.delete()
         from orvex.tcl.namespace import (TclArrayVariable, TclCommand, TclVariable,
                                          TempTclCommand, TempTclVariable)
-        tcl = Interpreter()
         v = TclVariable("x", tcl=tcl)
         v.set("5")
         assert v.get() == "5" and v.get(cast=int) == 5 and v.exists()

@@ -47,6 +47,7 @@ struct State {
     Ref cls_id;                   // ("cls", "id"): keyword names of format()
     Ref own_sorvan, own_tclobj;   // the module's own, as imported from orvex.tcl.sorvan
     Held sorvan_held;             // `sorvan` is still own_sorvan
+    Imported<SorvanCApi> sorvan_api;  // sorvan's conversions, for the fast paths
 
     // --- variables.cpp: TclVariable, TclArrayVariable and their Temp* ------------
     // (with what variables.cpp and commands.cpp share: the handle names, the
@@ -73,7 +74,6 @@ struct State {
         Ref chain_from_iterable;
         Slot tcl_slot, cast_slot, name_slot;
         TypeCache tk_cache, getvar_cache, setvar_cache;  // interp.tk, tk.getvar, tk.setvar
-        Imported<SorvanCApi> sorvan;  // sorvan's conversions and its tclobj rule
         Held tclobj_held;             // `tclobj` is still sorvan's own
 
         int traverse(visitproc visit, void* arg) const {
@@ -84,7 +84,6 @@ struct State {
                 return r;
             for (const TypeCache* cache : {&tk_cache, &getvar_cache, &setvar_cache})
                 if (int r = cache->traverse(visit, arg)) return r;
-            if (int r = sorvan.traverse(visit, arg)) return r;
             return tclobj_held.traverse(visit, arg);
         }
         void clear() {
@@ -93,7 +92,6 @@ struct State {
                        kw_array_index, kw_nocomplain, kw_array_index_tcl_cast, kw_tcl_cast,
                        array_names_caller, chain_from_iterable);
             for (TypeCache* cache : {&tk_cache, &getvar_cache, &setvar_cache}) cache->clear();
-            sorvan.clear();
             tclobj_held.clear();
         }
     } variables;
@@ -140,6 +138,14 @@ struct State {
             "namespace", "exists", "children", "parent", "code", "export", "import", "forget",
             "origin", "which", "-clear", "-force", "-command", "-variable", "::",
         };
+        enum N : size_t {
+            n_ns, n_tcl, n_tk, n_call, n_eval, n_current, n_cast_list, n_cast_boolean,
+            n_is_absolute, n_absolute, n_create, n_delete, n_split, n_join, n_startswith,
+            n_sorvan_hook, n_tclobj_hook, n_VariablesView, n_ObjectsView, n_ProcsView,
+            n_CommandsView, n_vars, n_objs, n_procs, n_cmds,
+            w_namespace, w_exists, w_children, w_parent, w_code, w_export, w_import, w_forget,
+            w_origin, w_which, w_clear, w_force, w_command, w_variable, w_global,
+        };
         Names<std::size(name_texts)> names;
         Ref namespace_class, temp_namespace_class;
         TypeCache namespace_built, temp_namespace_built;  // the classes as built
@@ -164,6 +170,13 @@ struct State {
             "array_set", "array_unset", "array_names", "is_array", "is_proc", "rename",
             "origin", "proc_body", "proc_args", "proc_arg_default", "cast_list", "var_type",
             "args", "tcl", "__qualname__",
+        };
+        enum N : size_t {
+            n_ns, n_tk, n_eval, n_getvar, n_set, n_byref, n_get, n_unset, n_exists, n_delete,
+            n_createcommand, n_get_str, n_get_obj, n_array_get_str, n_array_get_obj,
+            n_array_set, n_array_unset, n_array_names, n_is_array, n_is_proc, n_rename,
+            n_origin, n_proc_body, n_proc_args, n_proc_arg_default, n_cast_list, n_var_type,
+            n_args, n_tcl, n_qualname,
         };
         Names<std::size(name_texts)> names;
         Ref kw_tcl, kw_array_index, kw_pattern, kw_array_index_nocomplain;  // keyword names
@@ -205,9 +218,6 @@ struct State {
 
 // The current value of a module global (NameError when it is gone).
 inline Ref module_global(State& st, size_t name) { return global_value(st.dict, st.names[name]); }
-
-// sorvan's conversions and its rule for values tclobj passes unchanged.
-extern const SorvanCApi* sorvan_capi;
 
 // The interpreter a handle keeps: `tcl` itself when it is already a weak
 // proxy, else weakref.proxy(tcl); when `tcl` is false, the package module
@@ -259,15 +269,5 @@ bool unchanged_by_tclobj(State& st, PyObject* const* values, size_t n);
 // sorvan says tclobj hands back unchanged skip the call while that global is
 // sorvan's own.
 Ref handle_tclobj(State& st, PyObject* value);
-
-// --- until variables.cpp and commands.cpp move to the state -----------------------
-// The process-wide forms they still use; delete with their last use.
-extern ModuleGlobals module_globals;
-Ref interpreter_proxy(PyObject* tcl);
-PyObject* tcl_error();
-extern PyObject* temporary_name_template;
-Ref temporary_name(PyObject* self, PyObject* name_template);
-Ref enter_through_super(PyObject* cls, PyObject* self);
-Ref exit_through_super(PyObject* cls, PyObject* self, PyObject* exc_info);
 
 }  // namespace orvex::tcl_namespace

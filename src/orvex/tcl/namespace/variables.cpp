@@ -27,14 +27,14 @@ Ref handle_app(State& st, PyObject* tcl) {
 
 bool unchanged_by_tclobj(State& st, PyObject* const* values, size_t n) {
     if (!st.variables.tclobj_held.holds(st.watch)) return false;
-    const SorvanCApi& api = *st.variables.sorvan.api;
+    const SorvanCApi& api = *st.sorvan_api.api;
     for (size_t i = 0; i < n; ++i)
         if (!api.unchanged_by_tclobj(values[i])) return false;
     return true;
 }
 
 Ref handle_tclobj(State& st, PyObject* value) {
-    const SorvanCApi& api = *st.variables.sorvan.api;
+    const SorvanCApi& api = *st.sorvan_api.api;
     if (st.variables.tclobj_held.holds(st.watch) && api.unchanged_by_tclobj(value))
         return Ref::borrow(value);
     return call(module_global(st, n_tclobj), value);
@@ -254,10 +254,10 @@ Ref absolute(State& st, PyObject* self, const Args&) {
     // is any text and goes back unchanged (the name algebra would read
     // "::" runs inside it as separators and rewrite or reject them).
     Py_ssize_t open = element_start(var_name);
-    if (open < 0) return join_name(current, var_name);
+    if (open < 0) return join_name(st, current, var_name);
     Ref array_name = own(PyUnicode_Substring(var_name, 0, open));
     Ref index_part = own(PyUnicode_Substring(var_name, open, PyUnicode_GET_LENGTH(var_name)));
-    Ref qualified = join_name(current, array_name);
+    Ref qualified = join_name(st, current, array_name);
     return own(PyUnicode_Concat(str(qualified), index_part));
 }
 
@@ -381,9 +381,8 @@ Ref array_update(State& st, PyObject* self, const Args& args) {
 
 void define_variables(State& st, PyObject* module) {
     st.variables.names.fill(State::Variables::name_texts);
-    st.variables.sorvan.load(SorvanCApi::capsule_name);
     st.variables.tclobj_held.pin(st.dict, st.names[n_tclobj],
-                                 st.variables.sorvan.api->tclobj_function);
+                                 st.sorvan_api.api->tclobj_function);
     st.variables.marker = own(PyBaseObject_Type.tp_alloc(&PyBaseObject_Type, 0));
     st.variables.kw_array_index = tuple_of({name(st, h_array_index)});
     st.variables.kw_nocomplain = tuple_of({name(st, h_nocomplain)});
