@@ -77,14 +77,22 @@ USES = {
             t.set("y")
             assert t.get() == "y"
         assert not t.exists()
-        c = TclCommand("::set", tcl=tcl)
+        # A command given as text is split by the package's default
+        # interpreter, which belongs to the thread that made it: only the
+        # main thread makes and uses it here.
+        c = TclCommand(("::set",), tcl=tcl)
         assert c("x", "7") == "7" and c.exists() and c.build_tclcmd(k=1) == ("::set", "-k", 1)
-        with TempTclCommand(lambda: "called", tcl=tcl) as f:
-            assert tcl.eval(f.cmd_name) == "called"
-        del f  # while its interpreter is alive: it deletes its command when it goes
+        if threading.current_thread() is threading.main_thread():
+            with TempTclCommand(lambda: "called", tcl=tcl) as f:
+                assert tcl.eval(f.cmd_name) == "called"
+            del f  # while its interpreter is alive: it deletes its command when it goes
         assert str(inspect.signature(TclCommand)) == (
             "(cmd, args=None, keywords=None, tcl=None, cast=None, logger=None)")
         assert str(inspect.signature(v.get)) == "(array_index=None, cast=Ellipsis)"
+        # Nothing may keep the interpreter alive past this snippet in a cycle
+        # (the function and the error's traceback refer to these globals): a
+        # Tcl interpreter must be deleted by the thread that made it.
+        del elsewhere, raised
     """,
 }
 
