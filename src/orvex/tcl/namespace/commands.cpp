@@ -40,7 +40,8 @@ Ref app_of(State& st, PyObject* self) { return handle_app(st, st.commands.tcl_sl
 
 // app.call(words): one command, each item of the tuple one word.
 Ref run(State& st, PyObject* self, PyObject* words) {
-    return cached_method_call(st.commands.app_call_cache, name(st, h_call), app_of(st, self).get(), words);
+    Ref app = app_of(st, self);
+    return cached_method_call(st.commands.app_call_cache, name(st, h_call), app, words);
 }
 
 // The command's name, for sending to Tcl.
@@ -143,7 +144,8 @@ Ref append_dashed(State& st, Ref words, PyObject* options) {
         PyTuple_SET_ITEM(result.get(), i, Py_NewRef(PyTuple_GET_ITEM(words.get(), i)));
     pos = 0;
     while (PyDict_Next(options, &pos, &option, &value)) {
-        PyTuple_SET_ITEM(result.get(), at++, own(PyUnicode_Concat(name(st, hw_dash), option)).release());
+        Ref dashed = own(PyUnicode_Concat(name(st, hw_dash), option));
+        PyTuple_SET_ITEM(result.get(), at++, dashed.release());
         PyTuple_SET_ITEM(result.get(), at++, Py_NewRef(value));
     }
     return result;
@@ -196,7 +198,8 @@ Ref init(State& st, PyObject* self, const Args& a) {
             Py_ssize_t n = PyTuple_GET_SIZE(pair.get());
             if (n > 2) raise(PyExc_ValueError, "too many values to unpack (expected 2)");
             if (n < 2)
-                raise_format(PyExc_ValueError, "not enough values to unpack (expected 2, got %zd)", n);
+                raise_format(PyExc_ValueError,
+                             "not enough values to unpack (expected 2, got %zd)", n);
             Ref value = call(tclobj, PyTuple_GET_ITEM(pair.get(), 1));
             check(PyObject_SetItem(keywords, PyTuple_GET_ITEM(pair.get(), 0), value));
         }
@@ -256,14 +259,15 @@ Ref build_tclcmd(State& st, PyObject* self, const VectorArgs& a) {
     if (own_method_found(st.commands.own_dashed_cache, name(st, h_kwargs_to_dashed_args),
                          st.commands.dashed_original, self))
         return append_dashed(st, std::move(words), option_dict);
-    Ref dashed = call_tuple(getattr(self, name(st, h_kwargs_to_dashed_args)), st.commands.no_arguments,
-                            option_dict);
+    Ref dashed = call_tuple(getattr(self, name(st, h_kwargs_to_dashed_args)),
+                            st.commands.no_arguments, option_dict);
     return own(PyNumber_Add(words, dashed));
 }
 
 // self.build_tclcmd(*args, **kwargs)
 Ref words_for(State& st, PyObject* self, const VectorArgs& a) {
-    if (own_method_found(st.commands.own_build_cache, name(st, h_build_tclcmd), st.commands.build_original, self))
+    if (own_method_found(st.commands.own_build_cache, name(st, h_build_tclcmd),
+                         st.commands.build_original, self))
         return build_tclcmd(st, self, a);
     return call_method_forward(self, name(st, h_build_tclcmd), a);
 }
@@ -285,7 +289,8 @@ Ref call_command(State& st, PyObject* self, const VectorArgs& a) {
 
 // self.call(*args, **kwargs)
 Ref dunder_call(State& st, PyObject* self, const VectorArgs& a) {
-    if (own_method_found(st.commands.own_call_cache, name(st, h_call), st.commands.call_original, self))
+    if (own_method_found(st.commands.own_call_cache, name(st, h_call), st.commands.call_original,
+                         self))
         return call_command(st, self, a);
     return call_method_forward(self, name(st, h_call), a);
 }
@@ -299,7 +304,9 @@ Ref eval_command(State& st, PyObject* self, const VectorArgs& a) {
 // --- queries -----------------------------------------------------------------------
 
 Signature exists_sig{"exists", {}};
-Ref exists(State& st, PyObject* self, const Args&) { return boolean(listed(st, self, hw_commands)); }
+Ref exists(State& st, PyObject* self, const Args&) {
+    return boolean(listed(st, self, hw_commands));
+}
 
 Signature is_proc_sig{"is_proc", {}};
 Ref is_proc(State& st, PyObject* self, const Args&) { return boolean(listed(st, self, hw_procs)); }
@@ -339,7 +346,8 @@ Ref proc_arg_default(State& st, PyObject* self, const Args& a) {
         Ref words = tuple_of({name(st, hw_info), name(st, hw_default), sent_name(st, self),
                               arg_name.get(), tmp});
         Ref has_default = run(st, self, words);
-        if (truthy(call_method(st.commands.tcl_slot.get(self), name(st, h_cast_boolean), has_default.get())))
+        if (truthy(call_method(st.commands.tcl_slot.get(self), name(st, h_cast_boolean),
+                               has_default.get())))
             return call_method(tmp, name(st, h_get));
         return none();
     });
@@ -376,7 +384,8 @@ Ref absolute(State& st, PyObject* self, const Args&) {
     if (truthy(call_method(cmd, name(st, h_startswith), name(st, hw_root)))) return cmd;
     Ref current = call_method(app_of(st, self), name(st, h_call), name(st, hw_namespace),
                               name(st, hw_current));
-    return call_method(module_global(st, n_TclNamespace), name(st, h_join), current.get(), cmd.get());
+    return call_method(module_global(st, n_TclNamespace), name(st, h_join), current.get(),
+                       cmd.get());
 }
 
 Signature make_absolute_sig{"make_absolute", {}};
@@ -391,7 +400,8 @@ Ref make_absolute(State& st, PyObject* self, const Args&) {
 Ref repr_command(PyObject* self) {
     State& st = state_of<State>(self);
     Ref class_name = str(getattr(getattr(self, name(st, h___class__)), name(st, h___name__)));
-    Ref text = own(PyUnicode_FromFormat("%U(%R", class_name.get(), st.commands.name_slot.get(self)));
+    Ref text = own(PyUnicode_FromFormat("%U(%R", class_name.get(),
+                                        st.commands.name_slot.get(self)));
     auto append_if_set = [&](const char* label, PyObject* value) {
         if (truthy(value)) text = own(PyUnicode_FromFormat("%U, %s=%R", text.get(), label, value));
     };
@@ -499,10 +509,12 @@ void define_commands(State& st, PyObject* module) {
         .method<proc_args_sig, proc_args>("proc_args", "The argument names of the proc.")
         .method<proc_arg_default_sig, proc_arg_default>(
             "proc_arg_default", "The default of the proc's argument `arg_name`, or None.")
-        .vector_method<build_tclcmd>("build_tclcmd", "The word tuple of a call with these arguments.")
+        .vector_method<build_tclcmd>("build_tclcmd",
+                                     "The word tuple of a call with these arguments.")
         .staticmethod<kwargs_to_dashed_args_sig, kwargs_to_dashed_args>(
             "kwargs_to_dashed_args", "The options as a tuple of '-name', value words.")
-        .vector_method<call_command>("call", "Run the command; its result, cast when a cast is set.")
+        .vector_method<call_command>("call",
+                                     "Run the command; its result, cast when a cast is set.")
         .call<dunder_call>()
         .vector_method<eval_command>("eval",
                                      "Evaluate the command as a script; result as for call().")
@@ -522,7 +534,8 @@ void define_commands(State& st, PyObject* module) {
     auto* type = reinterpret_cast<PyTypeObject*>(st.commands.command_class.get());
     st.commands.call_original = Ref::borrow(cpython::type_lookup(type, name(st, h_call)));
     st.commands.build_original = Ref::borrow(cpython::type_lookup(type, name(st, h_build_tclcmd)));
-    st.commands.dashed_original = Ref::borrow(cpython::type_lookup(type, name(st, h_kwargs_to_dashed_args)));
+    st.commands.dashed_original =
+        Ref::borrow(cpython::type_lookup(type, name(st, h_kwargs_to_dashed_args)));
     add(module, "TclCommand", st.commands.command_class);
 
     ClassBuilder temp(module, "TempTclCommand", {st.commands.command_class.get()},

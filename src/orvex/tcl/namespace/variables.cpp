@@ -112,7 +112,8 @@ Ref init(State& st, PyObject* self, const Args& args) {
 // The default `cast` is the class's private marker: "the object's own cast".
 PyObject* own_cast_marker(void* state) { return static_cast<State*>(state)->variables.marker; }
 Signature get_obj_sig{"get_obj", {opt("array_index", py_none),
-                                  Param{"cast", Kind::positional, nullptr, &own_cast_marker, "..."}}};
+                                  Param{"cast", Kind::positional, nullptr, &own_cast_marker,
+                                        "..."}}};
 Ref get_obj(State& st, PyObject* self, const Args& args) {
     PyObject *array_index = args[0], *cast = args[1];
     Ref app = app_of(st, self);
@@ -120,8 +121,10 @@ Ref get_obj(State& st, PyObject* self, const Args& args) {
     // The index goes to getvar as its Tcl text (as set() sends it), beside
     // the array name.
     Ref value = array_index == Py_None
-                    ? cached_method_call(st.variables.getvar_cache, name(st, h_getvar), app, var_name)
-                    : cached_method_call(st.variables.getvar_cache, name(st, h_getvar), app, var_name,
+                    ? cached_method_call(st.variables.getvar_cache, name(st, h_getvar), app,
+                                         var_name)
+                    : cached_method_call(st.variables.getvar_cache, name(st, h_getvar), app,
+                                         var_name,
                                          sorvan(st, array_index).get());
     if (cast == st.variables.marker.get()) cast = st.variables.cast_slot.get(self);
     if (cast != Py_None && truthy(cast)) value = call(cast, value.get());
@@ -146,7 +149,8 @@ Ref set(State& st, PyObject* self, const Args& args) {
         return cached_method_call(st.variables.setvar_cache, name(st, h_setvar), app, var_name,
                                   handle_tclobj(st, value).get());
     Ref index = sorvan(st, array_index);
-    return cached_method_call(st.variables.setvar_cache, name(st, h_setvar), app, var_name, index.get(),
+    return cached_method_call(st.variables.setvar_cache, name(st, h_setvar), app, var_name,
+                              index.get(),
                               handle_tclobj(st, value).get());
 }
 
@@ -182,7 +186,8 @@ Signature array_item_byref_sig{"array_item_byref", {req("array_index"), opt("cas
 Ref array_item_byref(State& st, PyObject* self, const Args& args) {
     // TclVariable(self, array_index=..., tcl=self.tcl, cast=...): the name is
     // this object, which sorvan turns into its var_name through __tclobj__.
-    return call_keywords(module_global(st, n_TclVariable), st.variables.kw_array_index_tcl_cast, self, args[0],
+    return call_keywords(module_global(st, n_TclVariable), st.variables.kw_array_index_tcl_cast,
+                         self, args[0],
                          st.variables.tcl_slot.get(self), args[1]);
 }
 
@@ -268,10 +273,14 @@ Ref make_absolute(State& st, PyObject* self, const Args&) {
 }
 
 Signature str_sig{"__str__", {}};
-Ref to_str(State& st, PyObject* self, const Args&) { return Ref::borrow(st.variables.name_slot.get(self)); }
+Ref to_str(State& st, PyObject* self, const Args&) {
+    return Ref::borrow(st.variables.name_slot.get(self));
+}
 
 Signature tclobj_sig{"__tclobj__", {}};
-Ref to_tclobj(State& st, PyObject* self, const Args&) { return sorvan(st, st.variables.name_slot.get(self)); }
+Ref to_tclobj(State& st, PyObject* self, const Args&) {
+    return sorvan(st, st.variables.name_slot.get(self));
+}
 
 Signature repr_sig{"__repr__", {}};
 Ref to_repr(State& st, PyObject* self, const Args&) {
@@ -315,7 +324,8 @@ Ref array_init(State& st, PyObject* self, const Args& args) {
     // the mapping bases have no constructor, so this reaches TclVariable's,
     // and an array object never has an element index.
     Ref base = super_of(st.variables.array_variable_class, self);
-    call_method_keywords(base, name(st, h___init__), st.variables.kw_tcl_cast, args[0], args[1], args[2]);
+    call_method_keywords(base, name(st, h___init__), st.variables.kw_tcl_cast, args[0], args[1],
+                         args[2]);
     return none();
 }
 
@@ -330,7 +340,8 @@ Ref array_iter(State& st, PyObject* self, const Args&) {
     // calls self.array_names() once; the loop then runs over that snapshot.
     //     chain.from_iterable(map(methodcaller("array_names"), (self,)))
     Ref just_self = tuple_of({self});
-    Ref names_when_asked = call(reinterpret_cast<PyObject*>(&PyMap_Type), st.variables.array_names_caller,
+    Ref names_when_asked = call(reinterpret_cast<PyObject*>(&PyMap_Type),
+                                st.variables.array_names_caller,
                                 just_self.get());
     return call(st.variables.chain_from_iterable, names_when_asked.get());
 }
@@ -404,10 +415,12 @@ void define_variables(State& st, PyObject* module) {
             "get_obj",
             "The value (of the element `array_index`), passed through `cast` when that is\n"
             "true; without a `cast` argument, through the object's own `cast`.")
-        .method<get_str_sig, get_str>("get_str", "The value (of the element `array_index`) as Tcl text.")
+        .method<get_str_sig, get_str>("get_str",
+                                      "The value (of the element `array_index`) as Tcl text.")
         .alias("get", "get_obj")
         .method<set_sig, set>("set", "Set the variable (or its element `array_index`) to `value`.")
-        .method<unset_sig, unset>("unset", "Unset the variable (or its element); with `nocomplain`\n"
+        .method<unset_sig, unset>("unset",
+                                  "Unset the variable (or its element); with `nocomplain`\n"
                                            "a missing one is no error.")
         .method<exists_sig, exists>("exists", "Whether the variable (or its element) exists.")
         .method<array_item_byref_sig, array_item_byref>(
@@ -447,7 +460,8 @@ void define_variables(State& st, PyObject* module) {
     add(module, "TempTclVariable", st.variables.temp_variable_class);
 
     Ref mutable_mapping = module_global(st, n_MutableMapping);
-    ClassBuilder array(module, "TclArrayVariable", {mutable_mapping.get(), st.variables.variable_class.get()},
+    ClassBuilder array(module, "TclArrayVariable",
+                       {mutable_mapping.get(), st.variables.variable_class.get()},
                        "A Tcl array, as a mutable mapping of element names to values.\n\n"
                        "TclArrayVariable(var_name, tcl=None, cast=None)");
     array.method<array_init_sig, array_init>("__init__")
@@ -458,13 +472,15 @@ void define_variables(State& st, PyObject* module) {
         .method<setitem_sig, array_setitem>("__setitem__")
         .method<delitem_sig, array_delitem>("__delitem__")
         .method<clear_sig, array_clear>("clear", "Unset the whole array.")
-        .method<update_sig, array_update>("update", "Set the elements of dict(*args, **kwargs) with one\n"
+        .method<update_sig, array_update>("update",
+                                          "Set the elements of dict(*args, **kwargs) with one\n"
                                                     "`array set`.");
     st.variables.array_variable_class = array.build();
     add(module, "TclArrayVariable", st.variables.array_variable_class);
 
     ClassBuilder temp_array(module, "TempTclArrayVariable",
-                            {st.variables.temp_variable_class.get(), st.variables.array_variable_class.get()},
+                            {st.variables.temp_variable_class.get(),
+                             st.variables.array_variable_class.get()},
                             "An array under a name of its own, unset when its `with` block ends.\n\n"
                             "TempTclArrayVariable(var_name='::__orvex__{cls}_{id}_tmp', **kwargs)");
     add(module, "TempTclArrayVariable", temp_array.build());
