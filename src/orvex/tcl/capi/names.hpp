@@ -12,6 +12,7 @@
 #include "cpython.hpp"
 
 #include <array>
+#include <cstring>
 #include <initializer_list>
 
 namespace orvex::capi {
@@ -171,7 +172,11 @@ inline Ref str(PyObject* obj) {
 inline Ref repr(PyObject* obj) { return own(PyObject_Repr(obj)); }
 inline Ref text(const char* utf8) { return own(PyUnicode_FromString(utf8)); }
 inline Ref integer(long long value) { return own(PyLong_FromLongLong(value)); }
-inline bool truthy(PyObject* obj) { return check(PyObject_IsTrue(obj)) != 0; }
+inline bool truthy(PyObject* obj) {
+    if (obj == Py_None || obj == Py_False) return false;  // the everyday flags, without a call
+    if (obj == Py_True) return true;
+    return check(PyObject_IsTrue(obj)) != 0;
+}
 inline bool isinstance(PyObject* obj, PyObject* cls) {
     return check(PyObject_IsInstance(obj, cls)) != 0;
 }
@@ -181,6 +186,11 @@ inline bool isinstance(PyObject* obj, PyObject* cls) {
 // object.  Such a name raises ValueError before it is sent.
 inline void refuse_nul(PyObject* name) {
     if (!PyUnicode_Check(name)) return;
+    if (PyUnicode_KIND(name) == PyUnicode_1BYTE_KIND) {  // most names: one memchr
+        if (std::memchr(PyUnicode_DATA(name), 0, size_t(PyUnicode_GET_LENGTH(name))) == nullptr)
+            return;
+        raise(PyExc_ValueError, "embedded null character in Tcl name");
+    }
     Py_ssize_t at = PyUnicode_FindChar(name, 0, 0, PyUnicode_GET_LENGTH(name), 1);
     if (at == -2) throw PyError{};
     if (at >= 0) raise(PyExc_ValueError, "embedded null character in Tcl name");
@@ -203,9 +213,8 @@ inline Ref tuple_of(std::initializer_list<PyObject*> items) {
 // __exit__ itself replaces the body's, with the body's as its context.
 template <typename Body>
 Ref with_block(PyObject* manager, Body body) {
-    static Name n_enter{"__enter__"}, n_exit{"__exit__"};
-    Ref exit = getattr(manager, n_exit);
-    Ref entered = call_method(manager, n_enter);
+    Ref exit = own(PyObject_GetAttrString(manager, "__exit__"));
+    Ref entered = own(PyObject_CallMethod(manager, "__enter__", nullptr));
     Ref result;
     try {
         result = body(entered.get());
@@ -245,6 +254,14 @@ inline Ref import_loaded(const Name& module) {
     if (loaded) return loaded;
     if (PyErr_Occurred()) throw PyError{};
     return import(module.text());
+}
+
+// The same for a module name kept as an interned str.
+inline Ref import_loaded(PyObject* module) {
+    Ref loaded = Ref::steal(PyImport_GetModule(module));
+    if (loaded) return loaded;
+    if (PyErr_Occurred()) throw PyError{};
+    return own(PyImport_Import(module));
 }
 
 // `from module import name`

@@ -7,25 +7,16 @@
 
 namespace orvex::tcl_namespace {
 
+using enum State::Namespaces::N;
+
 namespace {
-
-Global g_sorvan{module_globals, "sorvan"};
-PyObject* module_sorvan = nullptr;  // the module's own sorvan, for the fast paths
-
-// The two classes as built, and the member slots of TclNamespace.
-ClassVersion namespace_built, temp_namespace_built;
-PyObject* namespace_type = nullptr;
-PyObject* temp_namespace_type = nullptr;
-Slot ns_slot, tcl_slot;
 
 // True for a TclNamespace or TempTclNamespace whose class nobody changed:
 // its attributes are then the member slots and its methods are ours.
-bool plain(PyObject* obj) {
-    return namespace_built.holds(Py_TYPE(obj)) || temp_namespace_built.holds(Py_TYPE(obj));
+bool plain(State& st, PyObject* obj) {
+    return st.namespaces.namespace_built.unchanged(Py_TYPE(obj)) ||
+           st.namespaces.temp_namespace_built.unchanged(Py_TYPE(obj));
 }
-
-Name n_sorvan_hook{"__sorvan__"};
-Name n_tclobj_hook{"__tclobj__"};
 
 }  // namespace
 
@@ -37,27 +28,27 @@ Name n_tclobj_hook{"__tclobj__"};
 // holding ':' makes the name invalid.  The canonical text joins the pieces
 // with "::", behind a leading "::" when the name is absolute.
 
-bool sorvan_is_original() { return g_sorvan.is(module_sorvan); }
-
-Ref name_text(PyObject* value) {
+Ref name_text(State& st, PyObject* value) {
     // While `sorvan` is the module's own, two conversions are known without
     // the call: a str is itself, and a namespace object whose class and
     // instance carry no conversion hook is str(ns), its `ns` text.
-    if (g_sorvan.is(module_sorvan)) {
+    if (sorvan_is_original(st)) {
         if (PyUnicode_CheckExact(value)) return Ref::borrow(value);
-        if (plain(value)) {
+        if (plain(st, value)) {
             // The class carries no hook (it is as built); the instance
             // carries none when its __dict__ is empty, as it normally is:
             // every attribute of a namespace lives in a member slot.
-            PyObject* name = ns_slot.get(value);
-            Ref dict = own(PyObject_GenericGetDict(value, nullptr));
-            if (PyUnicode_CheckExact(name) && PyDict_GET_SIZE(dict.get()) == 0) return Ref::borrow(name);
-            if (PyUnicode_CheckExact(name) && !getattr_optional(value, n_sorvan_hook) &&
-                !getattr_optional(value, n_tclobj_hook))
+            PyObject* name = st.namespaces.ns_slot.get(value);
+            PyObject* dict = cpython::instance_dict(value);
+            if (PyUnicode_CheckExact(name) && (dict == nullptr || PyDict_GET_SIZE(dict) == 0))
+                return Ref::borrow(name);
+            auto& names = st.namespaces.names;
+            if (PyUnicode_CheckExact(name) && !getattr_optional(value, names[n_sorvan_hook]) &&
+                !getattr_optional(value, names[n_tclobj_hook]))
                 return Ref::borrow(name);
         }
     }
-    Ref result = call(g_sorvan.get(), value);
+    Ref result = call(module_global(st, n_sorvan), value);
     if (!PyUnicode_Check(result.get()))
         raise_format(PyExc_TypeError, "a Tcl name must be text, not '%.100s'",
                      Py_TYPE(result.get())->tp_name);
@@ -216,8 +207,8 @@ Py_ssize_t last_separator(PyObject* text) {
 // --- the static methods ------------------------------------------------------------
 
 Signature split_sig{"split", {req("string")}};
-Ref split(PyObject*, const Args& args) {
-    Ref name = name_text(args[0]);
+Ref split(State& st, PyObject*, const Args& args) {
+    Ref name = name_text(st, args[0]);
     Pieces pieces = scan(name);
     if (!pieces.valid) invalid_name(name);
     Ref result = own(PyList_New(0));
@@ -229,32 +220,32 @@ Ref split(PyObject*, const Args& args) {
 }
 
 Signature join_sig{"join", {req("string"), star("args")}};
-Ref join(PyObject*, const Args& args) {
+Ref join(State& st, PyObject*, const Args& args) {
     PyObject* more = args.varargs();
-    Ref result = name_text(args[0]);
+    Ref result = name_text(st, args[0]);
     Py_ssize_t count = PyTuple_GET_SIZE(more);
-    if (count == 1) return join_texts(result, name_text(PyTuple_GET_ITEM(more, 0)));
+    if (count == 1) return join_texts(result, name_text(st, PyTuple_GET_ITEM(more, 0)));
     for (Py_ssize_t i = 0; i < count; ++i)
-        result = join_step(result, name_text(PyTuple_GET_ITEM(more, i)));
+        result = join_step(result, name_text(st, PyTuple_GET_ITEM(more, i)));
     return normalize_text(result);
 }
 
 Signature normalize_sig{"normalize", {req("string")}};
-Ref normalize(PyObject*, const Args& args) {
-    return normalize_text(name_text(args[0]));
+Ref normalize(State& st, PyObject*, const Args& args) {
+    return normalize_text(name_text(st, args[0]));
 }
 
 Signature tail_sig{"tail", {req("string")}};
-Ref tail(PyObject*, const Args& args) {
-    Ref name = name_text(args[0]);
+Ref tail(State& st, PyObject*, const Args& args) {
+    Ref name = name_text(st, args[0]);
     Py_ssize_t separator = last_separator(name);
     if (separator < 0) return name;
     return own(PyUnicode_Substring(name, separator + 2, PyUnicode_GET_LENGTH(name.get())));
 }
 
 Signature qualifiers_sig{"qualifiers", {req("string")}};
-Ref qualifiers(PyObject*, const Args& args) {
-    Ref name = name_text(args[0]);
+Ref qualifiers(State& st, PyObject*, const Args& args) {
+    Ref name = name_text(st, args[0]);
     Py_ssize_t end = last_separator(name);
     if (end < 0) return text("");
     // Step back over a longer run of colons: "a:::b" qualifies as "a".
@@ -267,12 +258,12 @@ Ref qualifiers(PyObject*, const Args& args) {
 
 // --- shared helpers ------------------------------------------------------------------
 
-PyObject* keyword_names(std::initializer_list<const char*> names) {
+Ref keyword_tuple(std::initializer_list<const char*> names) {
     Ref tuple = own(PyTuple_New(Py_ssize_t(names.size())));
     Py_ssize_t i = 0;
     for (const char* name : names)
         PyTuple_SET_ITEM(tuple.get(), i++, own(PyUnicode_InternFromString(name)).release());
-    return tuple.release();  // kept for the life of the process
+    return tuple;
 }
 
 void raise_key_error_from_pending(PyObject* key) {
@@ -287,65 +278,26 @@ void raise_key_error_from_pending(PyObject* key) {
 
 namespace {
 
-Global g_tclobj{module_globals, "tclobj"};
-Global g_TclNamespace{module_globals, "TclNamespace"};
+PyObject* nm(State& st, size_t i) { return st.namespaces.names[i]; }
 
-Name n_ns{"ns"};
-Name n_tcl{"tcl"};
-Name n_tk{"tk"};
-Name n_call{"call"};
-Name n_eval{"eval"};
-Name n_current{"current"};
-Name n_cast_list{"cast_list"};
-Name n_cast_boolean{"cast_boolean"};
-Name n_is_absolute{"is_absolute"};
-Name n_absolute{"absolute"};
-Name n_create{"create"};
-Name n_delete{"delete"};
-Name n_split{"split"};
-Name n_join{"join"};
-Name n_init{"__init__"};
-
-// Words sent to Tcl.  The subcommands go with the plain word "namespace",
-// resolved where they run.
-Name w_namespace{"namespace"};
-Name w_current{"current"};
-Name w_delete{"delete"};
-Name w_exists{"exists"};
-Name w_children{"children"};
-Name w_parent{"parent"};
-Name w_code{"code"};
-Name w_export{"export"};
-Name w_import{"import"};
-Name w_forget{"forget"};
-Name w_origin{"origin"};
-Name w_which{"which"};
-Name w_eval{"eval"};
-Name w_clear{"-clear"};
-Name w_force{"-force"};
-Name w_command{"-command"};
-Name w_variable{"-variable"};
-Name w_global{"::"};
-
-
-Ref ns_of(PyObject* self) {
-    if (plain(self)) return Ref::borrow(ns_slot.get(self));
-    return getattr(self, n_ns);
+Ref ns_of(State& st, PyObject* self) {
+    if (plain(st, self)) return Ref::borrow(st.namespaces.ns_slot.get(self));
+    return getattr(self, nm(st, n_ns));
 }
 
 // The same, for sending to Tcl.
-Ref sent_ns_of(PyObject* self) {
-    Ref ns = ns_of(self);
+Ref sent_ns_of(State& st, PyObject* self) {
+    Ref ns = ns_of(st, self);
     refuse_nul(ns);
     return ns;
 }
 
-Ref tcl_of(PyObject* self) {
-    if (plain(self)) return Ref::borrow(tcl_slot.get(self));
-    return getattr(self, n_tcl);
+Ref tcl_of(State& st, PyObject* self) {
+    if (plain(st, self)) return Ref::borrow(st.namespaces.tcl_slot.get(self));
+    return getattr(self, nm(st, n_tcl));
 }
 
-Ref app_of(PyObject* self) { return getattr(tcl_of(self), n_tk); }
+Ref app_of(State& st, PyObject* self) { return getattr(tcl_of(st, self), nm(st, n_tk)); }
 
 // A text or name that is not empty (the empty name means the current
 // namespace).
@@ -354,47 +306,54 @@ bool named(PyObject* name) { return truthy(name); }
 Ref concat(PyObject* tuple, PyObject* more) { return own(PySequence_Concat(tuple, more)); }
 
 // self.call(words) and self.tcl.cast_list(result)
-Ref call_in_namespace(PyObject* self, PyObject* words) { return call_method(self, n_call, words); }
-Ref cast_list(PyObject* self, PyObject* value) {
-    return call_method(tcl_of(self), n_cast_list, value);
+Ref call_in_namespace(State& st, PyObject* self, PyObject* words) {
+    return call_method(self, nm(st, n_call), words);
+}
+Ref cast_list(State& st, PyObject* self, PyObject* value) {
+    return call_method(tcl_of(st, self), nm(st, n_cast_list), value);
+}
+
+// app.call(words)
+Ref app_call(State& st, PyObject* self, PyObject* words) {
+    return call_method(app_of(st, self), nm(st, n_call), words);
 }
 
 // N: the name, or the current namespace asked of the interpreter.
-Ref name_or_current(PyObject* self) {
-    Ref ns = sent_ns_of(self);
+Ref name_or_current(State& st, PyObject* self) {
+    Ref ns = sent_ns_of(st, self);
     if (named(ns)) return ns;
-    return call_method(self, n_current);
+    return call_method(self, nm(st, n_current));
 }
 
-Ref tclobj(PyObject* value) { return call(g_tclobj.get(), value); }
-Ref sorvan(PyObject* value) { return call(g_sorvan.get(), value); }
+Ref tclobj(State& st, PyObject* value) { return call(module_global(st, n_tclobj), value); }
+Ref sorvan(State& st, PyObject* value) { return call(module_global(st, n_sorvan), value); }
 
 // --- construction
 
 Signature init_sig{"__init__", {req("ns"), opt("tcl", py_none)}};
-Ref init(PyObject* self, const Args& args) {
+Ref init(State& st, PyObject* self, const Args& args) {
+    auto& part = st.namespaces;
     // super(TclNamespace, self).__init__(): only a subclass can put anything
     // but object between TclNamespace and the end of its resolution order.
-    if (Py_TYPE(self) != reinterpret_cast<PyTypeObject*>(namespace_type) &&
-        Py_TYPE(self) != reinterpret_cast<PyTypeObject*>(temp_namespace_type)) {
-        Ref next = super_of(namespace_type, self);
-        call_method(next, n_init);
+    if (Py_TYPE(self) != reinterpret_cast<PyTypeObject*>(part.namespace_class.get()) &&
+        Py_TYPE(self) != reinterpret_cast<PyTypeObject*>(part.temp_namespace_class.get())) {
+        Ref next = super_of(part.namespace_class, self);
+        call_method(next, st.names[n_dunder_init]);
     }
-    if (plain(self)) {
-        ns_slot.set(self, sorvan(args[0]));
-        tcl_slot.set(self, interpreter_proxy(args[1]));
+    if (plain(st, self)) {
+        part.ns_slot.set(self, sorvan(st, args[0]));
+        part.tcl_slot.set(self, interpreter_proxy(st, args[1]));
     } else {
-        setattr(self, n_ns, sorvan(args[0]));
-        setattr(self, n_tcl, interpreter_proxy(args[1]));
+        setattr(self, nm(st, n_ns), sorvan(st, args[0]));
+        setattr(self, nm(st, n_tcl), interpreter_proxy(st, args[1]));
     }
     // The views, each made through TclNamespace as the module names it now.
-    Ref cls = g_TclNamespace.get();
-    static Name n_views[] = {Name{"VariablesView"}, Name{"ObjectsView"}, Name{"ProcsView"},
-                             Name{"CommandsView"}};
-    static Name n_attrs[] = {Name{"vars"}, Name{"objs"}, Name{"procs"}, Name{"cmds"}};
+    Ref cls = module_global(st, n_TclNamespace);
+    static constexpr size_t views[] = {n_VariablesView, n_ObjectsView, n_ProcsView, n_CommandsView};
+    static constexpr size_t attrs[] = {n_vars, n_objs, n_procs, n_cmds};
     for (size_t i = 0; i < 4; ++i) {
-        Ref view = call(getattr(cls, n_views[i]), self);
-        setattr(self, n_attrs[i], view);
+        Ref view = call(getattr(cls, nm(st, views[i])), self);
+        setattr(self, nm(st, attrs[i]), view);
     }
     return none();
 }
@@ -402,126 +361,126 @@ Ref init(PyObject* self, const Args& args) {
 // --- the namespace command
 
 Signature current_sig{"current", {}};
-Ref current(PyObject* self, const Args&) {
-    Ref words = tuple_of({w_namespace.get(), w_current.get()});
-    return call_method(app_of(self), n_call, words.get());
+Ref current(State& st, PyObject* self, const Args&) {
+    return app_call(st, self, tuple_of({nm(st, w_namespace), nm(st, n_current)}));
 }
 
 Signature create_sig{"create", {}};
-Ref create(PyObject* self, const Args&) {
-    if (!named(ns_of(self))) raise(PyExc_ValueError, "Cannot create current namespace");
+Ref create(State& st, PyObject* self, const Args&) {
+    if (!named(ns_of(st, self))) raise(PyExc_ValueError, "Cannot create current namespace");
     // Evaluating a script in a namespace creates it.
-    call_method(self, n_eval, Ref(text("")).get());
+    call_method(self, nm(st, n_eval), Ref(text("")).get());
     return none();
 }
 
 Signature delete_sig{"delete", {}};
-Ref delete_(PyObject* self, const Args&) {
-    Ref words = tuple_of({w_namespace.get(), w_delete.get(), name_or_current(self).get()});
-    call_method(app_of(self), n_call, words.get());
+Ref delete_(State& st, PyObject* self, const Args&) {
+    app_call(st, self, tuple_of({nm(st, w_namespace), nm(st, n_delete), name_or_current(st, self).get()}));
     return none();
 }
 
 Signature exists_sig{"exists", {}};
-Ref exists(PyObject* self, const Args&) {
-    Ref words = tuple_of({w_namespace.get(), w_exists.get(), name_or_current(self).get()});
-    Ref answer = call_method(app_of(self), n_call, words.get());
-    return call_method(tcl_of(self), n_cast_boolean, answer.get());
+Ref exists(State& st, PyObject* self, const Args&) {
+    Ref answer = app_call(
+        st, self, tuple_of({nm(st, w_namespace), nm(st, w_exists), name_or_current(st, self).get()}));
+    return call_method(tcl_of(st, self), nm(st, n_cast_boolean), answer.get());
 }
 
 Signature children_sig{"children", {opt("pattern", py_none)}};
-Ref children(PyObject* self, const Args& args) {
+Ref children(State& st, PyObject* self, const Args& args) {
     PyObject* pattern = args[0];
     Ref words;
     if (pattern == Py_None) {
-        words = tuple_of({w_namespace.get(), w_children.get()});
+        words = tuple_of({nm(st, w_namespace), nm(st, w_children)});
     } else {
         // Tcl takes a pattern only after the namespace whose children it
         // lists, and resolves that name inside this namespace: the absolute
         // name is the one that means this namespace there.
-        Ref absolute = call_method(self, n_absolute);
-        if (!named(absolute)) absolute = Ref::borrow(w_global.get());
+        Ref absolute = call_method(self, nm(st, n_absolute));
+        if (!named(absolute)) absolute = Ref::borrow(nm(st, w_global));
         refuse_nul(absolute);
-        Ref pattern_word = sorvan(pattern);
+        Ref pattern_word = sorvan(st, pattern);
         refuse_nul(pattern_word);
-        words = tuple_of({w_namespace.get(), w_children.get(), absolute.get(), pattern_word.get()});
+        words = tuple_of(
+            {nm(st, w_namespace), nm(st, w_children), absolute.get(), pattern_word.get()});
     }
-    return cast_list(self, call_in_namespace(self, words));
+    return cast_list(st, self, call_in_namespace(st, self, words));
 }
 
 Signature parent_sig{"parent", {opt("force_eval", py_false)}};
-Ref parent(PyObject* self, const Args& args) {
-    if (truthy(args[0]) && truthy(call_method(self, n_is_absolute))) {
+Ref parent(State& st, PyObject* self, const Args& args) {
+    if (truthy(args[0]) && truthy(call_method(self, nm(st, n_is_absolute)))) {
         // From the name alone, as Tcl answers: the parent of ::a is ::, and
         // the global namespace has none ("").
-        Ref cls = g_TclNamespace.get();
-        Ref parts = call_method(cls, n_split, ns_of(self).get());
+        Ref cls = module_global(st, n_TclNamespace);
+        Ref parts = call_method(cls, nm(st, n_split), ns_of(st, self).get());
         Py_ssize_t count = check_size(PySequence_Size(parts));  // "" first: absolute
         if (count <= 1) return text("");
-        if (count == 2) return Ref::borrow(w_global.get());
+        if (count == 2) return Ref::borrow(nm(st, w_global));
         Ref kept = own(PySequence_GetSlice(parts, 1, count - 1));
-        Ref join_args = concat(Ref(tuple_of({w_global.get()})), Ref(own(PySequence_Tuple(kept))));
-        return call_tuple(getattr(cls, n_join), join_args);
+        Ref join_args = concat(Ref(tuple_of({nm(st, w_global)})), Ref(own(PySequence_Tuple(kept))));
+        return call_tuple(getattr(cls, nm(st, n_join)), join_args);
     }
-    Ref ns = sent_ns_of(self);
-    Ref words = named(ns) ? tuple_of({w_namespace.get(), w_parent.get(), ns.get()})
-                          : tuple_of({w_namespace.get(), w_parent.get()});
-    return call_method(app_of(self), n_call, tclobj(words).get());
+    Ref ns = sent_ns_of(st, self);
+    Ref words = named(ns) ? tuple_of({nm(st, w_namespace), nm(st, w_parent), ns.get()})
+                          : tuple_of({nm(st, w_namespace), nm(st, w_parent)});
+    return app_call(st, self, tclobj(st, words));
 }
 
 Signature code_sig{"code", {req("script")}};
-Ref code(PyObject* self, const Args& args) {
-    return call_in_namespace(self, tuple_of({w_namespace.get(), w_code.get(), args[0]}));
+Ref code(State& st, PyObject* self, const Args& args) {
+    return call_in_namespace(st, self, tuple_of({nm(st, w_namespace), nm(st, w_code), args[0]}));
 }
 
 // ("namespace", subcommand) + (flag,) when set + patterns
-Ref flagged_words(PyObject* subcommand, PyObject* flag, bool set, PyObject* patterns) {
+Ref flagged_words(State& st, size_t subcommand, size_t flag, bool set, PyObject* patterns) {
     // (a pattern cut short at a NUL would match more than was asked for)
     for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(patterns); ++i)
         refuse_nul(PyTuple_GET_ITEM(patterns, i));
-    Ref head = set ? tuple_of({w_namespace.get(), subcommand, flag})
-                   : tuple_of({w_namespace.get(), subcommand});
+    Ref head = set ? tuple_of({nm(st, w_namespace), nm(st, subcommand), nm(st, flag)})
+                   : tuple_of({nm(st, w_namespace), nm(st, subcommand)});
     return concat(head, patterns);
 }
 
 Signature export_sig{"export", {opt("clear", py_false), star("patterns")}};
-Ref export_(PyObject* self, const Args& args) {
+Ref export_(State& st, PyObject* self, const Args& args) {
     bool clear = truthy(args[0]);
     PyObject* patterns = args.varargs();
-    Ref result = call_in_namespace(self, flagged_words(w_export, w_clear, clear, patterns));
+    Ref result = call_in_namespace(st, self, flagged_words(st, w_export, w_clear, clear, patterns));
     // Neither flag nor pattern: a query of the export patterns.
-    if (!clear && PyTuple_GET_SIZE(patterns) == 0) return cast_list(self, result);
+    if (!clear && PyTuple_GET_SIZE(patterns) == 0) return cast_list(st, self, result);
     return none();
 }
 
 Signature forget_sig{"forget", {star("patterns")}};
-Ref forget(PyObject* self, const Args& args) {
-    call_in_namespace(self, flagged_words(w_forget, nullptr, false, args.varargs()));
+Ref forget(State& st, PyObject* self, const Args& args) {
+    call_in_namespace(st, self, flagged_words(st, w_forget, 0, false, args.varargs()));
     return none();
 }
 
 Signature import_sig{"import_", {opt("force", py_false), star("patterns")}};
-Ref import_(PyObject* self, const Args& args) {
-    call_in_namespace(self, flagged_words(w_import, w_force, truthy(args[0]), args.varargs()));
+Ref import_(State& st, PyObject* self, const Args& args) {
+    call_in_namespace(st, self,
+                      flagged_words(st, w_import, w_force, truthy(args[0]), args.varargs()));
     return none();
 }
 
 Signature origin_sig{"origin", {req("command")}};
-Ref origin(PyObject* self, const Args& args) {
+Ref origin(State& st, PyObject* self, const Args& args) {
     refuse_nul(args[0]);
-    return call_in_namespace(self, tuple_of({w_namespace.get(), w_origin.get(), args[0]}));
+    return call_in_namespace(st, self, tuple_of({nm(st, w_namespace), nm(st, w_origin), args[0]}));
 }
 
 Signature which_sig{"which", {req("name"), opt("command", py_false), opt("variable", py_false)}};
-Ref which(PyObject* self, const Args& args) {
+Ref which(State& st, PyObject* self, const Args& args) {
     Ref words = own(PyList_New(0));
-    check(PyList_Append(words, w_namespace));
-    check(PyList_Append(words, w_which));
-    if (truthy(args[1])) check(PyList_Append(words, w_command));
-    if (truthy(args[2])) check(PyList_Append(words, w_variable));
+    check(PyList_Append(words, nm(st, w_namespace)));
+    check(PyList_Append(words, nm(st, w_which)));
+    if (truthy(args[1])) check(PyList_Append(words, nm(st, w_command)));
+    if (truthy(args[2])) check(PyList_Append(words, nm(st, w_variable)));
     refuse_nul(args[0]);
     check(PyList_Append(words, args[0]));
-    return call_in_namespace(self, own(PyList_AsTuple(words)));
+    return call_in_namespace(st, self, own(PyList_AsTuple(words)));
 }
 
 // --- running commands in the namespace
@@ -533,183 +492,179 @@ Ref command_of(const Args& args) {
     return concat(Ref(tuple_of({args[0]})), more);
 }
 
-// The script text of a command: a string is a script as it stands; words
-// become their list text (whose first word never starts with a bare '#',
-// so it runs as the command it names).
-Ref script_of(PyObject* command) { return sorvan(command); }
-
 Signature eval_sig{"eval", {req("tclcmd"), star("args")}};
-Ref eval(PyObject* self, const Args& args) {
+Ref eval(State& st, PyObject* self, const Args& args) {
     Ref command = command_of(args);
-    Ref ns = ns_of(self);
+    Ref ns = ns_of(st, self);
+    // The script text of a command: a string is a script as it stands;
+    // words become their list text (whose first word never starts with a
+    // bare '#', so it runs as the command it names).
     Ref script;
     if (named(ns)) {
-        Ref inner = PyUnicode_Check(command.get()) ? command : script_of(command);
-        script = sorvan(tuple_of({w_namespace.get(), w_eval.get(), ns.get(), inner.get()}));
+        Ref inner = PyUnicode_Check(command.get()) ? command : sorvan(st, command);
+        script = sorvan(st, tuple_of({nm(st, w_namespace), nm(st, n_eval), ns.get(), inner.get()}));
     } else {
-        script = script_of(command);
+        script = sorvan(st, command);
     }
-    return call_method(app_of(self), n_eval, script.get());
+    return call_method(app_of(st, self), nm(st, n_eval), script.get());
 }
 
 Signature call_sig{"call", {req("tclcmd"), star("args")}};
-Ref call_(PyObject* self, const Args& args) {
+Ref call_(State& st, PyObject* self, const Args& args) {
     Ref command = command_of(args);
-    Ref ns = sent_ns_of(self);
-    if (named(ns)) command = tuple_of({w_namespace.get(), w_eval.get(), ns.get(), command.get()});
-    return call_method(app_of(self), n_call, tclobj(command).get());
+    Ref ns = sent_ns_of(st, self);
+    if (named(ns))
+        command = tuple_of({nm(st, w_namespace), nm(st, n_eval), ns.get(), command.get()});
+    return app_call(st, self, tclobj(st, command));
 }
 
 // --- the name
 
-Name n_startswith{"startswith"};
-
-bool starts_absolute(PyObject* name) {
+bool starts_absolute(State& st, PyObject* name) {
     if (PyUnicode_Check(name)) return Chars(name).absolute();
-    return truthy(call_method(name, n_startswith, w_global.get()));
+    return truthy(call_method(name, nm(st, n_startswith), nm(st, w_global)));
 }
 
 Signature is_absolute_sig{"is_absolute", {}};
-Ref is_absolute(PyObject* self, const Args&) {
-    Ref ns = ns_of(self);
+Ref is_absolute(State& st, PyObject* self, const Args&) {
+    Ref ns = ns_of(st, self);
     if (!named(ns)) return ns;  // the empty name itself
-    return boolean(starts_absolute(ns));
+    return boolean(starts_absolute(st, ns));
 }
 
 Signature is_relative_sig{"is_relative", {}};
-Ref is_relative(PyObject* self, const Args&) {
-    Ref ns = ns_of(self);
+Ref is_relative(State& st, PyObject* self, const Args&) {
+    Ref ns = ns_of(st, self);
     if (!named(ns)) return ns;
-    return boolean(!starts_absolute(ns));
+    return boolean(!starts_absolute(st, ns));
 }
 
 Signature absolute_sig{"absolute", {}};
-Ref absolute(PyObject* self, const Args&) {
-    if (truthy(call_method(self, n_is_absolute))) return ns_of(self);
-    Ref current_ns = call_method(self, n_current);
-    return join_name(current_ns, ns_of(self));
+Ref absolute(State& st, PyObject* self, const Args&) {
+    if (truthy(call_method(self, nm(st, n_is_absolute)))) return ns_of(st, self);
+    Ref current_ns = call_method(self, nm(st, n_current));
+    return join_name(st, current_ns, ns_of(st, self));
 }
 
 Signature make_absolute_sig{"make_absolute", {}};
-Ref make_absolute(PyObject* self, const Args&) {
-    Ref name = call_method(self, n_absolute);
-    if (plain(self)) {
-        ns_slot.set(self, name);
+Ref make_absolute(State& st, PyObject* self, const Args&) {
+    Ref name = call_method(self, nm(st, n_absolute));
+    if (plain(st, self)) {
+        st.namespaces.ns_slot.set(self, name);
     } else {
-        setattr(self, n_ns, name);
+        setattr(self, nm(st, n_ns), name);
     }
     return none();
 }
 
 Signature str_sig{"__str__", {}};
-Ref str_(PyObject* self, const Args&) { return ns_of(self); }
+Ref str_(State& st, PyObject* self, const Args&) { return ns_of(st, self); }
 
 // --- TempTclNamespace
 
-Signature temp_init_sig{"__init__", {opt("ns", temporary_name_template), starstar("kwargs")}};
-Ref temp_init(PyObject* self, const Args& args) {
-    Ref name = temporary_name(self, args[0]);
-    Ref next = super_of(temp_namespace_type, self);
-    call_tuple(getattr(next, n_init), Ref(tuple_of({name.get()})), args.varkw());
+Signature temp_init_sig{"__init__",
+                        {opt<&State::temporary_name_template>("ns", "'::__orvex__{cls}_{id}_tmp'"),
+                         starstar("kwargs")}};
+Ref temp_init(State& st, PyObject* self, const Args& args) {
+    Ref name = temporary_name(st, self, args[0]);
+    Ref next = super_of(st.namespaces.temp_namespace_class, self);
+    call_tuple(getattr(next, st.names[n_dunder_init]), Ref(tuple_of({name.get()})), args.varkw());
     return none();
 }
 
 Signature enter_sig{"__enter__", {}};
-Ref enter_(PyObject* self, const Args&) {
-    Ref result = enter_through_super(temp_namespace_type, self);
-    call_method(self, n_create);
+Ref enter_(State& st, PyObject* self, const Args&) {
+    Ref result = enter_through_super(st, st.namespaces.temp_namespace_class, self);
+    call_method(self, nm(st, n_create));
     return result;
 }
 
 Signature exit_sig{"__exit__", {star("exc_info")}};
-Ref exit_(PyObject* self, const Args& args) {
+Ref exit_(State& st, PyObject* self, const Args& args) {
     try {
-        call_method(self, n_delete);
+        call_method(self, nm(st, n_delete));
     } catch (const PyError&) {
         // Gone already (the block deleted it): nothing left to remove.
-        if (!error_matches(tcl_error())) throw;
+        if (!error_matches(st.tcl_error)) throw;
         PyErr_Clear();
     }
-    return exit_through_super(temp_namespace_type, self, args.varargs());
+    return exit_through_super(st, st.namespaces.temp_namespace_class, self, args.varargs());
 }
 
 }  // namespace
 
 // --- what views.cpp uses -----------------------------------------------------------
 
-Ref namespace_class() { return g_TclNamespace.get(); }
+Ref namespace_tcl(State& st, PyObject* ns) { return tcl_of(st, ns); }
 
-Ref namespace_tcl(PyObject* ns) { return tcl_of(ns); }
+Ref namespace_call(State& st, PyObject* ns, PyObject* words) {
+    return call_in_namespace(st, ns, words);
+}
 
-Ref namespace_call(PyObject* ns, PyObject* words) { return call_in_namespace(ns, words); }
-
-Ref join_name(PyObject* base, PyObject* name) {
-    Ref cls = g_TclNamespace.get();
-    if (namespace_built.holds(reinterpret_cast<PyTypeObject*>(cls.get())))
-        return join_texts(name_text(base), name_text(name));
-    return call_method(cls, n_join, base, name);
+Ref join_name(State& st, PyObject* base, PyObject* name) {
+    Ref cls = module_global(st, n_TclNamespace);
+    if (st.namespaces.namespace_built.unchanged(reinterpret_cast<PyTypeObject*>(cls.get())))
+        return join_texts(name_text(st, base), name_text(st, name));
+    return call_method(cls, nm(st, n_join), base, name);
 }
 
 // --- the classes -----------------------------------------------------------------------
 
-void define_namespaces(PyObject* module) {
-    module_sorvan = g_sorvan.get().release();  // kept for the life of the process
-
-    ViewClasses views = make_view_classes(module);
+void define_namespaces(State& st, PyObject* module) {
+    auto& part = st.namespaces;
+    part.names.fill(part.name_texts);
+    make_view_classes(st, module);
 
     ClassBuilder namespace_class(module, "TclNamespace",
                                  {reinterpret_cast<PyObject*>(&PyBaseObject_Type)},
-                                 "TclNamespace(ns, tcl=None): a Tcl namespace of one interpreter.\n\n"
+                                 "A Tcl namespace of one interpreter.\n\n"
                                  "`ns` is its name (the empty name: the current namespace); `vars`,\n"
                                  "`objs`, `procs` and `cmds` show its contents as mappings.");
     namespace_class.slots({"ns", "tcl", "vars", "objs", "procs", "cmds"})
         .method<init_sig, init>("__init__")
-        .method<children_sig, children>("children", "children(pattern=None): the child namespaces.")
-        .method<code_sig, code>("code", "code(script): the script wrapped to run in this namespace.")
-        .method<current_sig, current>("current", "current(): the interpreter's current namespace.")
-        .method<create_sig, create>("create", "create(): make the namespace.")
-        .method<delete_sig, delete_>("delete", "delete(): delete the namespace.")
-        .method<eval_sig, eval>("eval", "eval(tclcmd, *args): evaluate a script in the namespace.")
-        .method<call_sig, call_>("call", "call(tclcmd, *args): run one command in the namespace.")
-        .method<exists_sig, exists>("exists", "exists(): whether the namespace exists.")
-        .method<export_sig, export_>("export", "export(clear=False, *patterns): query or change the exports.")
-        .method<forget_sig, forget>("forget", "forget(*patterns): remove imported commands.")
-        .method<import_sig, import_>("import_", "import_(force=False, *patterns): import commands.")
-        .method<origin_sig, origin>("origin", "origin(command): where an imported command comes from.")
-        .method<parent_sig, parent>("parent", "parent(force_eval=False): the parent namespace.")
-        .method<which_sig, which>("which", "which(name, command=False, variable=False): resolve a name here.")
+        .method<children_sig, children>("children", "The child namespaces.")
+        .method<code_sig, code>("code", "The script wrapped to run in this namespace.")
+        .method<current_sig, current>("current", "The interpreter's current namespace.")
+        .method<create_sig, create>("create", "Make the namespace.")
+        .method<delete_sig, delete_>("delete", "Delete the namespace.")
+        .method<eval_sig, eval>("eval", "Evaluate a script in the namespace.")
+        .method<call_sig, call_>("call", "Run one command in the namespace.")
+        .method<exists_sig, exists>("exists", "Whether the namespace exists.")
+        .method<export_sig, export_>("export", "Query or change the exports.")
+        .method<forget_sig, forget>("forget", "Remove imported commands.")
+        .method<import_sig, import_>("import_", "Import commands.")
+        .method<origin_sig, origin>("origin", "Where an imported command comes from.")
+        .method<parent_sig, parent>("parent", "The parent namespace.")
+        .method<which_sig, which>("which", "Resolve a name here.")
         .method<is_absolute_sig, is_absolute>("is_absolute")
         .method<is_relative_sig, is_relative>("is_relative")
-        .method<absolute_sig, absolute>("absolute", "absolute(): the fully qualified name.")
-        .method<make_absolute_sig, make_absolute>("make_absolute", "make_absolute(): qualify `ns` fully.")
+        .method<absolute_sig, absolute>("absolute", "The fully qualified name.")
+        .method<make_absolute_sig, make_absolute>("make_absolute", "Qualify `ns` fully.")
         .method<str_sig, str_>("__str__")
-        .staticmethod<qualifiers_sig, qualifiers>("qualifiers", "qualifiers(string): the text before the last '::'.")
-        .staticmethod<tail_sig, tail>("tail", "tail(string): the text after the last '::'.")
-        .staticmethod<join_sig, join>("join", "join(string, *args): the names joined and normalised.")
-        .staticmethod<split_sig, split>("split", "split(string): the components of a name.")
-        .staticmethod<normalize_sig, normalize>("normalize", "normalize(string): the canonical name.")
-        .attr("VariablesView", views.variables)
-        .attr("ObjectsView", views.objects)
-        .attr("CommandsView", views.commands)
-        .attr("ProcsView", views.procs);
-    Ref cls = namespace_class.build();
-    namespace_type = Ref(cls).release();  // kept for the life of the process
-    ns_slot = namespace_class.slot(cls, "ns");
-    tcl_slot = namespace_class.slot(cls, "tcl");
-    add(module, "TclNamespace", cls);
+        .staticmethod<qualifiers_sig, qualifiers>("qualifiers", "The text before the last '::'.")
+        .staticmethod<tail_sig, tail>("tail", "The text after the last '::'.")
+        .staticmethod<join_sig, join>("join", "The names joined and normalised.")
+        .staticmethod<split_sig, split>("split", "The components of a name.")
+        .staticmethod<normalize_sig, normalize>("normalize", "The canonical name.")
+        .attr("VariablesView", st.views.variables_class)
+        .attr("ObjectsView", st.views.objects_class)
+        .attr("CommandsView", st.views.commands_class)
+        .attr("ProcsView", st.views.procs_class);
+    part.namespace_class = namespace_class.build();
+    part.ns_slot = namespace_class.slot(part.namespace_class, "ns");
+    part.tcl_slot = namespace_class.slot(part.namespace_class, "tcl");
+    add(module, "TclNamespace", part.namespace_class);
 
-    ClassBuilder temp_class(module, "TempTclNamespace", {cls.get()},
-                            "TempTclNamespace(ns='::__orvex__{cls}_{id}_tmp', **kwargs): a namespace\n"
-                            "that exists for the length of a with block.");
+    ClassBuilder temp_class(module, "TempTclNamespace", {part.namespace_class.get()},
+                            "A namespace that exists for the length of a with block.");
     temp_class.method<temp_init_sig, temp_init>("__init__")
         .method<enter_sig, enter_>("__enter__")
         .method<exit_sig, exit_>("__exit__");
-    Ref temp_cls = temp_class.build();
-    temp_namespace_type = Ref(temp_cls).release();
-    add(module, "TempTclNamespace", temp_cls);
+    part.temp_namespace_class = temp_class.build();
+    add(module, "TempTclNamespace", part.temp_namespace_class);
 
-    namespace_built.take(cls);
-    temp_namespace_built.take(temp_cls);
+    part.namespace_built.remember(part.namespace_class);
+    part.temp_namespace_built.remember(part.temp_namespace_class);
 }
 
 }  // namespace orvex::tcl_namespace

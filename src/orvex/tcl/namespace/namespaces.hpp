@@ -2,18 +2,17 @@
 // and views.cpp (the four mapping views nested in TclNamespace) share.
 #pragma once
 
-#include "class_version.hpp"
 #include "namespace_module.hpp"
 
 #include <array>
+#include <initializer_list>
 
 namespace orvex::tcl_namespace {
 
 // --- calls with keywords ----------------------------------------------------------
 
-// A tuple of keyword names for vectorcall, made when the module loads and
-// kept for the life of the process.
-PyObject* keyword_names(std::initializer_list<const char*> names);
+// A tuple of interned keyword names for vectorcall.
+Ref keyword_tuple(std::initializer_list<const char*> names);
 
 // obj.name(*positional, **keywords) through vectorcall: the last
 // len(kwnames) of `args` are the values of the keywords named in kwnames.
@@ -36,35 +35,29 @@ Ref call_method_keywords(PyObject* obj, PyObject* name, PyObject* kwnames, A... 
 // the name of a namespace object, are taken without the call while `sorvan`
 // is the module's own.  The result must be a str (TypeError otherwise):
 // names are texts.
-Ref name_text(PyObject* value);
+Ref name_text(State& st, PyObject* value);
 
 // True while the `sorvan` module global is the module's own function.
-bool sorvan_is_original();
+inline bool sorvan_is_original(State& st) { return st.sorvan_held.holds(st.watch); }
 
 // TclNamespace.join(base, name), read from the module globals when called:
 // the C++ join while `TclNamespace` and its `join` are the module's own,
 // else whatever they have been replaced with.
-Ref join_name(PyObject* base, PyObject* name);
+Ref join_name(State& st, PyObject* base, PyObject* name);
 
 // --- TclNamespace objects, for the views ----------------------------------------
 
-// The `TclNamespace` module global of this moment.
-Ref namespace_class();
-
 // The `tcl` attribute of a namespace object (the interpreter proxy).
-Ref namespace_tcl(PyObject* ns);
+Ref namespace_tcl(State& st, PyObject* ns);
 
 // ns.call(words): the words run inside the namespace.
-Ref namespace_call(PyObject* ns, PyObject* words);
+Ref namespace_call(State& st, PyObject* ns, PyObject* words);
 
 // --- the views ------------------------------------------------------------------
 
-struct ViewClasses {
-    Ref variables, objects, commands, procs;
-};
-
 // Make the four view classes (qualified names TclNamespace.VariablesView and
-// so on); namespaces.cpp places them at the end of the TclNamespace body.
-ViewClasses make_view_classes(PyObject* module);
+// so on) into st.views; namespaces.cpp places them at the end of the
+// TclNamespace body.
+void make_view_classes(State& st, PyObject* module);
 
 }  // namespace orvex::tcl_namespace
