@@ -65,6 +65,56 @@ USES = {
         thread.join()
         assert len(raised) == 1, raised
         ns.delete()
+        from orvex.tcl.namespace import (TclArrayVariable, TclCommand, TclVariable,
+                                         TempTclCommand, TempTclVariable)
+        v = TclVariable("x", tcl=tcl)
+        v.set("5")
+        assert v.get() == "5" and v.get(cast=int) == 5 and v.exists()
+        a = TclArrayVariable("a", tcl=tcl)
+        a.update(k="v w")
+        assert dict(a) == {"k": "v w"}
+        with TempTclVariable(tcl=tcl) as t:
+            t.set("y")
+            assert t.get() == "y"
+        assert not t.exists()
+        # A command given as text is split by the package's default
+        # interpreter, which belongs to the thread that made it: only the
+        # main thread makes and uses it here.
+        c = TclCommand(("::set",), tcl=tcl)
+        assert c("x", "7") == "7" and c.exists() and c.build_tclcmd(k=1) == ("::set", "-k", 1)
+        if threading.current_thread() is threading.main_thread():
+            with TempTclCommand(lambda: "called", tcl=tcl) as f:
+                assert tcl.eval(f.cmd_name) == "called"
+            del f  # while its interpreter is alive: it deletes its command when it goes
+        assert str(inspect.signature(TclCommand)) == (
+            "(cmd, args=None, keywords=None, tcl=None, cast=None, logger=None)")
+        assert str(inspect.signature(v.get)) == "(array_index=None, cast=Ellipsis)"
+        # Nothing may keep the interpreter alive past this snippet in a cycle
+        # (the function and the error's traceback refer to these globals): a
+        # Tcl interpreter must be deleted by the thread that made it.
+        del elsewhere, raised
+    """,
+    "orvex.tcl.sorvan": """
+        import collections, inspect
+        import orvex.tcl.sorvan as m
+        from orvex.tcl.sorvan import sorvan, tclobj
+        assert sorvan(["a b", {"k": 1}, None, 2.5, "é{"]) == "{a b} {k 1} {} 2.5 \\u00e9\\\\{"
+        assert sorvan(collections.OrderedDict(a=[1, "x y"])) == "a {1 {x y}}"
+        assert tclobj([1, ("a", None), {"k": 2.5}]) == (1, ("a", ""), ("k", 2.5))
+        class Hooked:
+            def __sorvan__(self):
+                return "hooked"
+        assert sorvan([Hooked(), True]) == "hooked true"
+        saved = m.sorvan
+        m.sorvan = lambda obj: "X"
+        try:
+            assert sorvan(["a", "b c"]) == "X X"
+        finally:
+            m.sorvan = saved
+        assert sorvan(["a", "b c"]) == "a {b c}"
+        assert str(inspect.signature(sorvan)) == "(obj)"
+        assert str(inspect.signature(m._Tcl_ConvertElement)) == "(src, flags)"
+        assert type(m._capi).__name__ == "PyCapsule"
     """,
 }
 
@@ -211,4 +261,39 @@ def test_each_interpreter_has_its_own_state():
                "assert m.bump() == 1\\n"
                "assert m.Counter.__module__ == 'orvex.tcl._capi_check'")
         destroy(i)
+    """)
+
+
+def test_namespace_handles_used_from_a_thread_that_does_not_own_the_interpreter():
+    # A handle sends its commands on the caller's thread: from a thread other
+    # than the interpreter's it fails as the bare tkinter call fails there.
+    run_scenario("orvex.tcl.namespace", "", """
+        from orvex.tcl import Interpreter
+        from orvex.tcl.namespace import TclArrayVariable, TclCommand, TclVariable
+        tcl = Interpreter()
+        tcl.tk.setvar("x", "1")
+        v, c = TclVariable("x", tcl=tcl), TclCommand("::set", tcl=tcl)
+        a = TclArrayVariable("a", tcl=tcl)
+        def outcome(fn):
+            try:
+                return ("ok", fn())
+            except Exception as error:
+                return (type(error), str(error))
+        results = {}
+        def in_other_thread():
+            results["bare get"] = outcome(lambda: tcl.tk.getvar("x"))
+            results["get"] = outcome(v.get)
+            results["bare call"] = outcome(lambda: tcl.tk.call(("::set", "x")))
+            results["call"] = outcome(lambda: c("x"))
+            results["set"] = outcome(lambda: v.set("2"))
+            results["item"] = outcome(lambda: a.__setitem__("k", "v"))
+        t = threading.Thread(target=in_other_thread)
+        t.start()
+        t.join()
+        assert results["get"] == results["bare get"], results
+        assert results["call"] == results["bare call"], results
+        for key in ("set", "item"):
+            assert results[key][0] is results["bare get"][0], results
+        # The interpreter's own thread is unaffected.
+        assert v.get() == tcl.tk.getvar("x") and c("x") == v.get()
     """)

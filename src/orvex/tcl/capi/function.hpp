@@ -108,19 +108,62 @@ PyMethodDef* vector_method_def(const char* name, const char* doc) {
     return &def;
 }
 
-// The same body as the type's call slot (tp_call), for a __call__ made with
-// vector_method: calling an instance then goes straight to the body instead
-// of through slot_tp_call (a lookup of __call__ and a re-packing of the
-// arguments).  Keyword arguments arrive as a dict and are laid out the
-// vectorcall way first.
-template <VectorBody F>
-PyObject* vector_tp_call(PyObject* self, PyObject* args, PyObject* kwargs) {
+// Methods of that shape whose body gets the module state (METH_METHOD, as
+// state.hpp's methods):
+//
+//     Ref call(State& st, PyObject* self, const VectorArgs& args);
+template <typename F>
+struct StateVectorBodyTraits {
+    static constexpr bool valid = false;
+};
+template <typename S>
+struct StateVectorBodyTraits<Ref (*)(S&, PyObject*, const VectorArgs&)> {
+    static constexpr bool valid = true;
+    using State = S;
+};
+template <typename F>
+concept StateVectorBody = StateVectorBodyTraits<F>::valid;
+
+// The state from an instance, for slots (module.hpp).
+template <typename State>
+State& state_of(PyObject* self);
+
+template <auto F>
+    requires StateVectorBody<decltype(F)>
+PyObject* state_vector_trampoline(PyObject* self, PyTypeObject* defining_class,
+                                  PyObject* const* args, size_t nargsf, PyObject* kwnames) {
+    using State = typename StateVectorBodyTraits<decltype(F)>::State;
+    return guarded<PyObject*>(nullptr, [&] {
+        State& st = class_state<State>(defining_class);
+        Ref result = F(st, self, VectorArgs{args, size_t(PyVectorcall_NARGS(nargsf)), kwnames});
+        if (!result && !PyErr_Occurred())
+            PyErr_SetString(PyExc_SystemError, "method returned no result");
+        return result.release();
+    });
+}
+
+template <auto F>
+    requires StateVectorBody<decltype(F)>
+PyMethodDef* state_vector_method_def(const char* name, const char* doc) {
+    static const std::string signed_doc =
+        doc && std::string_view(doc).find(")\n--\n\n") != std::string_view::npos
+            ? std::string(doc)
+            : std::string(name) + "($self, /, *args, **kwargs)\n--\n\n" + (doc ? doc : "");
+    static PyMethodDef def{name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(
+                                     &state_vector_trampoline<F>)),
+                           METH_METHOD | METH_FASTCALL | METH_KEYWORDS, signed_doc.c_str()};
+    return &def;
+}
+
+// A call slot's tuple and dict, laid out the vectorcall way for `body`.
+template <typename Fn>
+PyObject* call_from_tuple(PyObject* args, PyObject* kwargs, Fn body) {
     return guarded<PyObject*>(nullptr, [&] {
         size_t nargs = size_t(PyTuple_GET_SIZE(args));
         PyObject* const* items = &PyTuple_GET_ITEM(args, 0);
         Ref result;
         if (kwargs == nullptr || PyDict_GET_SIZE(kwargs) == 0) {
-            result = F(self, VectorArgs{items, nargs, nullptr});
+            result = body(VectorArgs{items, nargs, nullptr});
         } else {
             Py_ssize_t nkw = PyDict_GET_SIZE(kwargs);
             size_t total = nargs + size_t(nkw);
@@ -139,12 +182,31 @@ PyObject* vector_tp_call(PyObject* self, PyObject* args, PyObject* kwargs) {
                 PyTuple_SET_ITEM(kwnames.get(), k, Py_NewRef(key));
                 argv[nargs + size_t(k++)] = value;  // borrowed: the dict holds it for the call
             }
-            result = F(self, VectorArgs{argv, nargs, kwnames.get()});
+            result = body(VectorArgs{argv, nargs, kwnames.get()});
         }
         if (!result && !PyErr_Occurred())
             PyErr_SetString(PyExc_SystemError, "__call__ returned no result");
         return result.release();
     });
+}
+
+// The same body as the type's call slot (tp_call), for a __call__ made with
+// vector_method: calling an instance then goes straight to the body instead
+// of through slot_tp_call (a lookup of __call__ and a re-packing of the
+// arguments).  Keyword arguments arrive as a dict and are laid out the
+// vectorcall way first.
+template <VectorBody F>
+PyObject* vector_tp_call(PyObject* self, PyObject* args, PyObject* kwargs) {
+    return call_from_tuple(args, kwargs, [&](const VectorArgs& a) { return F(self, a); });
+}
+
+// The same for a body that gets the state (found from the instance's class).
+template <auto F>
+    requires StateVectorBody<decltype(F)>
+PyObject* state_vector_tp_call(PyObject* self, PyObject* args, PyObject* kwargs) {
+    using State = typename StateVectorBodyTraits<decltype(F)>::State;
+    return call_from_tuple(args, kwargs,
+                           [&](const VectorArgs& a) { return F(state_of<State>(self), self, a); });
 }
 
 // obj.name(*args, **kwargs) with arguments received as VectorArgs: hands a
@@ -273,6 +335,15 @@ public:
     ClassBuilder& vector_method(const char* name, const char* doc = nullptr) {
         entries_.push_back({name, Entry::method, {}, vector_method_def<F>(name, doc), nullptr});
         if (std::string_view(name) == "__call__") call_slot_ = &vector_tp_call<F>;
+        return *this;
+    }
+
+    // The same, with a body that gets the module state.
+    template <auto F>
+        requires StateVectorBody<decltype(F)>
+    ClassBuilder& vector_method(const char* name, const char* doc = nullptr) {
+        entries_.push_back({name, Entry::method, {}, state_vector_method_def<F>(name, doc), nullptr});
+        if (std::string_view(name) == "__call__") call_slot_ = &state_vector_tp_call<F>;
         return *this;
     }
 

@@ -203,9 +203,8 @@ inline Ref tuple_of(std::initializer_list<PyObject*> items) {
 // __exit__ itself replaces the body's, with the body's as its context.
 template <typename Body>
 Ref with_block(PyObject* manager, Body body) {
-    static Name n_enter{"__enter__"}, n_exit{"__exit__"};
-    Ref exit = getattr(manager, n_exit);
-    Ref entered = call_method(manager, n_enter);
+    Ref exit = own(PyObject_GetAttrString(manager, "__exit__"));
+    Ref entered = own(PyObject_CallMethod(manager, "__enter__", nullptr));
     Ref result;
     try {
         result = body(entered.get());
@@ -245,6 +244,14 @@ inline Ref import_loaded(const Name& module) {
     if (loaded) return loaded;
     if (PyErr_Occurred()) throw PyError{};
     return import(module.text());
+}
+
+// The same for a module name kept as an interned str.
+inline Ref import_loaded(PyObject* module) {
+    Ref loaded = Ref::steal(PyImport_GetModule(module));
+    if (loaded) return loaded;
+    if (PyErr_Occurred()) throw PyError{};
+    return own(PyImport_Import(module));
 }
 
 // `from module import name`

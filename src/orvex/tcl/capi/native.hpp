@@ -39,6 +39,7 @@
 #include <cstddef>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace orvex::capi {
@@ -47,6 +48,9 @@ namespace orvex::capi {
 using AttrBody = Ref (*)(PyObject* self, PyObject* name);
 // A special method without arguments (__str__, __repr__).
 using UnaryBody = Ref (*)(PyObject* self);
+// def __get__(self, instance, owner): `instance` is None for access through
+// the class.
+using DescrGetBody = Ref (*)(PyObject* self, PyObject* instance, PyObject* owner);
 
 template <size_t N>
 struct NativeObject {
@@ -185,10 +189,60 @@ int tp_init(PyObject* self, PyObject* args, PyObject* kwargs) {
     });
 }
 
+// The same for a body that gets the module state (found from the object's
+// class).
+template <Signature& S, auto F>
+    requires StateBody<decltype(F)>
+int state_tp_init(PyObject* self, PyObject* args, PyObject* kwargs) {
+    using State = typename StateBodyTraits<decltype(F)>::State;
+    return guarded(-1, [&] {
+        State& st = state_of<State>(self);
+        size_t nargs = size_t(PyTuple_GET_SIZE(args));
+        size_t nkw = kwargs ? size_t(PyDict_GET_SIZE(kwargs)) : 0;
+        ArgVector argv(nargs + nkw);
+        for (size_t i = 0; i < nargs; ++i) argv.push(Ref::borrow(PyTuple_GET_ITEM(args, i)));
+        Ref kwnames;
+        if (nkw) {
+            kwnames = own(PyTuple_New(Py_ssize_t(nkw)));
+            Py_ssize_t pos = 0, k = 0;
+            PyObject *key, *value;
+            while (PyDict_Next(kwargs, &pos, &key, &value)) {
+                PyTuple_SET_ITEM(kwnames.get(), k++, Py_NewRef(key));
+                argv.push(Ref::borrow(value));
+            }
+        }
+        Args bound;
+        S.bind(bound, argv.data(), Py_ssize_t(nargs), kwnames.get(), &st);
+        F(st, self, bound);
+        return 0;
+    });
+}
+
 template <VectorBody F>
 PyObject* vectorcall(PyObject* self, PyObject* const* args, size_t nargsf, PyObject* kwnames) {
     return guarded<PyObject*>(nullptr, [&] {
         return F(self, VectorArgs{args, size_t(PyVectorcall_NARGS(nargsf)), kwnames}).release();
+    });
+}
+
+template <auto F>
+    requires StateVectorBody<decltype(F)>
+PyObject* state_vectorcall(PyObject* self, PyObject* const* args, size_t nargsf,
+                           PyObject* kwnames) {
+    using State = typename StateVectorBodyTraits<decltype(F)>::State;
+    return guarded<PyObject*>(nullptr, [&] {
+        VectorArgs vector{args, size_t(PyVectorcall_NARGS(nargsf)), kwnames};
+        Ref result = F(state_of<State>(self), self, vector);
+        if (!result && !PyErr_Occurred())
+            PyErr_SetString(PyExc_SystemError, "__call__ returned no result");
+        return result.release();
+    });
+}
+
+template <DescrGetBody F>
+PyObject* descr_get(PyObject* self, PyObject* instance, PyObject* owner) {
+    return guarded<PyObject*>(nullptr, [&] {
+        return F(self, instance ? instance : Py_None, owner ? owner : Py_None).release();
     });
 }
 
@@ -242,12 +296,64 @@ public:
         return *this;
     }
 
+    // def __init__(self, ...) whose body gets the module state.  The class
+    // also shows the method itself as __init__ (in place of the slot
+    // wrapper), so that inspect.signature() gives its parameters and
+    // super().__init__(...) from a subclass binds the same way.
+    template <Signature& S, auto F>
+        requires StateBody<decltype(F)>
+    NativeClass& init() {
+        S.set_qualname(name_ + ".__init__");
+        S.set_is_method(true);
+        slots_.push_back({Py_tp_init, reinterpret_cast<void*>(&native::state_tp_init<S, F>)});
+        PyMethodDef def = *state_method_def<S, F>("__init__", nullptr);
+        def.ml_flags |= METH_COEXIST;
+        methods_.push_back(def);
+        return *this;
+    }
+
     // def __call__(self, *args, **kwargs), through vectorcall, the arguments
     // unbound (VectorArgs).
     template <VectorBody F>
     NativeClass& call() {
         vectorcall_ = &native::vectorcall<F>;
         new_ = reinterpret_cast<void*>(&native::tp_new<N, &native::vectorcall<F>>);
+        return *this;
+    }
+
+    // The same with a body that gets the module state.
+    template <auto F>
+        requires StateVectorBody<decltype(F)>
+    NativeClass& call() {
+        vectorcall_ = &native::state_vectorcall<F>;
+        new_ = reinterpret_cast<void*>(&native::tp_new<N, &native::state_vectorcall<F>>);
+        return *this;
+    }
+
+    // def __get__(self, instance, owner=None): the class's instances bind
+    // when fetched through an object, as functions do.
+    template <DescrGetBody F>
+    NativeClass& descriptor() {
+        slots_.push_back({Py_tp_descr_get, reinterpret_cast<void*>(&native::descr_get<F>)});
+        return *this;
+    }
+
+    // def name(self, *args, **kwargs) taking its arguments unbound, whose
+    // body gets the module state.
+    template <auto F>
+        requires StateVectorBody<decltype(F)>
+    NativeClass& vector_method(const char* name, const char* doc = nullptr) {
+        methods_.push_back(*state_vector_method_def<F>(name, doc));
+        return *this;
+    }
+
+    // @staticmethod def name(...) whose body gets the module state.
+    template <Signature& S, auto F>
+        requires StateBody<decltype(F)>
+    NativeClass& staticmethod(const char* name, const char* doc = nullptr) {
+        S.set_qualname(name_ + "." + name);
+        S.set_is_method(false);
+        static_methods_.push_back({name, function_def<S, F>(name, doc)});
         return *this;
     }
 
@@ -350,6 +456,13 @@ public:
         PyType_Spec type_def{qualified.c_str(), int(sizeof(Object)), 0, flags, slots.data()};
         Ref cls = own(PyType_FromModuleAndSpec(module_, &type_def, nullptr));
         if (free_list_) free_list_->type = reinterpret_cast<PyTypeObject*>(Py_NewRef(cls.get()));
+        // Static methods get the module as their `self` (METH_STATIC would
+        // give them none), so they are made as functions of the module and
+        // wrapped as a class statement's @staticmethod wraps them.
+        for (auto& [name, def] : static_methods_) {
+            Ref function = own(PyCFunction_NewEx(def, module_, module_name));
+            check(PyObject_SetAttrString(cls, name, Ref(own(PyStaticMethod_New(function)))));
+        }
         return cls;
     }
 
@@ -369,6 +482,7 @@ private:
     std::array<const char*, N> fields_;
     std::vector<PyType_Slot> slots_;
     std::vector<PyMethodDef> methods_;
+    std::vector<std::pair<const char*, PyMethodDef*>> static_methods_;
     vectorcallfunc vectorcall_ = nullptr;
     FreeList* free_list_ = nullptr;
     void* dealloc_ = reinterpret_cast<void*>(&native::tp_dealloc<N, nullptr>);

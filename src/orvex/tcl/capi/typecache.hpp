@@ -116,8 +116,8 @@ inline Ref instance_attr(TypeCache& cache, PyObject* name, PyObject* obj) {
         dict_only = true;
     }
     if (dict_only) {
-        Ref dict = own(PyObject_GenericGetDict(obj, nullptr));
-        PyObject* value = PyDict_GetItemWithError(dict, name);
+        PyObject* dict = cpython::instance_dict(obj);
+        PyObject* value = dict ? PyDict_GetItemWithError(dict, name) : nullptr;
         if (value != nullptr) return Ref::borrow(value);
         if (PyErr_Occurred()) throw PyError{};
     }

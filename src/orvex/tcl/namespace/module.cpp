@@ -34,56 +34,6 @@ Ref exit_through_super(State& st, PyObject* cls, PyObject* self, PyObject* exc_i
     return boolean(false);
 }
 
-// --- until variables.cpp and commands.cpp move to the state -----------------------
-
-ModuleGlobals module_globals;
-const SorvanCApi* sorvan_capi = nullptr;
-
-namespace {
-Name n_proxy_legacy{"proxy"};
-Name n_ProxyTypes_legacy{"ProxyTypes"};
-// Never destroyed: a static's destructor would run at process exit, after
-// Python has finalised, and must not touch a Python object then.
-Ref& weakref_module_legacy = *new Ref;
-PyObject* tcl_error_class = nullptr;
-}  // namespace
-
-Ref interpreter_proxy(PyObject* tcl) {
-    Ref interp = truthy(tcl) ? Ref::borrow(tcl) : import("orvex.tcl");
-    Ref proxy_types = getattr(weakref_module_legacy, n_ProxyTypes_legacy);
-    Ref type = Ref::borrow(reinterpret_cast<PyObject*>(Py_TYPE(interp.get())));
-    if (check(PySequence_Contains(proxy_types, type))) return interp;
-    return call_method(weakref_module_legacy, n_proxy_legacy, interp.get());
-}
-
-PyObject* tcl_error() { return tcl_error_class; }
-
-PyObject* temporary_name_template = nullptr;
-
-Ref temporary_name(PyObject* self, PyObject* name_template) {
-    static Name n_format{"format"}, n_class{"__class__"}, n_name{"__name__"};
-    static PyObject* cls_id = tuple_of({text("cls").get(), text("id").get()}).release();
-    Ref class_name = getattr(getattr(self, n_class), n_name);
-    Ref identity = own(PyLong_FromVoidPtr(self));
-    Ref template_text = str(name_template);
-    PyObject* argv[] = {template_text.get(), class_name.get(), identity.get()};
-    return own(PyObject_VectorcallMethod(n_format, argv, 1, cls_id));
-}
-
-Ref enter_through_super(PyObject* cls, PyObject* self) {
-    static Name n_enter{"__enter__"};
-    Ref enter = getattr_optional(super_of(cls, self), n_enter);
-    if (enter && truthy(enter)) return call(enter);
-    return Ref::borrow(self);
-}
-
-Ref exit_through_super(PyObject* cls, PyObject* self, PyObject* exc_info) {
-    static Name n_exit{"__exit__"};
-    Ref exit = getattr_optional(super_of(cls, self), n_exit);
-    if (exit && truthy(exit)) return call_tuple(exit, exc_info);
-    return boolean(false);
-}
-
 // --- the module -----------------------------------------------------------------------
 
 namespace {
@@ -116,13 +66,6 @@ void State::exec(PyObject* module) {
     watch.start();
     watch.add(dict);
     sorvan_held.pin(dict, names[n_sorvan], own_sorvan);
-
-    // Until variables.cpp and commands.cpp move to the state.
-    weakref_module_legacy = weakref_module;
-    sorvan_capi = sorvan_api.api;
-    Py_XSETREF(tcl_error_class, Ref(tcl_error).release());
-    Py_XSETREF(tcl_namespace::temporary_name_template, Ref(temporary_name_template).release());
-    module_globals.watch(module);
 
     define_variables(*this, module);
     define_commands(*this, module);

@@ -50,15 +50,81 @@ struct State {
     Imported<SorvanCApi> sorvan_api;  // sorvan's conversions, for the fast paths
 
     // --- variables.cpp: TclVariable, TclArrayVariable and their Temp* ------------
+    // (with what variables.cpp and commands.cpp share: the handle names, the
+    // interpreter's app and the tclobj fast path)
     struct Variables {
-        int traverse(visitproc, void*) const { return 0; }
-        void clear() {}
+        // Attribute names (h_) and Tcl words (hw_) of both files.
+        static constexpr const char* name_texts[] = {
+            "tk", "getvar", "setvar", "unsetvar", "call", "eval", "cast_boolean", "cast_list",
+            "cast_array", "startswith", "__class__", "__name__", "__init__", "get_obj", "exists",
+            "absolute", "array_set", "array_unset", "array_size", "array_names", "get", "unset",
+            "array_index", "nocomplain", "tcl", "cast", "from_iterable", "createcommand",
+            "build_tclcmd", "kwargs_to_dashed_args", "items", "copy", "is_proc", "delete", "join",
+            "info", "__del__", "orvex.tcl", "__wrapped__",
+            // words sent to Tcl
+            "::info", "::array", "set", "size", "names", "namespace", "current", "::", "commands",
+            "procs", "body", "args", "default", "::namespace", "origin", "::rename", "",
+            "Calling: ", "-",
+        };
+        Names<std::size(name_texts)> names;
+        Ref variable_class, temp_variable_class, array_variable_class;
+        Ref marker;  // TclVariable.__marker: "the object's own cast"
+        Ref kw_array_index, kw_nocomplain, kw_array_index_tcl_cast, kw_tcl_cast;  // keyword names
+        Ref array_names_caller;  // operator.methodcaller("array_names")
+        Ref chain_from_iterable;
+        Slot tcl_slot, cast_slot, name_slot;
+        TypeCache tk_cache, getvar_cache, setvar_cache;  // interp.tk, tk.getvar, tk.setvar
+        Held tclobj_held;             // `tclobj` is still sorvan's own
+
+        int traverse(visitproc visit, void* arg) const {
+            if (int r = visit_refs(visit, arg, variable_class, temp_variable_class,
+                                   array_variable_class, marker, kw_array_index, kw_nocomplain,
+                                   kw_array_index_tcl_cast, kw_tcl_cast, array_names_caller,
+                                   chain_from_iterable))
+                return r;
+            for (const TypeCache* cache : {&tk_cache, &getvar_cache, &setvar_cache})
+                if (int r = cache->traverse(visit, arg)) return r;
+            return tclobj_held.traverse(visit, arg);
+        }
+        void clear() {
+            names.clear();
+            clear_refs(variable_class, temp_variable_class, array_variable_class, marker,
+                       kw_array_index, kw_nocomplain, kw_array_index_tcl_cast, kw_tcl_cast,
+                       array_names_caller, chain_from_iterable);
+            for (TypeCache* cache : {&tk_cache, &getvar_cache, &setvar_cache}) cache->clear();
+            tclobj_held.clear();
+        }
     } variables;
 
     // --- commands.cpp: TclCommand, TempTclCommand ----------------------------------
     struct Commands {
-        int traverse(visitproc, void*) const { return 0; }
-        void clear() {}
+        Ref command_class, temp_command_class;
+        Ref update_wrapper;  // functools.update_wrapper
+        Ref no_arguments;    // ()
+        Ref kw_tcl;          // ("tcl",)
+        // TclCommand's own entries, called directly while a lookup finds them.
+        Ref call_original, build_original, dashed_original;
+        Slot tcl_slot, name_slot, args_slot, keywords_slot, cast_slot, logger_slot;
+        TypeCache app_call_cache;  // tk.call
+        TypeCache own_call_cache, own_build_cache, own_dashed_cache;
+
+        int traverse(visitproc visit, void* arg) const {
+            if (int r = visit_refs(visit, arg, command_class, temp_command_class, update_wrapper,
+                                   no_arguments, kw_tcl, call_original, build_original,
+                                   dashed_original))
+                return r;
+            for (const TypeCache* cache :
+                 {&app_call_cache, &own_call_cache, &own_build_cache, &own_dashed_cache})
+                if (int r = cache->traverse(visit, arg)) return r;
+            return 0;
+        }
+        void clear() {
+            clear_refs(command_class, temp_command_class, update_wrapper, no_arguments, kw_tcl,
+                       call_original, build_original, dashed_original);
+            for (TypeCache* cache :
+                 {&app_call_cache, &own_call_cache, &own_build_cache, &own_dashed_cache})
+                cache->clear();
+        }
     } commands;
 
     // --- namespaces.cpp: TclNamespace, TempTclNamespace, the name algebra ----------
@@ -183,15 +249,32 @@ void define_variables(State& st, PyObject* module);   // variables.cpp
 void define_commands(State& st, PyObject* module);    // commands.cpp
 void define_namespaces(State& st, PyObject* module);  // namespaces.cpp, views.cpp
 
-// --- until variables.cpp and commands.cpp move to the state -----------------------
-// The process-wide forms they still use; delete with their last use.
-extern ModuleGlobals module_globals;
-extern const SorvanCApi* sorvan_capi;  // st.sorvan_api.api of the last module made
-Ref interpreter_proxy(PyObject* tcl);
-PyObject* tcl_error();
-extern PyObject* temporary_name_template;
-Ref temporary_name(PyObject* self, PyObject* name_template);
-Ref enter_through_super(PyObject* cls, PyObject* self);
-Ref exit_through_super(PyObject* cls, PyObject* self, PyObject* exc_info);
+// --- what variables.cpp and commands.cpp share (variables.cpp) --------------------
+
+// The names of st.variables.names.
+enum HandleName : size_t {
+    h_tk, h_getvar, h_setvar, h_unsetvar, h_call, h_eval, h_cast_boolean, h_cast_list,
+    h_cast_array, h_startswith, h___class__, h___name__, h___init__, h_get_obj, h_exists,
+    h_absolute, h_array_set, h_array_unset, h_array_size, h_array_names, h_get, h_unset,
+    h_array_index, h_nocomplain, h_tcl, h_cast, h_from_iterable, h_createcommand,
+    h_build_tclcmd, h_kwargs_to_dashed_args, h_items, h_copy, h_is_proc, h_delete, h_join,
+    h_info, h___del__, h_orvex_tcl, h___wrapped__,
+    hw_info, hw_array, hw_set, hw_size, hw_names, hw_namespace, hw_current, hw_root, hw_commands,
+    hw_procs, hw_body, hw_args, hw_default, hw_namespace_cmd, hw_origin, hw_rename, hw_empty,
+    hw_calling, hw_dash,
+};
+static_assert(std::size(State::Variables::name_texts) == hw_dash + 1);
+
+// tcl.tk: the Tcl application object of a handle's interpreter (proxy).
+Ref handle_app(State& st, PyObject* tcl);
+
+// True when tclobj, the module global of this moment, hands back each of the
+// n values unchanged without running Python code.
+bool unchanged_by_tclobj(State& st, PyObject* const* values, size_t n);
+
+// tclobj(value) with the `tclobj` module global of this moment; the values
+// sorvan says tclobj hands back unchanged skip the call while that global is
+// sorvan's own.
+Ref handle_tclobj(State& st, PyObject* value);
 
 }  // namespace orvex::tcl_namespace

@@ -266,16 +266,6 @@ Ref keyword_tuple(std::initializer_list<const char*> names) {
     return tuple;
 }
 
-// Until variables.cpp and commands.cpp move to the state.
-PyObject* keyword_names(std::initializer_list<const char*> names) {
-    return keyword_tuple(names).release();
-}
-Ref join_name(PyObject* base, PyObject* name) {
-    static Global g_TclNamespace{module_globals, "TclNamespace"};
-    static Name n_join{"join"};
-    return call_method(g_TclNamespace.get(), n_join, base, name);
-}
-
 void raise_key_error_from_pending(PyObject* key) {
     Ref cause = fetch_error();
     Ref error = call(PyExc_KeyError, key);

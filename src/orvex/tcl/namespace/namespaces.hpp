@@ -63,9 +63,4 @@ Ref namespace_call(State& st, PyObject* ns, PyObject* words);
 // TclNamespace body.
 void make_view_classes(State& st, PyObject* module);
 
-// --- until variables.cpp and commands.cpp move to the state -----------------------
-// The process-wide forms they still use; delete with their last use.
-PyObject* keyword_names(std::initializer_list<const char*> names);  // kept for the process
-Ref join_name(PyObject* base, PyObject* name);                      // TclNamespace.join(...)
-
 }  // namespace orvex::tcl_namespace
