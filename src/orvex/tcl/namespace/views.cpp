@@ -302,37 +302,47 @@ Py_ssize_t tail_start(PyObject* name) {
     return 0;
 }
 
-// The tail of a listed name when the view lists it, else empty.
-Ref listed_tail(PyObject* name, bool variable) {
+// Where the tail of a listed name starts when the view lists it, else -1.
+Py_ssize_t listed_tail(PyObject* name, bool variable) {
     Py_ssize_t start = tail_start(name), size = PyUnicode_GET_LENGTH(name);
-    if (start >= size) return Ref();
+    if (start >= size) return -1;
     int kind = PyUnicode_KIND(name);
     const void* data = PyUnicode_DATA(name);
     Py_ssize_t open = -1;
     for (Py_ssize_t i = start; i < size; ++i) {
         Py_UCS4 c = PyUnicode_READ(kind, data, i);
-        if (c == ':') return Ref();
+        if (c == ':') return -1;
         if (c == '(' && open < 0) open = i;
     }
     // string match *(*) : a '(' somewhere, and ')' last.
-    if (variable && open >= 0 && PyUnicode_READ(kind, data, size - 1) == ')') return Ref();
-    return own(PyUnicode_Substring(name, start, size));
+    if (variable && open >= 0 && PyUnicode_READ(kind, data, size - 1) == ')') return -1;
+    return start;
 }
 
-// The names a view lists, from Tcl's answer to a listing: a list.
-Ref listed_names(State& st, PyObject* tcl, PyObject* answer, size_t which) {
+// The names a view lists, from Tcl's answer to a listing (a list), or only
+// how many when `count` is given.
+Ref listed_names(State& st, PyObject* tcl, PyObject* answer, size_t which,
+                 Py_ssize_t* count = nullptr) {
     Ref names;
     if (PyTuple_CheckExact(answer) || PyList_CheckExact(answer))
         names = Ref::borrow(answer);
     else
         names = call_method(tcl, nm(st, n_cast_list), answer);  // text: Tcl's list
     Ref items = own(PySequence_Fast(names, "a listing is a list"));
-    Py_ssize_t count = PySequence_Fast_GET_SIZE(items.get());
-    Ref result = own(PyList_New(0));
-    for (Py_ssize_t i = 0; i < count; ++i) {
+    Py_ssize_t size = PySequence_Fast_GET_SIZE(items.get());
+    Ref result = count ? Ref() : own(PyList_New(0));
+    if (count) *count = 0;
+    for (Py_ssize_t i = 0; i < size; ++i) {
         Ref name = Ref::borrow(PySequence_Fast_GET_ITEM(items.get(), i));
         if (!PyUnicode_Check(name.get())) name = str(name);
-        if (Ref tail = listed_tail(name, which == list_vars)) check(PyList_Append(result, tail));
+        Py_ssize_t start = listed_tail(name, which == list_vars);
+        if (start < 0) continue;
+        if (count) {
+            ++*count;
+        } else {
+            Ref tail = start == 0 ? name : own(PyUnicode_Substring(name, start, PyUnicode_GET_LENGTH(name.get())));
+            check(PyList_Append(result, tail));
+        }
     }
     return result;
 }
@@ -460,8 +470,9 @@ Ref count_names(State& st, PyObject* self) {
         Ref ns = view_ns(st, self);
         Ref tcl = namespace_tcl(st, ns);
         if (namespace_plain(st, ns) && framework_cast_list(st, tcl)) {
-            Ref names = listed_names(st, tcl, run_listing(st, ns, which), which);
-            return integer(PyList_GET_SIZE(names.get()));
+            Py_ssize_t count = 0;
+            listed_names(st, tcl, run_listing(st, ns, which), which, &count);
+            return integer(count);
         }
     }
     return count_iterated(self);
