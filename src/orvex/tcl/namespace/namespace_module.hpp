@@ -190,6 +190,7 @@ struct State {
         Ref w_apply, w_eval, boot_text;
         Ref script_texts;         // the listing scripts' texts, by listing
         Ref listing_cache;        // interpreter -> its kept script objects
+        Ref listing_data;         // listing_cache.data
         Ref tcl_obj_type;         // _tkinter.Tcl_Obj
         Ref framework_cast_list;  // orvex.tcl.Interpreter.cast_list, once looked up
         bool assertions_enabled = true;  // false under python -O
@@ -199,7 +200,7 @@ struct State {
                                    kw_array_index_nocomplain, variables_class, objects_class,
                                    commands_class, procs_class, name_iterator_class,
                                    own_variable_class, w_apply, w_eval, boot_text,
-                                   script_texts, listing_cache,
+                                   script_texts, listing_cache, listing_data,
                                    tcl_obj_type, framework_cast_list))
                 return r;
             if (int r = eval_cache.traverse(visit, arg)) return r;
@@ -210,7 +211,7 @@ struct State {
             clear_refs(kw_tcl, kw_array_index, kw_pattern, kw_array_index_nocomplain,
                        variables_class, objects_class, commands_class, procs_class,
                        name_iterator_class, own_variable_class, w_apply, w_eval,
-                       boot_text, script_texts, listing_cache,
+                       boot_text, script_texts, listing_cache, listing_data,
                        tcl_obj_type, framework_cast_list);
             for (TypeCache* cache : {&variables_built, &objects_built, &commands_built,
                                      &procs_built, &variable_built, &eval_cache, &getvar_cache})

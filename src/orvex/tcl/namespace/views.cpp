@@ -242,40 +242,48 @@ const char* const boot_lambda = "{script} {::list [::uplevel 1 $script] $script}
 // The slots of the kept script objects of the interpreter behind `tcl`
 // (borrowed, a list of listing_count items, None until had), or NULL when
 // that interpreter cannot be remembered weakly.
-PyObject* kept_scripts(State& st, PyObject* tcl) {
+Ref kept_scripts(State& st, PyObject* tcl) {
     auto& part = st.views;
     Ref interp = PyWeakref_CheckProxy(tcl) ? weak_referent(tcl) : Ref::borrow(tcl);
-    if (!interp) return nullptr;
-    PyObject* argv[] = {part.listing_cache.get(), interp.get()};
-    PyObject* found =
-        PyObject_VectorcallMethod(nm(st, n_get), argv, 2 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr);
-    if (found == nullptr) {
-        // Not hashable, or no weak reference to it: nothing kept.
+    if (!interp) return Ref();
+    // cache.get(interp), read from the WeakKeyDictionary's own dict: its keys
+    // are weak references, equal to a weak reference to the same object.
+    PyObject* weak = PyWeakref_NewRef(interp, nullptr);
+    if (weak == nullptr) {
+        // No weak reference to it: nothing kept.
         if (!PyErr_ExceptionMatches(PyExc_TypeError)) throw PyError{};
         PyErr_Clear();
-        return nullptr;
+        return Ref();
     }
-    Ref slots = Ref::steal(found);
-    if (slots.get() != Py_None) return slots.get();  // the cache holds it
+    Ref key = Ref::steal(weak);
+    PyObject* found = PyDict_GetItemWithError(part.listing_data, key);
+    if (found != nullptr) return Ref::borrow(found);  // the cache holds it
+    if (PyErr_Occurred()) {
+        // Not hashable: nothing kept.
+        if (!PyErr_ExceptionMatches(PyExc_TypeError)) throw PyError{};
+        PyErr_Clear();
+        return Ref();
+    }
+    Ref slots;
     slots = own(PyList_New(Py_ssize_t(listing_count)));
     for (size_t i = 0; i < listing_count; ++i)
         PyList_SET_ITEM(slots.get(), Py_ssize_t(i), Py_NewRef(Py_None));
     if (PyObject_SetItem(part.listing_cache, interp, slots) < 0) {
         if (!PyErr_ExceptionMatches(PyExc_TypeError)) throw PyError{};
         PyErr_Clear();
-        return nullptr;
+        return Ref();
     }
-    return slots.get();
+    return slots;
 }
 
 // What ns.call answers for a listing: Tcl's list of qualified names.
 Ref run_listing(State& st, PyObject* ns, size_t which) {
     auto& part = st.views;
     PyObject* script_text = PyTuple_GET_ITEM(part.script_texts.get(), Py_ssize_t(which));
-    PyObject* slots = namespace_plain(st, ns) ? kept_scripts(st, namespace_tcl(st, ns)) : nullptr;
-    if (slots == nullptr)
+    Ref slots = namespace_plain(st, ns) ? kept_scripts(st, namespace_tcl(st, ns)) : Ref();
+    if (!slots)
         return namespace_call(st, ns, Ref(tuple_of({part.w_eval.get(), script_text})));
-    Ref kept = Ref::borrow(PyList_GET_ITEM(slots, Py_ssize_t(which)));
+    Ref kept = Ref::borrow(PyList_GET_ITEM(slots.get(), Py_ssize_t(which)));
     if (kept.get() != Py_None)
         return namespace_call(st, ns, Ref(tuple_of({part.w_eval.get(), kept.get()})));
     Ref answer = namespace_call(
@@ -347,11 +355,15 @@ Ref listed_names(State& st, PyObject* tcl, PyObject* answer, size_t which,
     return result;
 }
 
+bool framework_cast_list(State& st, PyObject* tcl);
+
 // self.ns.tcl.cast_list(names)
 Ref list_names(State& st, PyObject* view, size_t which) {
     Ref ns = view_ns(st, view);
     Ref tcl = namespace_tcl(st, ns);
     Ref names = listed_names(st, tcl, run_listing(st, ns, which), which);
+    // The framework's cast_list gives a copy of a list: the list will do.
+    if (namespace_plain(st, ns) && framework_cast_list(st, tcl)) return names;
     return call_method(tcl, nm(st, n_cast_list), names.get());
 }
 
@@ -756,6 +768,7 @@ void make_view_classes(State& st, PyObject* module) {
     for (size_t i = 0; i < listing_count; ++i)
         PyTuple_SET_ITEM(part.script_texts.get(), Py_ssize_t(i), text(listing_scripts[i]).release());
     part.listing_cache = call(import_from("weakref", "WeakKeyDictionary"));
+    part.listing_data = getattr(part.listing_cache, Ref(text("data")));
     part.tcl_obj_type = import_from("_tkinter", "Tcl_Obj");
     Ref flags = import_from("sys", "flags");
     part.assertions_enabled = !truthy(getattr(flags, Ref(text("optimize"))));
