@@ -813,3 +813,82 @@ def test_views_convert_names_with_the_module_sorvan_of_the_moment(n, monkeypatch
     assert n.vars["x"] == "1" and n.objs["x"] == 1
     # The name is placed (ns, "x") and then converted by the handle itself.
     assert converted.count("::n::x") == 2 and converted.count("x") == 2
+
+
+# --- listing ---------------------------------------------------------------------------------
+
+# What a view lists, worked out by Tcl itself: the namespace's own names,
+# cut with `namespace tail`, without empty tails or tails holding ':', and
+# for variables only those holding a scalar value and not of the form a(b).
+LISTED_BY_TCL = r"""{ns kind} {
+    set names {}
+    foreach name [::info $kind ${ns}::*] {
+        set tail [::namespace tail $name]
+        if {$tail eq "" || [::string first : $tail] >= 0} continue
+        if {$kind eq "vars" && ([::string match *(*) $tail]
+                || ![::info exists $name] || [::array exists $name])} continue
+        ::lappend names $tail
+    }
+    return $names
+}"""
+
+colon_names = st.text(alphabet=st.sampled_from(list("a:()b ")), min_size=1, max_size=6)
+
+
+@settings(max_examples=100, deadline=None)
+@given(st.sets(colon_names, max_size=5), st.sets(colon_names, max_size=3))
+def test_views_list_what_tcls_own_rule_lists(variables, arrays):
+    with TempTclNamespace(tcl=shared) as ns:
+        for name in variables:
+            shared.tk.eval(f"catch {{set {{{ns.ns}::{name}}} 1}}")
+            shared.tk.eval(f"catch {{proc {{{ns.ns}::{name}}} {{}} {{}}}}")
+        for name in arrays:
+            shared.tk.eval(f"catch {{array set {{{ns.ns}::{name}}} {{k 1}}}}")
+        shared.tk.eval(f"namespace eval {ns.ns} {{variable declared}}")
+        for view, kind in ((ns.vars, "vars"), (ns.cmds, "commands"), (ns.procs, "procs")):
+            expected = list(shared.tk.call("::apply", LISTED_BY_TCL, ns.ns, kind))
+            assert sorted(view) == sorted(expected)
+            assert len(view) == len(expected)
+
+
+def test_listing_across_interpreters_and_namespaces():
+    first, second = Interpreter(), Interpreter()
+    for index, interp in enumerate((first, second)):
+        interp.eval(f"namespace eval ::a {{variable x{index} 1}}; namespace eval ::b {{proc p{index} {{}} {{}}}}")
+    for _ in range(3):
+        for index, interp in enumerate((first, second)):
+            a, b = TclNamespace("::a", tcl=interp), TclNamespace("b", tcl=interp)
+            assert list(a.vars) == [f"x{index}"] and len(a.vars) == 1 and list(a.procs) == []
+            assert list(b.procs) == [f"p{index}"] and len(b.cmds) == 1
+    # An interpreter's listings go with it; the others go on listing.
+    del first, a, b
+    gc.collect()
+    assert list(TclNamespace("::a", tcl=second).vars) == ["x1"]
+
+
+def test_listing_words_that_outlive_their_interpreter():
+    rec = RecordingInterpreter()
+    rec.real.eval("namespace eval ::k {variable v 1}")
+    ns = TclNamespace("::k", tcl=rec)
+    for _ in range(3):
+        assert list(ns.vars) == ["v"] and len(ns.vars) == 1
+    sent = rec.sent
+    del rec, ns
+    gc.collect()
+    assert len(sent) == 9
+    del sent  # the Tcl objects among the words, after their interpreter
+    gc.collect()
+
+
+def test_a_namespace_with_its_own_call_lists_through_it(tcl):
+    seen = []
+
+    class Seen(TclNamespace):
+        def call(self, *words):
+            seen.append(words)
+            return super().call(*words)
+
+    tcl.eval("namespace eval ::s {variable v 1; proc p {} {}}")
+    ns = Seen("::s", tcl=tcl)
+    assert list(ns.vars) == ["v"] and len(ns.procs) == 1 and list(ns.cmds) == ["p"]
+    assert len(seen) == 5 and all(words[0][0] == "::eval" for words in seen)  # list() asks len()

@@ -180,21 +180,28 @@ struct State {
         };
         Names<std::size(name_texts)> names;
         Ref kw_tcl, kw_array_index, kw_pattern, kw_array_index_nocomplain;  // keyword names
-        Ref list_vars_words, list_commands_words, list_procs_words;        // listing commands
         Ref variables_class, objects_class, commands_class, procs_class;
         Ref name_iterator_class;
         Ref own_variable_class;  // TclVariable as the module made it
         TypeCache variables_built, objects_built, commands_built, procs_built, variable_built;
         TypeCache eval_cache, getvar_cache;  // tk.eval, tk.getvar
         Slot variables_ns_slot, commands_ns_slot;
+        // Listing (views.cpp tells how)
+        Ref w_apply, w_eval, boot_text;
+        Ref script_texts;         // the listing scripts' texts, by listing
+        Ref listing_cache;        // interpreter -> its kept script objects
+        Ref listing_data;         // listing_cache.data
+        Ref tcl_obj_type;         // _tkinter.Tcl_Obj
+        Ref framework_cast_list;  // orvex.tcl.Interpreter.cast_list, once looked up
         bool assertions_enabled = true;  // false under python -O
 
         int traverse(visitproc visit, void* arg) const {
             if (int r = visit_refs(visit, arg, kw_tcl, kw_array_index, kw_pattern,
-                                   kw_array_index_nocomplain, list_vars_words,
-                                   list_commands_words, list_procs_words, variables_class,
-                                   objects_class, commands_class, procs_class,
-                                   name_iterator_class, own_variable_class))
+                                   kw_array_index_nocomplain, variables_class, objects_class,
+                                   commands_class, procs_class, name_iterator_class,
+                                   own_variable_class, w_apply, w_eval, boot_text,
+                                   script_texts, listing_cache, listing_data,
+                                   tcl_obj_type, framework_cast_list))
                 return r;
             if (int r = eval_cache.traverse(visit, arg)) return r;
             return getvar_cache.traverse(visit, arg);
@@ -202,9 +209,10 @@ struct State {
         void clear() {
             names.clear();
             clear_refs(kw_tcl, kw_array_index, kw_pattern, kw_array_index_nocomplain,
-                       list_vars_words, list_commands_words, list_procs_words, variables_class,
-                       objects_class, commands_class, procs_class, name_iterator_class,
-                       own_variable_class);
+                       variables_class, objects_class, commands_class, procs_class,
+                       name_iterator_class, own_variable_class, w_apply, w_eval,
+                       boot_text, script_texts, listing_cache, listing_data,
+                       tcl_obj_type, framework_cast_list);
             for (TypeCache* cache : {&variables_built, &objects_built, &commands_built,
                                      &procs_built, &variable_built, &eval_cache, &getvar_cache})
                 cache->clear();

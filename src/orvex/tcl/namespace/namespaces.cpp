@@ -595,6 +595,8 @@ Ref exit_(State& st, PyObject* self, const Args& args) {
 
 // --- what views.cpp uses -----------------------------------------------------------
 
+bool namespace_plain(State& st, PyObject* ns) { return plain(st, ns); }
+
 Ref namespace_tcl(State& st, PyObject* ns) { return tcl_of(st, ns); }
 
 Ref namespace_call(State& st, PyObject* ns, PyObject* words) {

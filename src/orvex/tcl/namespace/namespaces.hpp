@@ -47,6 +47,9 @@ Ref join_name(State& st, PyObject* base, PyObject* name);
 
 // --- TclNamespace objects, for the views ----------------------------------------
 
+// True for a TclNamespace or TempTclNamespace whose class nobody changed.
+bool namespace_plain(State& st, PyObject* ns);
+
 // The `tcl` attribute of a namespace object (the interpreter proxy).
 Ref namespace_tcl(State& st, PyObject* ns);
 

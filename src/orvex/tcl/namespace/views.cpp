@@ -9,6 +9,7 @@
 
 #include <cctype>
 #include <cstring>
+#include <string>
 #include <vector>
 
 namespace orvex::tcl_namespace {
@@ -196,32 +197,174 @@ Ref command_of(State& st, PyObject* self, PyObject* cmd_name) {
 // variables that have no value (declared, never set) and arrays.  A view
 // lists exactly the names it can read back with view[name]: the
 // namespace's own variables holding a scalar value, its own commands, or
-// its own procedures, as plain tails.  The Tcl procedure below runs inside
-// the namespace (through TclNamespace.call), takes the namespace's full
-// name from the caller's frame and lists with a qualified pattern, whose
-// namespace part Tcl reads literally (so ::g* or ::gl[1] are listed
-// right).  Tails holding ':' (or nothing) cannot be placed back in the
-// namespace by TclNamespace.join, and a variable tail of the form a(b)
-// reads as an array element, so neither is listed.
-const char* const list_names_lambda = R"tcl({kind} {
-    set ns [uplevel 1 {::namespace current}]
-    if {$ns eq "::"} {set ns ""}
-    set names {}
-    foreach name [::info $kind ${ns}::*] {
-        set tail [::namespace tail $name]
-        if {$tail eq "" || [::string first : $tail] >= 0} continue
-        if {$kind eq "vars" && ([::string match *(*) $tail]
-                || ![::info exists $name] || [::array exists $name])} continue
-        ::lappend names $tail
-    }
-    return $names
-})tcl";
+// its own procedures, as plain tails.  The scripts below run inside the
+// namespace (through TclNamespace.call) and list with a qualified pattern
+// made from the namespace's full name, whose namespace part Tcl reads
+// literally (so ::g* or ::gl[1] are listed right); the variables' script
+// keeps those holding a scalar value.  Of the qualified names they answer,
+// the view keeps the tails (as `namespace tail` cuts them) that
+// TclNamespace.join places back in the namespace: not empty, holding no
+// ':', and, for a variable, not of the form a(b), which reads as an array
+// element.
+//
+// Sent as fresh text, a script is compiled by Tcl on every listing.  So
+// each interpreter keeps each script as a Tcl object on which Tcl caches
+// its compiled form (compiled again only when it runs in another
+// namespace or interpreter), and a listing sends ("::eval", script).  The
+// object comes from Tcl in the first listing's own call, which sends
+// ("::apply", boot, text): the boot procedure runs the text in the
+// caller's frame and answers [list result text], the text object now
+// carrying its compiled form, which tkinter hands to Python as a Tcl_Obj.
+// A script object (unlike a lambda object) may outlive its interpreter
+// safely.  Tcl objects belong to one thread: they are kept per interpreter
+// object (weakly, so they go with it), and an interpreter is only used
+// from its own thread.  When Tcl answers in another shape (tkinter with
+// wantobjects off) nothing is kept.
+enum Listing : size_t { list_vars, list_commands, list_procs };
+constexpr size_t listing_count = 3;
 
-// self.ns.tcl.cast_list(self.ns.call(words))
-Ref list_names(State& st, PyObject* view, PyObject* words) {
+#define ORVEX_LISTING_PATTERN "[::string map {:::: ::} [::namespace current]::*]"
+const char* const listing_scripts[listing_count] = {
+    "::apply {{pattern} {\n"
+    "    set names {}\n"
+    "    foreach name [::info vars $pattern] {\n"
+    "        if {[::info exists $name] && ![::array exists $name]} {::lappend names $name}\n"
+    "    }\n"
+    "    return $names\n"
+    "}} " ORVEX_LISTING_PATTERN,
+    "::info commands " ORVEX_LISTING_PATTERN,
+    "::info procs " ORVEX_LISTING_PATTERN,
+};
+#undef ORVEX_LISTING_PATTERN
+
+const char* const boot_lambda = "{script} {::list [::uplevel 1 $script] $script}";
+
+// The slots of the kept script objects of the interpreter behind `tcl`
+// (borrowed, a list of listing_count items, None until had), or NULL when
+// that interpreter cannot be remembered weakly.
+Ref kept_scripts(State& st, PyObject* tcl) {
+    auto& part = st.views;
+    Ref interp = PyWeakref_CheckProxy(tcl) ? weak_referent(tcl) : Ref::borrow(tcl);
+    if (!interp) return Ref();
+    // cache.get(interp), read from the WeakKeyDictionary's own dict: its keys
+    // are weak references, equal to a weak reference to the same object.
+    PyObject* weak = PyWeakref_NewRef(interp, nullptr);
+    if (weak == nullptr) {
+        // No weak reference to it: nothing kept.
+        if (!PyErr_ExceptionMatches(PyExc_TypeError)) throw PyError{};
+        PyErr_Clear();
+        return Ref();
+    }
+    Ref key = Ref::steal(weak);
+    PyObject* found = PyDict_GetItemWithError(part.listing_data, key);
+    if (found != nullptr) return Ref::borrow(found);  // the cache holds it
+    if (PyErr_Occurred()) {
+        // Not hashable: nothing kept.
+        if (!PyErr_ExceptionMatches(PyExc_TypeError)) throw PyError{};
+        PyErr_Clear();
+        return Ref();
+    }
+    Ref slots;
+    slots = own(PyList_New(Py_ssize_t(listing_count)));
+    for (size_t i = 0; i < listing_count; ++i)
+        PyList_SET_ITEM(slots.get(), Py_ssize_t(i), Py_NewRef(Py_None));
+    if (PyObject_SetItem(part.listing_cache, interp, slots) < 0) {
+        if (!PyErr_ExceptionMatches(PyExc_TypeError)) throw PyError{};
+        PyErr_Clear();
+        return Ref();
+    }
+    return slots;
+}
+
+// What ns.call answers for a listing: Tcl's list of qualified names.
+Ref run_listing(State& st, PyObject* ns, size_t which) {
+    auto& part = st.views;
+    PyObject* script_text = PyTuple_GET_ITEM(part.script_texts.get(), Py_ssize_t(which));
+    Ref slots = namespace_plain(st, ns) ? kept_scripts(st, namespace_tcl(st, ns)) : Ref();
+    if (!slots)
+        return namespace_call(st, ns, Ref(tuple_of({part.w_eval.get(), script_text})));
+    Ref kept = Ref::borrow(PyList_GET_ITEM(slots.get(), Py_ssize_t(which)));
+    if (kept.get() != Py_None)
+        return namespace_call(st, ns, Ref(tuple_of({part.w_eval.get(), kept.get()})));
+    Ref answer = namespace_call(
+        st, ns, Ref(tuple_of({part.w_apply.get(), part.boot_text.get(), script_text})));
+    if (PyTuple_CheckExact(answer.get()) && PyTuple_GET_SIZE(answer.get()) == 2) {
+        PyObject* script = PyTuple_GET_ITEM(answer.get(), 1);
+        if (reinterpret_cast<PyObject*>(Py_TYPE(script)) == part.tcl_obj_type.get())
+            check(PyList_SetItem(slots, Py_ssize_t(which), Py_NewRef(script)));
+        return Ref::borrow(PyTuple_GET_ITEM(answer.get(), 0));
+    }
+    // Text (wantobjects off): the first item of its list.
+    Ref items = call_method(namespace_tcl(st, ns), nm(st, n_cast_list), answer.get());
+    return own(PySequence_GetItem(items, 0));
+}
+
+// The tail `namespace tail` cuts from a qualified name: what follows the
+// last "::".
+Py_ssize_t tail_start(PyObject* name) {
+    int kind = PyUnicode_KIND(name);
+    const void* data = PyUnicode_DATA(name);
+    for (Py_ssize_t i = PyUnicode_GET_LENGTH(name) - 1; i > 0; --i)
+        if (PyUnicode_READ(kind, data, i) == ':' && PyUnicode_READ(kind, data, i - 1) == ':')
+            return i + 1;
+    return 0;
+}
+
+// Where the tail of a listed name starts when the view lists it, else -1.
+Py_ssize_t listed_tail(PyObject* name, bool variable) {
+    Py_ssize_t start = tail_start(name), size = PyUnicode_GET_LENGTH(name);
+    if (start >= size) return -1;
+    int kind = PyUnicode_KIND(name);
+    const void* data = PyUnicode_DATA(name);
+    Py_ssize_t open = -1;
+    for (Py_ssize_t i = start; i < size; ++i) {
+        Py_UCS4 c = PyUnicode_READ(kind, data, i);
+        if (c == ':') return -1;
+        if (c == '(' && open < 0) open = i;
+    }
+    // string match *(*) : a '(' somewhere, and ')' last.
+    if (variable && open >= 0 && PyUnicode_READ(kind, data, size - 1) == ')') return -1;
+    return start;
+}
+
+// The names a view lists, from Tcl's answer to a listing (a list), or only
+// how many when `count` is given.
+Ref listed_names(State& st, PyObject* tcl, PyObject* answer, size_t which,
+                 Py_ssize_t* count = nullptr) {
+    Ref names;
+    if (PyTuple_CheckExact(answer) || PyList_CheckExact(answer))
+        names = Ref::borrow(answer);
+    else
+        names = call_method(tcl, nm(st, n_cast_list), answer);  // text: Tcl's list
+    Ref items = own(PySequence_Fast(names, "a listing is a list"));
+    Py_ssize_t size = PySequence_Fast_GET_SIZE(items.get());
+    Ref result = count ? Ref() : own(PyList_New(0));
+    if (count) *count = 0;
+    for (Py_ssize_t i = 0; i < size; ++i) {
+        Ref name = Ref::borrow(PySequence_Fast_GET_ITEM(items.get(), i));
+        if (!PyUnicode_Check(name.get())) name = str(name);
+        Py_ssize_t start = listed_tail(name, which == list_vars);
+        if (start < 0) continue;
+        if (count) {
+            ++*count;
+        } else {
+            Ref tail = start == 0 ? name : own(PyUnicode_Substring(name, start, PyUnicode_GET_LENGTH(name.get())));
+            check(PyList_Append(result, tail));
+        }
+    }
+    return result;
+}
+
+bool framework_cast_list(State& st, PyObject* tcl);
+
+// self.ns.tcl.cast_list(names)
+Ref list_names(State& st, PyObject* view, size_t which) {
     Ref ns = view_ns(st, view);
-    Ref answer = namespace_call(st, ns, words);
-    return call_method(namespace_tcl(st, ns), nm(st, n_cast_list), answer.get());
+    Ref tcl = namespace_tcl(st, ns);
+    Ref names = listed_names(st, tcl, run_listing(st, ns, which), which);
+    // The framework's cast_list gives a copy of a list: the list will do.
+    if (namespace_plain(st, ns) && framework_cast_list(st, tcl)) return names;
+    return call_method(tcl, nm(st, n_cast_list), names.get());
 }
 
 // The iterator that __iter__ returns: like a generator, it asks the
@@ -229,15 +372,14 @@ Ref list_names(State& st, PyObject* view, PyObject* words) {
 struct NameIterator {
     PyObject_HEAD
     PyObject* view;   // until the names are fetched
-    PyObject* words;  // the listing command
     PyObject* names;  // iterator over the names, once fetched
+    size_t which;     // the listing
 };
 
 int name_iterator_traverse(PyObject* self, visitproc visit, void* arg) {
     auto* it = reinterpret_cast<NameIterator*>(self);
     Py_VISIT(Py_TYPE(self));
     Py_VISIT(it->view);
-    Py_VISIT(it->words);
     Py_VISIT(it->names);
     return 0;
 }
@@ -245,7 +387,6 @@ int name_iterator_traverse(PyObject* self, visitproc visit, void* arg) {
 int name_iterator_clear(PyObject* self) {
     auto* it = reinterpret_cast<NameIterator*>(self);
     Py_CLEAR(it->view);
-    Py_CLEAR(it->words);
     Py_CLEAR(it->names);
     return 0;
 }
@@ -267,7 +408,7 @@ PyObject* name_iterator_next(PyObject* self) {
             // raised is done.
             Ref view = Ref::steal(it->view);
             it->view = nullptr;
-            Ref names = list_names(state_of<State>(self), view, it->words);
+            Ref names = list_names(state_of<State>(self), view, it->which);
             it->names = own(PyObject_GetIter(names)).release();
         }
         return PyIter_Next(it->names);
@@ -288,24 +429,65 @@ PyType_Spec name_iterator_spec{
     Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC, name_iterator_slots,
 };
 
-Ref iterate(State& st, PyObject* view, PyObject* words) {
+Ref iterate(State& st, PyObject* view, size_t which) {
     auto* type = reinterpret_cast<PyTypeObject*>(st.views.name_iterator_class.get());
     NameIterator* it = PyObject_GC_New(NameIterator, type);
     if (!it) rethrow();
     it->view = Py_NewRef(view);
-    it->words = Py_NewRef(words);
     it->names = nullptr;
+    it->which = which;
     PyObject_GC_Track(it);
     return Ref::steal(reinterpret_cast<PyObject*>(it));
 }
 
-// len(view): the number of names iter(view) yields, asked afresh.
-Ref count_names(PyObject* self) {
+// The number of names iter(view) yields.
+Ref count_iterated(PyObject* self) {
     Ref it = own(PyObject_GetIter(self));
     Py_ssize_t count = 0;
     while (Ref name = Ref::steal(PyIter_Next(it))) ++count;
     if (PyErr_Occurred()) rethrow();
     return integer(count);
+}
+
+// True while `tcl.cast_list` is the framework's own (Interpreter.cast_list,
+// bound to any interpreter): a count from Tcl is then the length of the
+// list it would make of the names.
+bool framework_cast_list(State& st, PyObject* tcl) {
+    auto& part = st.views;
+    if (!part.framework_cast_list) {
+        Ref interpreter = import_from("orvex.tcl", "Interpreter");
+        part.framework_cast_list = Ref::borrow(cpython::type_lookup(
+            reinterpret_cast<PyTypeObject*>(interpreter.get()), nm(st, n_cast_list)));
+        if (!part.framework_cast_list) part.framework_cast_list = none();
+    }
+    Ref method = getattr(tcl, nm(st, n_cast_list));
+    return PyMethod_Check(method.get()) &&
+           PyMethod_GET_FUNCTION(method.get()) == part.framework_cast_list.get();
+}
+
+// len(view): the number of names iter(view) yields, asked afresh.  While
+// the view, its namespace and the interpreter's cast_list are the
+// framework's own, the names are counted as listed (cast_list would copy
+// the list).
+Ref count_names(State& st, PyObject* self) {
+    auto& part = st.views;
+    size_t which = listing_count;
+    if (part.variables_built.unchanged(Py_TYPE(self)) || part.objects_built.unchanged(Py_TYPE(self)))
+        which = list_vars;
+    else if (part.commands_built.unchanged(Py_TYPE(self)))
+        which = list_commands;
+    else if (part.procs_built.unchanged(Py_TYPE(self)))
+        which = list_procs;
+    if (which != listing_count) {
+        Ref ns = view_ns(st, self);
+        Ref tcl = namespace_tcl(st, ns);
+        if (namespace_plain(st, ns) && framework_cast_list(st, tcl)) {
+            Py_ssize_t count = 0;
+            listed_names(st, tcl, run_listing(st, ns, which), which, &count);
+            return integer(count);
+        }
+    }
+    return count_iterated(self);
 }
 
 // --- construction (both families)
@@ -447,11 +629,11 @@ Ref vdelitem(State& st, PyObject* self, const Args& args) {
 
 Signature vlen_sig{"__len__", {}};
 Signature clen_sig{"__len__", {}};
-Ref len(State&, PyObject* self, const Args&) { return count_names(self); }
+Ref len(State& st, PyObject* self, const Args&) { return count_names(st, self); }
 
 Signature viter_sig{"__iter__", {}};
 Ref viter(State& st, PyObject* self, const Args&) {
-    return iterate(st, self, st.views.list_vars_words);
+    return iterate(st, self, list_vars);
 }
 
 // --- ObjectsView
@@ -555,7 +737,7 @@ Ref cdelitem(State& st, PyObject* self, const Args& args) {
 
 Signature citer_sig{"__iter__", {}};
 Ref citer(State& st, PyObject* self, const Args&) {
-    return iterate(st, self, st.views.list_commands_words);
+    return iterate(st, self, list_commands);
 }
 
 // --- ProcsView
@@ -567,12 +749,7 @@ Ref pexists(State& st, PyObject* self, const Args& args) {
 
 Signature piter_sig{"__iter__", {}};
 Ref piter(State& st, PyObject* self, const Args&) {
-    return iterate(st, self, st.views.list_procs_words);
-}
-
-Ref listing_words(const char* kind) {
-    Ref apply = text("::apply"), lambda = text(list_names_lambda), word = text(kind);
-    return tuple_of({apply.get(), lambda.get(), word.get()});
+    return iterate(st, self, list_procs);
 }
 
 }  // namespace
@@ -584,9 +761,15 @@ void make_view_classes(State& st, PyObject* module) {
     part.kw_array_index = keyword_tuple({"array_index"});
     part.kw_pattern = keyword_tuple({"pattern"});
     part.kw_array_index_nocomplain = keyword_tuple({"array_index", "nocomplain"});
-    part.list_vars_words = listing_words("vars");
-    part.list_commands_words = listing_words("commands");
-    part.list_procs_words = listing_words("procs");
+    part.w_apply = text("::apply");
+    part.w_eval = text("::eval");
+    part.boot_text = text(boot_lambda);
+    part.script_texts = own(PyTuple_New(Py_ssize_t(listing_count)));
+    for (size_t i = 0; i < listing_count; ++i)
+        PyTuple_SET_ITEM(part.script_texts.get(), Py_ssize_t(i), text(listing_scripts[i]).release());
+    part.listing_cache = call(import_from("weakref", "WeakKeyDictionary"));
+    part.listing_data = getattr(part.listing_cache, Ref(text("data")));
+    part.tcl_obj_type = import_from("_tkinter", "Tcl_Obj");
     Ref flags = import_from("sys", "flags");
     part.assertions_enabled = !truthy(getattr(flags, Ref(text("optimize"))));
     part.name_iterator_class = make_type(module, name_iterator_spec);
