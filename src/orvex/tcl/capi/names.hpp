@@ -247,6 +247,14 @@ inline Ref import_loaded(const Name& module) {
     return import(module.text());
 }
 
+// The same for a module name held as a str (an interned name of a state).
+inline Ref import_loaded(PyObject* module) {
+    Ref loaded = Ref::steal(PyImport_GetModule(module));
+    if (loaded) return loaded;
+    if (PyErr_Occurred()) throw PyError{};
+    return own(PyImport_Import(module));
+}
+
 // `from module import name`
 inline Ref import_from(const char* module, const char* name) {
     Ref mod = import(module);
