@@ -154,7 +154,7 @@ State& state(PyObject* self) {
 // sorvan(value), through the module's current `sorvan`: sorvan's own
 // conversion is reached directly while the name holds its function.
 Ref to_word(State& st, PyObject* value) {
-    if (st.own_sorvan.holds(st.watch)) return own(st.sorvan.api->sorvan(value));
+    if (st.own_sorvan.holds(st.watch)) return own(st.sorvan.api->to_text(value));
     return call(global_value(st.dict, st.names[n_sorvan]), value);
 }
 

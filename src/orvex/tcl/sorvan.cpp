@@ -1054,6 +1054,21 @@ bool plain_value(PyObject* obj) {
            (type == &PyLong_Type && machine_size(obj));
 }
 
+// The one rule for "tclobj(obj) is obj, and no Python code runs": a plain
+// value other than None, while the names tclobj tests types with are the
+// module's own.  A text with a lone surrogate is not passed: tclobj refuses
+// it.
+bool passes_unchanged(PyObject* obj) {
+    if (obj == Py_None || !plain_value(obj) || !untouched().object_types) return false;
+    if (PyUnicode_CheckExact(obj) && PyUnicode_KIND(obj) != PyUnicode_1BYTE_KIND)
+        return !with_data(obj, [](auto s, Py_ssize_t n) {
+            for (Py_ssize_t i = 0; i < n; ++i)
+                if (s[i] >= 0xD800 && s[i] <= 0xDFFF) return true;
+            return false;
+        });
+    return true;
+}
+
 // A new tuple of the same items.
 Ref tuple_copy(PyObject* const* items, Py_ssize_t count) {
     Ref tuple = own(PyTuple_New(count));
@@ -1071,9 +1086,7 @@ Ref convert_items(Ref tuple) {
     for (Py_ssize_t i = 0; i < count; ++i) {
         PyObject* item = PyTuple_GET_ITEM(tuple.get(), i);
         Ref converted;
-        if (item != Py_None && plain_value(item) && g_tclobj.is(original.tclobj) &&
-            untouched().object_types) {
-            if (PyUnicode_CheckExact(item)) refuse_surrogates(item);
+        if (g_tclobj.is(original.tclobj) && passes_unchanged(item)) {
             converted = Ref::borrow(item);  // tclobj(item) is item
         } else {
             converted = tclobj_global(item);
@@ -1161,8 +1174,8 @@ Ref sorvan_body(PyObject*, const Args& args) {
     return to_text(args[0]);
 }
 
-// The capsule's entry: sorvan_body without the argument binding.
-PyObject* sorvan_entry(PyObject* obj) {
+// The capsule's entries: the functions' bodies without the argument binding.
+PyObject* sorvan_entry(void*, PyObject* obj) {
     return guarded<PyObject*>(nullptr, [&] {
         new_call();
         Ref result = to_text(obj);
@@ -1172,7 +1185,27 @@ PyObject* sorvan_entry(PyObject* obj) {
     });
 }
 
-SorvanCApi capi_table{sorvan_entry, nullptr};
+PyObject* tclobj_entry(void*, PyObject* obj) {
+    return guarded<PyObject*>(nullptr, [&] {
+        new_call();
+        Ref result = to_tclobj(obj);
+        if (!result && !PyErr_Occurred())
+            PyErr_SetString(PyExc_SystemError, "tclobj() returned no result");
+        return result.release();
+    });
+}
+
+bool passes_unchanged_entry(void*, PyObject* obj) {
+    try {
+        return passes_unchanged(obj);
+    } catch (const PyError&) {
+        PyErr_Clear();  // the call the caller makes instead meets it again
+        return false;
+    }
+}
+
+SorvanCApi capi_table{nullptr, sorvan_entry, tclobj_entry, passes_unchanged_entry, nullptr,
+                      nullptr};
 
 Signature tclobj_sig{"tclobj", {req("obj")}};
 Ref tclobj_body(PyObject*, const Args& args) {
@@ -1361,6 +1394,7 @@ PyMODINIT_FUNC PyInit_sorvan() {
         setattr(tclobj, Ref(text("from_sequence")), original.tclobj_from_sequence);
         setattr(tclobj, Ref(text("from_mapping")), original.tclobj_from_mapping);
         original.tclobj = keep(module, "tclobj", tclobj);
+        capi_table.tclobj_function = original.tclobj;
 
         add(module, "__all__", tuple_of({Ref(text("sorvan")).get(), Ref(text("tclobj")).get()}));
         globals.watch(module);

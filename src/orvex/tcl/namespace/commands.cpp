@@ -63,7 +63,6 @@ PyObject* temp_tcl_command_class = nullptr;
 PyObject* update_wrapper = nullptr;     // functools.update_wrapper
 PyObject* no_arguments = nullptr;       // ()
 PyObject* kwnames_tcl = nullptr;        // ("tcl",)
-PyObject* sorvan_tclobj = nullptr;      // the module's own `tclobj`, from orvex.tcl.sorvan
 
 // The methods called through the object; while a lookup still finds the
 // class's own entry, the C++ below calls its own body directly.
@@ -153,32 +152,18 @@ Ref after_first(PyObject* sequence) {
 }
 
 // tclobj(value) for one word.  While the module's `tclobj` is still the
-// sorvan function, the values that it hands back unchanged - exact str,
-// bytes, bool, float, and int within the machine range - are used as they
-// are, without the call: they are of built-in types, which carry no
-// __tclobj__ hook that could change the answer.
+// sorvan function, the values that sorvan says it hands back unchanged are
+// used as they are, without the call.
 class WordConverter {
 public:
-    WordConverter() : is_sorvan_(g_tclobj.is(sorvan_tclobj)) {}
+    WordConverter() : is_sorvan_(g_tclobj.is(sorvan_capi->tclobj_function)) {}
 
     Ref operator()(PyObject* value) const {
-        if (is_sorvan_ && passes_unchanged(value)) return Ref::borrow(value);
+        if (is_sorvan_ && sorvan_capi->unchanged_by_tclobj(value)) return Ref::borrow(value);
         return call(g_tclobj.get(), value);
     }
 
 private:
-    static bool passes_unchanged(PyObject* value) {
-        PyTypeObject* type = Py_TYPE(value);
-        if (type == &PyUnicode_Type || type == &PyFloat_Type || type == &PyBool_Type ||
-            type == &PyBytes_Type)
-            return true;
-        if (type != &PyLong_Type) return false;
-        if (PyUnstable_Long_IsCompact(reinterpret_cast<PyLongObject*>(value))) return true;
-        int overflow = 0;
-        long long number = PyLong_AsLongLongAndOverflow(value, &overflow);
-        return overflow == 0 && number >= PY_SSIZE_T_MIN && number <= PY_SSIZE_T_MAX;
-    }
-
     bool is_sorvan_;
 };
 
@@ -527,7 +512,6 @@ void define_commands(PyObject* module) {
     update_wrapper = forever(import_from("functools", "update_wrapper"));
     no_arguments = forever(own(PyTuple_New(0)));
     kwnames_tcl = forever(tuple_of({Ref(text("tcl")).get()}));
-    sorvan_tclobj = forever(getattr(module, Ref(text("tclobj"))));
 
     ClassBuilder command(
         module, "TclCommand", {reinterpret_cast<PyObject*>(&PyBaseObject_Type)},

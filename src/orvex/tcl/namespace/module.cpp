@@ -6,6 +6,7 @@
 namespace orvex::tcl_namespace {
 
 ModuleGlobals module_globals;
+const SorvanCApi* sorvan_capi = nullptr;
 
 namespace {
 
@@ -86,6 +87,8 @@ PyMODINIT_FUNC PyInit_namespace() {
         add(module, "Mapping", getattr(abc, Ref(text("Mapping"))));
         add(module, "sorvan", import_from("orvex.tcl.sorvan", "sorvan"));
         add(module, "tclobj", import_from("orvex.tcl.sorvan", "tclobj"));
+        sorvan_capi = SorvanCApi::import();
+        if (sorvan_capi == nullptr) throw PyError{};
         module_globals.watch(module);
         tcl_error_class = import_from("_tkinter", "TclError").release();
         temporary_name_template = text("::__orvex__{cls}_{id}_tmp").release();

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "capi.hpp"
+#include "../sorvan_capi.hpp"
 
 namespace orvex::tcl_namespace {
 
@@ -12,6 +13,9 @@ using namespace orvex::capi;
 // The module's __dict__, watched; each file declares the Globals it reads:
 //     static Global g_sorvan{module_globals, "sorvan"};
 extern ModuleGlobals module_globals;
+
+// sorvan's conversions and its rule for values tclobj passes unchanged.
+extern const SorvanCApi* sorvan_capi;
 
 // The interpreter a handle keeps: `tcl` itself when it is already a weak
 // proxy, else weakref.proxy(tcl); when `tcl` is false, the package module

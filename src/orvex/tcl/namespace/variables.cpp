@@ -77,7 +77,6 @@ Ref call_keywords(PyObject* callable, PyObject* kwnames, A... args) {
 // Objects made once when the module loads and kept for the life of the
 // process.
 PyObject* marker = nullptr;             // TclVariable.__marker
-PyObject* module_tclobj = nullptr;      // the module's own tclobj, for its fast path
 PyObject* array_names_caller = nullptr; // operator.methodcaller("array_names")
 PyObject* chain_from_iterable = nullptr;
 PyObject* TempTclVariable_class = nullptr;   // the classes that zero-argument
@@ -95,14 +94,11 @@ Slot tcl_slot, cast_slot, var_name_slot;
 
 Ref sorvan(PyObject* value) { return call(g_sorvan.get(), value); }
 
-// tclobj(value).  Exact str, bytes, bool and float values, which tclobj
-// hands back unchanged, skip the call while the module's `tclobj` is still
-// its own: these types have no `__tclobj__` hook and cannot be given one.
+// tclobj(value).  The values sorvan says tclobj hands back unchanged skip
+// the call while the module's `tclobj` is still sorvan's own.
 Ref tclobj(PyObject* value) {
-    PyTypeObject* type = Py_TYPE(value);
-    bool passes_unchanged = type == &PyUnicode_Type || type == &PyBytes_Type ||
-                            type == &PyBool_Type || type == &PyFloat_Type;
-    if (passes_unchanged && g_tclobj.is(module_tclobj)) return Ref::borrow(value);
+    if (g_tclobj.is(sorvan_capi->tclobj_function) && sorvan_capi->unchanged_by_tclobj(value))
+        return Ref::borrow(value);
     return call(g_tclobj.get(), value);
 }
 
@@ -419,7 +415,6 @@ void define_variables(PyObject* module) {
     kw_nocomplain = keyword_names({"nocomplain"});
     kw_array_index_tcl_cast = keyword_names({"array_index", "tcl", "cast"});
     kw_tcl_cast = keyword_names({"tcl", "cast"});
-    module_tclobj = g_tclobj.get().release();
     Ref methodcaller = import_from("operator", "methodcaller");
     array_names_caller = call(methodcaller, Ref(text("array_names")).get()).release();
     Ref chain = import_from("itertools", "chain");
