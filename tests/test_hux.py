@@ -11,6 +11,7 @@ from __future__ import annotations
 import collections
 import gc
 import sys
+import threading
 import weakref
 
 import pytest
@@ -304,6 +305,28 @@ def test_interpreter_gone_raises_reference_error():
     with pytest.raises(ReferenceError):
         code()
     assert str(code) == "<tcl.Hux magic, referring Tcl code ::kept>"
+
+
+def test_used_from_a_thread_that_does_not_own_the_interpreter():
+    # tkinter decides what happens (here: no main loop to hand the call to);
+    # a quick call raises just as the bare call does, and nothing crashes.
+    tcl = Interpreter()
+    kept = tcl.hux.set
+    outcome = {}
+
+    def worker():
+        for key, run in (("bare", lambda: tcl.tk.call("set", "x", 1)),
+                         ("quick", lambda: tcl.hux.set("x", 1)), ("kept", lambda: kept("x", 1))):
+            try:
+                outcome[key] = ("returned", run())
+            except Exception as error:  # noqa: BLE001 - compared below
+                outcome[key] = (type(error), str(error))
+
+    thread = threading.Thread(target=worker)
+    thread.start()
+    thread.join()
+    assert outcome["quick"] == outcome["kept"] == outcome["bare"]
+    assert tcl.hux.set("x", 2) == "2"  # still fine on its own thread
 
 
 # --- the objects ------------------------------------------------------------------

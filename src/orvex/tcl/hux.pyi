@@ -12,6 +12,9 @@ from orvex.tcl.sorvan import sorvan as sorvan
 
 __all__ = ("Hux", "Hux_Code")
 
+# The framework's Interpreter.cast_any (a builtin made a method).
+def _cast_any(self: Any, value: Any) -> Any: ...
+
 class Hux:
     """Quick call methods for Tcl interpreters: call Tcl APIs as if they were
     attributes of the interpreter object (see the module for the options)."""
