@@ -54,6 +54,28 @@ USES = {
         assert type(tcl.hux) is Hux and type(tcl.hux.a.b) is Hux_Code
         assert str(inspect.signature(Hux_Code)) == "(*cmd, tcl)"
     """,
+    "orvex.tcl.sorvan": """
+        import collections, inspect
+        import orvex.tcl.sorvan as m
+        from orvex.tcl.sorvan import sorvan, tclobj
+        assert sorvan(["a b", {"k": 1}, None, 2.5, "é{"]) == "{a b} {k 1} {} 2.5 \\u00e9\\\\{"
+        assert sorvan(collections.OrderedDict(a=[1, "x y"])) == "a {1 {x y}}"
+        assert tclobj([1, ("a", None), {"k": 2.5}]) == (1, ("a", ""), ("k", 2.5))
+        class Hooked:
+            def __sorvan__(self):
+                return "hooked"
+        assert sorvan([Hooked(), True]) == "hooked true"
+        saved = m.sorvan
+        m.sorvan = lambda obj: "X"
+        try:
+            assert sorvan(["a", "b c"]) == "X X"
+        finally:
+            m.sorvan = saved
+        assert sorvan(["a", "b c"]) == "a {b c}"
+        assert str(inspect.signature(sorvan)) == "(obj)"
+        assert str(inspect.signature(m._Tcl_ConvertElement)) == "(src, flags)"
+        assert type(m._capi).__name__ == "PyCapsule"
+    """,
 }
 
 # The driver every scenario runs under: `create()`, `run(interp, code)`

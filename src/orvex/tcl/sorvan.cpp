@@ -52,95 +52,95 @@ using namespace orvex::capi;
 
 namespace {
 
-// --- module globals ----------------------------------------------------------
+// --- module state ------------------------------------------------------------
 
-ModuleGlobals globals;
-Global g_sorvan{globals, "sorvan"};
-Global g_tclobj{globals, "tclobj"};
-Global g_sorvan_from_sequence{globals, "_sorvan_from_sequence"};
-Global g_sorvan_from_mapping{globals, "_sorvan_from_mapping"};
-Global g_tclobj_from_sequence{globals, "_tclobj_from_sequence"};
-Global g_tclobj_from_mapping{globals, "_tclobj_from_mapping"};
-Global g_scan_element{globals, "_Tcl_ScanElement"};
-Global g_convert_element{globals, "_Tcl_ConvertElement"};
-Global g_unicode{globals, "unicode"};
-Global g_sequence{globals, "Sequence"};
-Global g_set{globals, "Set"};
-Global g_mapping{globals, "Mapping"};
-Global g_tcl_obj{globals, "_tkTcl_Obj"};
-Global g_sysmaxsize{globals, "_sysmaxsize"};
-Global g_long_type{globals, "_long_type"};
+constexpr const char* name_texts[] = {
+    "sorvan", "tclobj", "_sorvan_from_sequence", "_sorvan_from_mapping",
+    "_tclobj_from_sequence", "_tclobj_from_mapping", "_Tcl_ScanElement", "_Tcl_ConvertElement",
+    "unicode", "Sequence", "Set", "Mapping", "_tkTcl_Obj", "_sysmaxsize", "_long_type",
+    "__sorvan__", "__tclobj__", "add", "USE_BRACES", "TCL_DONT_USE_BRACES", "BRACES_UNMATCHED",
+    "true", "false", " ", "{}", "from_sequence", "from_mapping",
+};
+enum : size_t {
+    n_sorvan, n_tclobj, n_sorvan_from_sequence, n_sorvan_from_mapping,
+    n_tclobj_from_sequence, n_tclobj_from_mapping, n_scan_element, n_convert_element,
+    n_unicode, n_Sequence, n_Set, n_Mapping, n_tcl_obj, n_sysmaxsize, n_long_type,
+    n_sorvan_hook, n_tclobj_hook, n_add, n_use_braces, n_dont_use_braces, n_braces_unmatched,
+    n_true, n_false, n_space, n_empty_braces, n_from_sequence, n_from_mapping,
+};
 
-// The module's own objects, referenced for the life of the process so that
-// Global::is() can never be fooled by an address that was freed and reused.
-struct Originals {
-    PyObject* sorvan;
-    PyObject* tclobj;
-    PyObject* sorvan_from_sequence;
-    PyObject* sorvan_from_mapping;
-    PyObject* tclobj_from_sequence;
-    PyObject* tclobj_from_mapping;
-    PyObject* scan_element;
-    PyObject* convert_element;
-    PyObject* sequence;
-    PyObject* set;
-    PyObject* mapping;
-    PyObject* tcl_obj;
-    PyObject* sysmaxsize;
-    PyObject* get_cache_token;  // abc.get_cache_token
-} original;
+// Exact built-in types: their instances cannot carry conversion hooks (the
+// types are immutable and the instances have no __dict__), so the tests for
+// them can be decided by type alone.
+enum class Exact : std::uint8_t {
+    other, str, none, boolean, integer, floating, bytes, list, tuple, dict, set, frozenset,
+    count
+};
+
+// Which container test an object passes, in the order they are made:
+// Sequence, else Set, else Mapping.
+enum class Abc : std::uint8_t { sequence, set, mapping, none };
 
 PyObject* const str_type = reinterpret_cast<PyObject*>(&PyUnicode_Type);
 PyObject* const long_type = reinterpret_cast<PyObject*>(&PyLong_Type);
 
-// Whether groups of module names still hold the module's own objects:
-// the names the text conversion tests types with, those tclobj adds, and
-// the functions the list quoting calls.  Worked out again only after the
-// module's dict has changed, so the untouched module pays one comparison.
-struct Untouched {
-    bool text_types = false;
-    bool object_types = false;
-    bool quoting = false;
+struct State {
+    static constexpr const char* module_name = "orvex.tcl.sorvan";
+    static constexpr const char* module_doc =
+        "Python values to Tcl text (sorvan) and to values passed to Tcl as native\n"
+        "objects (tclobj), with list elements quoted as Tcl's own list code quotes them.";
+
+    Names<std::size(name_texts)> names;
+    Ref dict;             // the module's __dict__, whose names are read at call time
+    Ref sorvan, tclobj;   // the module's own functions
+    Ref get_cache_token;  // abc.get_cache_token
+    Ref one;              // 1
+    Ref function_type;    // the class of `sorvan` and `tclobj`
+    SorvanCApi capi{};    // the capsule's table
+
+    // Whether module globals still hold the module's own objects: the names
+    // the text conversion tests types with; those and the ones tclobj adds;
+    // those and the functions the list quoting calls; and each function that
+    // a step calls through its global.  One comparison each while the
+    // module's dict is unchanged.
+    GlobalsWatch watch;
+    Held text_types, object_types, direct_join;
+    Held own_sorvan, own_tclobj, own_sorvan_from_sequence, own_sorvan_from_mapping,
+        own_tclobj_from_sequence, own_tclobj_from_mapping;
+
+    // The container test of an exact built-in type, kept per type while
+    // abc's cache token stays the same (see abc_kind_exact).
+    struct AbcKnown {
+        bool valid = false;
+        unsigned long long token = 0;
+        Abc abc = Abc::none;
+    };
+    std::array<AbcKnown, size_t(Exact::count)> abc_known{};
+    bool abc_token_read = false;
+    unsigned long long abc_token = 0;
+
+    void exec(PyObject* module);
+    Held* helds[9] = {&text_types, &object_types, &direct_join, &own_sorvan, &own_tclobj,
+                      &own_sorvan_from_sequence, &own_sorvan_from_mapping,
+                      &own_tclobj_from_sequence, &own_tclobj_from_mapping};
+    int traverse(visitproc visit, void* arg) {
+        if (int r = visit_refs(visit, arg, dict, sorvan, tclobj, get_cache_token, one,
+                               function_type))
+            return r;
+        for (Held* held : helds)
+            if (int r = held->traverse(visit, arg)) return r;
+        return 0;
+    }
+    void clear() {
+        clear_refs(dict, sorvan, tclobj, get_cache_token, one, function_type);
+        names.clear();
+        for (Held* held : helds) held->clear();
+        watch.stop();
+    }
+
+    // The current value of a module global (NameError when it is gone).
+    Ref global(size_t name) const { return global_value(dict, names[name]); }
 };
-
-// Global::is(), where a deleted name simply does not hold the original.
-bool holds(Global& name, PyObject* value) {
-    try {
-        return name.is(value);
-    } catch (const PyError&) {
-        if (!error_matches(PyExc_NameError)) throw;
-        PyErr_Clear();
-        return false;
-    }
-}
-
-const Untouched& untouched() {
-    static Untouched state;
-    static std::uint64_t seen = 0;
-    if (seen != globals.generation()) {
-        state.text_types = holds(g_unicode, str_type) && holds(g_sequence, original.sequence) &&
-                           holds(g_set, original.set) && holds(g_mapping, original.mapping);
-        state.object_types = state.text_types && holds(g_tcl_obj, original.tcl_obj) &&
-                             holds(g_sysmaxsize, original.sysmaxsize) &&
-                             holds(g_long_type, long_type);
-        state.quoting = holds(g_sorvan, original.sorvan) &&
-                        holds(g_scan_element, original.scan_element) &&
-                        holds(g_convert_element, original.convert_element);
-        seen = globals.generation();
-    }
-    return state;
-}
-
-Name n_sorvan_hook{"__sorvan__"};
-Name n_tclobj_hook{"__tclobj__"};
-Name n_add{"add"};
-Name n_use_braces{"USE_BRACES"};
-Name n_dont_use_braces{"TCL_DONT_USE_BRACES"};
-Name n_braces_unmatched{"BRACES_UNMATCHED"};
-Name n_true{"true"};
-Name n_false{"false"};
-Name n_space{" "};
-Name n_empty_braces{"{}"};
 
 Ref empty_text() { return own(PyUnicode_New(0, 0)); }
 
@@ -631,14 +631,6 @@ Ref join_quoted(Py_ssize_t count, ElementAt element_at) {
 
 // --- type tests --------------------------------------------------------------
 
-// Exact built-in types: their instances cannot carry conversion hooks (the
-// types are immutable and the instances have no __dict__), so the tests for
-// them can be decided by type alone.
-enum class Exact : std::uint8_t {
-    other, str, none, boolean, integer, floating, bytes, list, tuple, dict, set, frozenset,
-    count
-};
-
 Exact exact_kind(PyTypeObject* type) {
     if (type == &PyUnicode_Type) return Exact::str;
     if (type == &PyLong_Type) return Exact::integer;
@@ -654,19 +646,17 @@ Exact exact_kind(PyTypeObject* type) {
     return Exact::other;
 }
 
-// Which container test an object passes, in the order they are made:
-// Sequence, else Set, else Mapping.
-enum class Abc : std::uint8_t { sequence, set, mapping, none };
-
-bool isinstance_of(PyObject* obj, Global& cls) {
-    Ref type = cls.get();
+// isinstance(obj, NAME), NAME read from the module's globals now.
+bool isinstance_of(State& st, PyObject* obj, size_t name) {
+    Ref type = st.global(name);
     return isinstance(obj, type);
 }
 
-Abc abc_kind(PyObject* obj) {
-    if (isinstance_of(obj, g_sequence)) return Abc::sequence;
-    if (isinstance_of(obj, g_set)) return Abc::set;
-    if (isinstance_of(obj, g_mapping)) return Abc::mapping;
+// Sequence, else Set, else Mapping.
+Abc abc_kind(State& st, PyObject* obj) {
+    if (isinstance_of(st, obj, n_Sequence)) return Abc::sequence;
+    if (isinstance_of(st, obj, n_Set)) return Abc::set;
+    if (isinstance_of(st, obj, n_Mapping)) return Abc::mapping;
     return Abc::none;
 }
 
@@ -677,34 +667,26 @@ Abc abc_kind(PyObject* obj) {
 // a class is registered with any ABC) stays the same, so registering, say,
 // dict with Sequence still counts.  The token is read at most once per call
 // into the module: a list of numbers does not ask for it once per number.
-bool abc_token_read = false;
-unsigned long long abc_token = 0;
-
+//
 // Each function the module exposes starts by forgetting the token it read.
-void new_call() { abc_token_read = false; }
+void new_call(State& st) { st.abc_token_read = false; }
 
-unsigned long long current_abc_token() {
-    if (!abc_token_read) {
-        Ref token = call(original.get_cache_token);
-        abc_token = PyLong_AsUnsignedLongLong(token);
-        if (abc_token == ~0ull && PyErr_Occurred()) throw PyError{};
-        abc_token_read = true;
+unsigned long long current_abc_token(State& st) {
+    if (!st.abc_token_read) {
+        Ref token = call(st.get_cache_token);
+        st.abc_token = PyLong_AsUnsignedLongLong(token);
+        if (st.abc_token == ~0ull && PyErr_Occurred()) throw PyError{};
+        st.abc_token_read = true;
     }
-    return abc_token;
+    return st.abc_token;
 }
 
-Abc abc_kind_exact(Exact kind, PyObject* obj) {
+Abc abc_kind_exact(State& st, Exact kind, PyObject* obj) {
     if (kind == Exact::list || kind == Exact::tuple || kind == Exact::bytes) return Abc::sequence;
-    struct Known {
-        bool valid = false;
-        unsigned long long token = 0;
-        Abc abc = Abc::none;
-    };
-    static Known known[size_t(Exact::count)];
-    unsigned long long token = current_abc_token();
-    Known& entry = known[size_t(kind)];
+    unsigned long long token = current_abc_token(st);
+    State::AbcKnown& entry = st.abc_known[size_t(kind)];
     if (!entry.valid || entry.token != token) {
-        entry.abc = abc_kind(obj);
+        entry.abc = abc_kind(st, obj);
         entry.token = token;
         entry.valid = true;
     }
@@ -713,28 +695,28 @@ Abc abc_kind_exact(Exact kind, PyObject* obj) {
 
 // --- sorvan: any value to Tcl text ---------------------------------------------
 
-Ref to_text(PyObject* obj);
-Ref sequence_text(PyObject* iterable);
-Ref mapping_text(PyObject* mapping);
+Ref to_text(State& st, PyObject* obj);
+Ref sequence_text(State& st, PyObject* iterable);
+Ref mapping_text(State& st, PyObject* mapping);
 
 // SORVAN(obj): the module's current `sorvan`.
-Ref sorvan_global(PyObject* obj) {
-    if (g_sorvan.is(original.sorvan)) return to_text(obj);
-    Ref function = g_sorvan.get();
+Ref sorvan_global(State& st, PyObject* obj) {
+    if (st.own_sorvan.holds(st.watch)) return to_text(st, obj);
+    Ref function = st.global(n_sorvan);
     return call(function, obj);
 }
 
-Ref container_text(PyObject* obj, Abc abc) {
+Ref container_text(State& st, PyObject* obj, Abc abc) {
     switch (abc) {
         case Abc::sequence:
         case Abc::set: {
-            if (g_sorvan_from_sequence.is(original.sorvan_from_sequence)) return sequence_text(obj);
-            Ref function = g_sorvan_from_sequence.get();
+            if (st.own_sorvan_from_sequence.holds(st.watch)) return sequence_text(st, obj);
+            Ref function = st.global(n_sorvan_from_sequence);
             return call(function, obj);
         }
         case Abc::mapping: {
-            if (g_sorvan_from_mapping.is(original.sorvan_from_mapping)) return mapping_text(obj);
-            Ref function = g_sorvan_from_mapping.get();
+            if (st.own_sorvan_from_mapping.holds(st.watch)) return mapping_text(st, obj);
+            Ref function = st.global(n_sorvan_from_mapping);
             return call(function, obj);
         }
         case Abc::none: break;
@@ -749,32 +731,35 @@ Ref container_text(PyObject* obj, Abc abc) {
     return own(PyObject_Str(obj));
 }
 
-Ref bool_text(bool value) { return Ref::borrow(value ? n_true.get() : n_false.get()); }
+Ref bool_text(State& st, bool value) {
+    return Ref::borrow(st.names[value ? n_true : n_false]);
+}
 
-Ref to_text(PyObject* obj) {
+Ref to_text(State& st, PyObject* obj) {
     Exact kind = exact_kind(Py_TYPE(obj));
-    if (kind != Exact::other && untouched().text_types) {
+    if (kind != Exact::other && st.text_types.holds(st.watch)) {
         switch (kind) {
             case Exact::str: return Ref::borrow(obj);
             case Exact::none: return empty_text();
-            case Exact::boolean: return bool_text(obj == Py_True);
-            default: return container_text(obj, abc_kind_exact(kind, obj));
+            case Exact::boolean: return bool_text(st, obj == Py_True);
+            default: return container_text(st, obj, abc_kind_exact(st, kind, obj));
         }
     }
     if (kind == Exact::other) {
-        Ref hook = getattr_optional(obj, n_sorvan_hook);
+        Ref hook = getattr_optional(obj, st.names[n_sorvan_hook]);
         if (hook && truthy(hook)) return call(hook);
-        hook = getattr_optional(obj, n_tclobj_hook);
+        hook = getattr_optional(obj, st.names[n_tclobj_hook]);
         if (hook && truthy(hook)) {
             Ref result = call(hook);
             RecursionGuard guard(" while converting a value to Tcl text");
-            return sorvan_global(result);
+            return sorvan_global(st, result);
         }
     }
     if (obj == Py_None) return empty_text();
-    if (isinstance_of(obj, g_unicode)) return own(PyObject_Str(obj));
-    if (isinstance(obj, reinterpret_cast<PyObject*>(&PyBool_Type))) return bool_text(truthy(obj));
-    return container_text(obj, abc_kind(obj));
+    if (isinstance_of(st, obj, n_unicode)) return own(PyObject_Str(obj));
+    if (isinstance(obj, reinterpret_cast<PyObject*>(&PyBool_Type)))
+        return bool_text(st, truthy(obj));
+    return container_text(st, obj, abc_kind(st, obj));
 }
 
 // Call f(item) for each item of an iterable, iterating it once.  A list is
@@ -846,9 +831,9 @@ Ref list_of(Refs& items) {
 
 // SORVAN(item) for the first pass over a list's items.  While the module
 // is untouched, a ready element stands for its own text.
-Ref element_for_join(PyObject* item) {
-    if (untouched().quoting && untouched().text_types && ready(item)) return Ref::borrow(item);
-    return sorvan_global(item);
+Ref element_for_join(State& st, PyObject* item) {
+    if (st.direct_join.holds(st.watch) && ready(item)) return Ref::borrow(item);
+    return sorvan_global(st, item);
 }
 
 bool has_flag(PyObject* flags, PyObject* name) {
@@ -860,45 +845,44 @@ bool has_flag(PyObject* flags, PyObject* name) {
 // every element is ready (an exact str, for which SORVAN(text) is the text
 // itself, or a machine-size int); otherwise through the functions in the
 // module's globals.
-Ref join_texts(Refs& texts) {
+Ref join_texts(State& st, Refs& texts) {
     Py_ssize_t count = Py_ssize_t(texts.size());
-    if (untouched().quoting && untouched().text_types) {
+    if (st.direct_join.holds(st.watch)) {
         Ref joined = join_quoted(count, [&](Py_ssize_t i) { return texts[i].get(); });
         if (joined) return joined;
     }
 
-    static PyObject* const one = integer(1).release();
     Refs flag_sets;
     flag_sets.reserve(texts.size());
     for (Ref& text : texts) {
-        Ref scan = g_scan_element.get();
+        Ref scan = st.global(n_scan_element);
         Ref scanned = call(scan, text.get());
-        flag_sets.push_back(own(PyObject_GetItem(scanned, one)));
+        flag_sets.push_back(own(PyObject_GetItem(scanned, st.one)));
     }
     Refs parts;
     parts.reserve(texts.size());
     for (size_t i = 0; i < texts.size(); ++i) {
-        Ref convert = g_convert_element.get();
+        Ref convert = st.global(n_convert_element);
         parts.push_back(call(convert, texts[i].get(), flag_sets[i].get()));
     }
     // The first element's leading `#`, quoted as the direct join quotes it.
     if (!parts.empty() && PyUnicode_Check(parts[0].get()) &&
         PyUnicode_GET_LENGTH(parts[0].get()) > 0 && PyUnicode_READ_CHAR(parts[0].get(), 0) == '#') {
-        if (has_flag(flag_sets[0], n_dont_use_braces))
+        if (has_flag(flag_sets[0], st.names[n_dont_use_braces]))
             parts[0] = own(PyUnicode_FromFormat("\\%U", parts[0].get()));
         else
             parts[0] = own(PyUnicode_FromFormat("{%U}", texts[0].get()));
     }
     Ref list = list_of(parts);
-    return own(PyUnicode_Join(n_space, list));
+    return own(PyUnicode_Join(st.names[n_space], list));
 }
 
-Ref sequence_text(PyObject* iterable) {
+Ref sequence_text(State& st, PyObject* iterable) {
     // A list or tuple of texts and numbers (the common case): no element
     // needs converting and no Python code runs, so the items are read in
     // place.
-    if ((PyList_CheckExact(iterable) || PyTuple_CheckExact(iterable)) && untouched().quoting &&
-        untouched().text_types) {
+    if ((PyList_CheckExact(iterable) || PyTuple_CheckExact(iterable)) &&
+        st.direct_join.holds(st.watch)) {
         PyObject* const* items = PySequence_Fast_ITEMS(iterable);
         Py_ssize_t count = PySequence_Fast_GET_SIZE(iterable);
         Ref joined = join_quoted(count, [items](Py_ssize_t i) { return items[i]; });
@@ -908,20 +892,21 @@ Ref sequence_text(PyObject* iterable) {
     RecursionGuard guard(" while converting a value to Tcl text");
     Refs texts;
     texts.reserve(size_t(length_hint(iterable)));
-    for_each_item(iterable, [&](PyObject* item) { texts.push_back(element_for_join(item)); });
-    return join_texts(texts);
+    for_each_item(iterable,
+                  [&](PyObject* item) { texts.push_back(element_for_join(st, item)); });
+    return join_texts(st, texts);
 }
 
-Ref mapping_text(PyObject* mapping) {
+Ref mapping_text(State& st, PyObject* mapping) {
     RecursionGuard guard(" while converting a value to Tcl text");
     Refs items = mapping_items(mapping);
-    if (!g_sorvan_from_sequence.is(original.sorvan_from_sequence)) {
-        Ref function = g_sorvan_from_sequence.get();
+    if (!st.own_sorvan_from_sequence.holds(st.watch)) {
+        Ref function = st.global(n_sorvan_from_sequence);
         Ref list = list_of(items);
         return call(function, list.get());
     }
-    for (Ref& item : items) item = element_for_join(item);
-    return join_texts(items);
+    for (Ref& item : items) item = element_for_join(st, item);
+    return join_texts(st, items);
 }
 
 // --- tclobj: any value to something tkinter passes to Tcl natively -------------
@@ -942,9 +927,9 @@ Ref mapping_text(PyObject* mapping) {
 //     def _tclobj_from_mapping(obj):
 //         return _TCLOBJ_FROM_SEQUENCE([x for key in obj for x in (key, obj[key])])
 
-Ref to_tclobj(PyObject* obj);
-Ref sequence_tuple(PyObject* iterable);
-Ref mapping_tuple(PyObject* mapping);
+Ref to_tclobj(State& st, PyObject* obj);
+Ref sequence_tuple(State& st, PyObject* iterable);
+Ref mapping_tuple(State& st, PyObject* mapping);
 
 // A text with a lone surrogate (a file name decoded with surrogateescape,
 // say) cannot reach Tcl: tkinter refuses it as a plain argument with a
@@ -968,49 +953,47 @@ Ref checked_text(Ref value) {
     return value;
 }
 
-Ref tclobj_global(PyObject* obj) {
-    if (g_tclobj.is(original.tclobj)) return to_tclobj(obj);
-    Ref function = g_tclobj.get();
+Ref tclobj_global(State& st, PyObject* obj) {
+    if (st.own_tclobj.holds(st.watch)) return to_tclobj(st, obj);
+    Ref function = st.global(n_tclobj);
     return call(function, obj);
 }
 
-Ref container_tclobj(PyObject* obj, Abc abc) {
+Ref container_tclobj(State& st, PyObject* obj, Abc abc) {
     switch (abc) {
         case Abc::sequence:
         case Abc::set: {
-            if (g_tclobj_from_sequence.is(original.tclobj_from_sequence))
-                return sequence_tuple(obj);
-            Ref function = g_tclobj_from_sequence.get();
+            if (st.own_tclobj_from_sequence.holds(st.watch)) return sequence_tuple(st, obj);
+            Ref function = st.global(n_tclobj_from_sequence);
             return call(function, obj);
         }
         case Abc::mapping: {
-            if (g_tclobj_from_mapping.is(original.tclobj_from_mapping)) return mapping_tuple(obj);
-            Ref function = g_tclobj_from_mapping.get();
+            if (st.own_tclobj_from_mapping.holds(st.watch)) return mapping_tuple(st, obj);
+            Ref function = st.global(n_tclobj_from_mapping);
             return call(function, obj);
         }
         case Abc::none: break;
     }
-    return checked_text(sorvan_global(obj));
+    return checked_text(sorvan_global(st, obj));
 }
 
 // The same test against whatever _sysmaxsize and _long_type now hold.
-bool machine_size_int(PyObject* obj) {
+bool machine_size_int(State& st, PyObject* obj) {
     PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(obj));
-    Ref long_type_now = g_long_type.get();
+    Ref long_type_now = st.global(n_long_type);
     bool is_int = check(PyObject_RichCompareBool(type, long_type, Py_EQ)) ||
                   check(PyObject_RichCompareBool(type, long_type_now, Py_EQ));
     if (!is_int) return false;
-    static PyObject* const one = integer(1).release();
-    Ref maxsize = g_sysmaxsize.get();
+    Ref maxsize = st.global(n_sysmaxsize);
     Ref lowest = own(PyNumber_Negative(maxsize));
-    lowest = own(PyNumber_Subtract(lowest, one));
+    lowest = own(PyNumber_Subtract(lowest, st.one));
     return check(PyObject_RichCompareBool(lowest, obj, Py_LE)) &&
            check(PyObject_RichCompareBool(obj, maxsize, Py_LE));
 }
 
-Ref to_tclobj(PyObject* obj) {
+Ref to_tclobj(State& st, PyObject* obj) {
     Exact kind = exact_kind(Py_TYPE(obj));
-    if (kind != Exact::other && untouched().object_types) {
+    if (kind != Exact::other && st.object_types.holds(st.watch)) {
         switch (kind) {
             case Exact::str: refuse_surrogates(obj); return Ref::borrow(obj);
             case Exact::bytes:
@@ -1022,20 +1005,20 @@ Ref to_tclobj(PyObject* obj) {
                 break;
             default: break;
         }
-        return container_tclobj(obj, abc_kind_exact(kind, obj));
+        return container_tclobj(st, obj, abc_kind_exact(st, kind, obj));
     }
     if (kind == Exact::other) {
-        Ref hook = getattr_optional(obj, n_tclobj_hook);
+        Ref hook = getattr_optional(obj, st.names[n_tclobj_hook]);
         if (hook && truthy(hook)) return call(hook);
     }
     if (obj == Py_None) return empty_text();
     if (isinstance(obj, reinterpret_cast<PyObject*>(&PyBytes_Type)) ||
         isinstance(obj, reinterpret_cast<PyObject*>(&PyBool_Type)) ||
         isinstance(obj, reinterpret_cast<PyObject*>(&PyFloat_Type)) ||
-        isinstance_of(obj, g_unicode) || isinstance_of(obj, g_tcl_obj))
+        isinstance_of(st, obj, n_unicode) || isinstance_of(st, obj, n_tcl_obj))
         return checked_text(Ref::borrow(obj));
-    if (machine_size_int(obj)) return Ref::borrow(obj);
-    return container_tclobj(obj, abc_kind(obj));
+    if (machine_size_int(st, obj)) return Ref::borrow(obj);
+    return container_tclobj(st, obj, abc_kind(st, obj));
 }
 
 Ref tuple_from(Refs& items) {
@@ -1058,8 +1041,8 @@ bool plain_value(PyObject* obj) {
 // value other than None, while the names tclobj tests types with are the
 // module's own.  A text with a lone surrogate is not passed: tclobj refuses
 // it.
-bool passes_unchanged(PyObject* obj) {
-    if (obj == Py_None || !plain_value(obj) || !untouched().object_types) return false;
+bool passes_unchanged(State& st, PyObject* obj) {
+    if (obj == Py_None || !plain_value(obj) || !st.object_types.holds(st.watch)) return false;
     if (PyUnicode_CheckExact(obj) && PyUnicode_KIND(obj) != PyUnicode_1BYTE_KIND)
         return !with_data(obj, [](auto s, Py_ssize_t n) {
             for (Py_ssize_t i = 0; i < n; ++i)
@@ -1080,16 +1063,16 @@ Ref tuple_copy(PyObject* const* items, Py_ssize_t count) {
 // itself while every item converts to itself, else a new tuple of the
 // results.  A conversion may run Python code, which may come across the
 // tuple (through the collector, say), so no tuple is ever changed once made.
-Ref convert_items(Ref tuple) {
+Ref convert_items(State& st, Ref tuple) {
     Py_ssize_t count = PyTuple_GET_SIZE(tuple.get());
     Refs results;  // empty until an item converts to another object
     for (Py_ssize_t i = 0; i < count; ++i) {
         PyObject* item = PyTuple_GET_ITEM(tuple.get(), i);
         Ref converted;
-        if (g_tclobj.is(original.tclobj) && passes_unchanged(item)) {
+        if (st.own_tclobj.holds(st.watch) && passes_unchanged(st, item)) {
             converted = Ref::borrow(item);  // tclobj(item) is item
         } else {
-            converted = tclobj_global(item);
+            converted = tclobj_global(st, item);
         }
         if (results.empty()) {
             if (converted.get() == item) continue;
@@ -1104,25 +1087,25 @@ Ref convert_items(Ref tuple) {
 }
 
 // A tuple of TCLOBJ(item) for the items of a list or tuple.
-Ref converted_copy(PyObject* sequence) {
+Ref converted_copy(State& st, PyObject* sequence) {
     return convert_items(
-        tuple_copy(PySequence_Fast_ITEMS(sequence), PySequence_Fast_GET_SIZE(sequence)));
+        st, tuple_copy(PySequence_Fast_ITEMS(sequence), PySequence_Fast_GET_SIZE(sequence)));
 }
 
-Ref sequence_tuple(PyObject* iterable) {
+Ref sequence_tuple(State& st, PyObject* iterable) {
     // A tuple never changes while it is walked, nor does a list of plain
     // values (nothing runs that could change it): for them the copy is the
     // walk.  Plain values lead no deeper, so they need no recursion guard.
     bool all_plain = PyList_CheckExact(iterable) || PyTuple_CheckExact(iterable);
     for (Py_ssize_t i = 0; all_plain && i < PySequence_Fast_GET_SIZE(iterable); ++i)
         all_plain = plain_value(PySequence_Fast_GET_ITEM(iterable, i));
-    if (all_plain) return converted_copy(iterable);
+    if (all_plain) return converted_copy(st, iterable);
 
     RecursionGuard guard(" while converting a value to Tcl objects");
-    if (PyTuple_CheckExact(iterable)) return converted_copy(iterable);
+    if (PyTuple_CheckExact(iterable)) return converted_copy(st, iterable);
     Refs items;
     items.reserve(size_t(length_hint(iterable)));
-    for_each_item(iterable, [&](PyObject* item) { items.push_back(tclobj_global(item)); });
+    for_each_item(iterable, [&](PyObject* item) { items.push_back(tclobj_global(st, item)); });
     return tuple_from(items);
 }
 
@@ -1141,27 +1124,27 @@ Ref plain_dict_items(PyObject* dict) {
     return tuple;
 }
 
-Ref mapping_tuple(PyObject* mapping) {
+Ref mapping_tuple(State& st, PyObject* mapping) {
     RecursionGuard guard(" while converting a value to Tcl objects");
-    bool direct = g_tclobj_from_sequence.is(original.tclobj_from_sequence);
+    bool direct = st.own_tclobj_from_sequence.holds(st.watch);
     if (direct && PyDict_CheckExact(mapping)) {
-        if (Ref result = plain_dict_items(mapping)) return convert_items(std::move(result));
+        if (Ref result = plain_dict_items(mapping)) return convert_items(st, std::move(result));
     }
     Refs items = mapping_items(mapping);
     if (!direct) {
-        Ref function = g_tclobj_from_sequence.get();
+        Ref function = st.global(n_tclobj_from_sequence);
         Ref list = list_of(items);
         return call(function, list.get());
     }
-    for (Ref& item : items) item = tclobj_global(item);
+    for (Ref& item : items) item = tclobj_global(st, item);
     return tuple_from(items);
 }
 
 // --- the module's functions ------------------------------------------------------
 
 // The text an element function works on: SORVAN(obj), which must be a str.
-Ref element_text(PyObject* obj) {
-    Ref text = sorvan_global(obj);
+Ref element_text(State& st, PyObject* obj) {
+    Ref text = sorvan_global(st, obj);
     if (!PyUnicode_Check(text.get()))
         raise_format(PyExc_TypeError, "sorvan() gave %.200s, not str, for a list element",
                      Py_TYPE(text.get())->tp_name);
@@ -1169,72 +1152,71 @@ Ref element_text(PyObject* obj) {
 }
 
 Signature sorvan_sig{"sorvan", {req("obj")}};
-Ref sorvan_body(PyObject*, const Args& args) {
-    new_call();
-    return to_text(args[0]);
+Ref sorvan_body(State& st, PyObject*, const Args& args) {
+    new_call(st);
+    return to_text(st, args[0]);
+}
+
+Signature tclobj_sig{"tclobj", {req("obj")}};
+Ref tclobj_body(State& st, PyObject*, const Args& args) {
+    new_call(st);
+    return to_tclobj(st, args[0]);
 }
 
 // The capsule's entries: the functions' bodies without the argument binding.
-PyObject* sorvan_entry(void*, PyObject* obj) {
+PyObject* sorvan_entry(void* state, PyObject* obj) {
     return guarded<PyObject*>(nullptr, [&] {
-        new_call();
-        Ref result = to_text(obj);
+        State& st = *static_cast<State*>(state);
+        new_call(st);
+        Ref result = to_text(st, obj);
         if (!result && !PyErr_Occurred())
             PyErr_SetString(PyExc_SystemError, "sorvan() returned no result");
         return result.release();
     });
 }
 
-PyObject* tclobj_entry(void*, PyObject* obj) {
+PyObject* tclobj_entry(void* state, PyObject* obj) {
     return guarded<PyObject*>(nullptr, [&] {
-        new_call();
-        Ref result = to_tclobj(obj);
+        State& st = *static_cast<State*>(state);
+        new_call(st);
+        Ref result = to_tclobj(st, obj);
         if (!result && !PyErr_Occurred())
             PyErr_SetString(PyExc_SystemError, "tclobj() returned no result");
         return result.release();
     });
 }
 
-bool passes_unchanged_entry(void*, PyObject* obj) {
+bool passes_unchanged_entry(void* state, PyObject* obj) {
     try {
-        return passes_unchanged(obj);
+        return passes_unchanged(*static_cast<State*>(state), obj);
     } catch (const PyError&) {
         PyErr_Clear();  // the call the caller makes instead meets it again
         return false;
     }
 }
 
-SorvanCApi capi_table{nullptr, sorvan_entry, tclobj_entry, passes_unchanged_entry, nullptr,
-                      nullptr};
-
-Signature tclobj_sig{"tclobj", {req("obj")}};
-Ref tclobj_body(PyObject*, const Args& args) {
-    new_call();
-    return to_tclobj(args[0]);
-}
-
 Signature scan_element_sig{"_Tcl_ScanElement", {req("string")}};
-Ref scan_element_body(PyObject*, const Args& args) {
-    new_call();
-    Ref text = element_text(args[0]);
+Ref scan_element_body(State& st, PyObject*, const Args& args) {
+    new_call(st);
+    Ref text = element_text(st, args[0]);
     unsigned flags = scan_text(text);
     Ref flag_set = own(PySet_New(nullptr));
-    if (flags & USE_BRACES) check(PySet_Add(flag_set, n_use_braces));
-    if (flags & DONT_USE_BRACES) check(PySet_Add(flag_set, n_dont_use_braces));
-    if (flags & BRACES_UNMATCHED) check(PySet_Add(flag_set, n_braces_unmatched));
+    if (flags & USE_BRACES) check(PySet_Add(flag_set, st.names[n_use_braces]));
+    if (flags & DONT_USE_BRACES) check(PySet_Add(flag_set, st.names[n_dont_use_braces]));
+    if (flags & BRACES_UNMATCHED) check(PySet_Add(flag_set, st.names[n_braces_unmatched]));
     Ref size = own(PyLong_FromSsize_t(2 * PyUnicode_GET_LENGTH(text.get()) + 2));
     return tuple_of({size.get(), flag_set.get()});
 }
 
 Signature convert_element_sig{"_Tcl_ConvertElement", {req("src"), req("flags")}};
-Ref convert_element_body(PyObject*, const Args& args) {
-    new_call();
-    Ref text = element_text(args[0]);
+Ref convert_element_body(State& st, PyObject*, const Args& args) {
+    new_call(st);
+    Ref text = element_text(st, args[0]);
     PyObject* flags = args[1];
     Py_ssize_t n = PyUnicode_GET_LENGTH(text.get());
-    if (n == 0) return Ref::borrow(n_empty_braces.get());
+    if (n == 0) return Ref::borrow(st.names[n_empty_braces]);
     Py_UCS4 maxchar = max_char(text);
-    if (has_flag(flags, n_use_braces) && !has_flag(flags, n_dont_use_braces)) {
+    if (has_flag(flags, st.names[n_use_braces]) && !has_flag(flags, st.names[n_dont_use_braces])) {
         return build_text(n + 2, maxchar, [&](auto out) {
             with_data(text, [&](auto s, Py_ssize_t) { write_quoted(out, s, n, USE_BRACES); });
         });
@@ -1243,11 +1225,11 @@ Ref convert_element_body(PyObject*, const Args& args) {
     // the set is asked about unmatched braces only if there is a brace to
     // write after it.
     bool leading_brace = PyUnicode_READ_CHAR(text.get(), 0) == '{';
-    if (leading_brace) call_method(flags, n_add, n_braces_unmatched.get());
+    if (leading_brace) call_method(flags, st.names[n_add], st.names[n_braces_unmatched]);
     bool later_brace = with_data(text, [leading_brace](auto s, Py_ssize_t length) {
         return skip_ordinary(s, leading_brace ? 1 : 0, length, braces) < length;
     });
-    bool unmatched = later_brace && has_flag(flags, n_braces_unmatched);
+    bool unmatched = later_brace && has_flag(flags, st.names[n_braces_unmatched]);
     Py_ssize_t length = with_data(
         text, [&](auto s, Py_ssize_t) { return backslashed_length(s, n, unmatched); });
     return build_text(length, maxchar, [&](auto out) {
@@ -1256,27 +1238,27 @@ Ref convert_element_body(PyObject*, const Args& args) {
 }
 
 Signature update_string_sig{"_tcl_UpdateStringOfList", {req("listObj")}};
-Ref update_string_body(PyObject*, const Args& args) {
-    new_call();
-    return sequence_text(args[0]);
+Ref update_string_body(State& st, PyObject*, const Args& args) {
+    new_call(st);
+    return sequence_text(st, args[0]);
 }
 
 Signature sorvan_from_mapping_sig{"_sorvan_from_mapping", {req("obj")}};
-Ref sorvan_from_mapping_body(PyObject*, const Args& args) {
-    new_call();
-    return mapping_text(args[0]);
+Ref sorvan_from_mapping_body(State& st, PyObject*, const Args& args) {
+    new_call(st);
+    return mapping_text(st, args[0]);
 }
 
 Signature tclobj_from_sequence_sig{"_tclobj_from_sequence", {req("obj")}};
-Ref tclobj_from_sequence_body(PyObject*, const Args& args) {
-    new_call();
-    return sequence_tuple(args[0]);
+Ref tclobj_from_sequence_body(State& st, PyObject*, const Args& args) {
+    new_call(st);
+    return sequence_tuple(st, args[0]);
 }
 
 Signature tclobj_from_mapping_sig{"_tclobj_from_mapping", {req("obj")}};
-Ref tclobj_from_mapping_body(PyObject*, const Args& args) {
-    new_call();
-    return mapping_tuple(args[0]);
+Ref tclobj_from_mapping_body(State& st, PyObject*, const Args& args) {
+    new_call(st);
+    return mapping_tuple(st, args[0]);
 }
 
 const char* const sorvan_doc =
@@ -1304,99 +1286,109 @@ const char* const tclobj_doc =
     "conversion, and its result is returned as it is.";
 
 const char* const scan_element_doc =
-    "_Tcl_ScanElement(string)\n--\n\n"
     "Scan sorvan(string) as a list element: (a size estimate, its flag set).";
 
 const char* const convert_element_doc =
-    "_Tcl_ConvertElement(src, flags)\n--\n\n"
     "sorvan(src) quoted as one list element, as its flag set directs.\n"
     "\n"
     "'BRACES_UNMATCHED' is added to flags when a leading brace is escaped.";
 
 const char* const update_string_doc =
-    "_tcl_UpdateStringOfList(listObj)\n--\n\n"
     "The Tcl list text of the items of an iterable, each converted with sorvan().";
 
 const char* const sorvan_from_mapping_doc =
-    "_sorvan_from_mapping(obj)\n--\n\n"
     "The Tcl list text of a mapping's keys and values, alternating.";
 
 const char* const tclobj_from_sequence_doc =
-    "_tclobj_from_sequence(obj)\n--\n\n"
     "A tuple of tclobj() of each item of an iterable.";
 
 const char* const tclobj_from_mapping_doc =
-    "_tclobj_from_mapping(obj)\n--\n\n"
     "A tuple of tclobj() of a mapping's keys and values, alternating.";
 
-const char* const module_doc =
-    "Python values to Tcl text (sorvan) and to values passed to Tcl as native\n"
-    "objects (tclobj), with list elements quoted as Tcl's own list code quotes them.";
+void State::exec(PyObject* module) {
+    names.fill(name_texts);
+    dict = Ref::borrow(PyModule_GetDict(module));
+    one = integer(1);
+    get_cache_token = import_from("abc", "get_cache_token");
+    function_type = make_dict_function_type(module);
 
-PyModuleDef module_def{PyModuleDef_HEAD_INIT, "orvex.tcl.sorvan", module_doc, -1,
-                       nullptr, nullptr, nullptr, nullptr, nullptr};
+    Ref abc = import("collections.abc");
+    Ref mapping = getattr(abc, names[n_Mapping]);
+    Ref sequence = getattr(abc, names[n_Sequence]);
+    Ref set = getattr(abc, names[n_Set]);
+    add(module, "Mapping", mapping);
+    add(module, "Sequence", sequence);
+    add(module, "Set", set);
+    add(module, "unicode", str_type);
+    Ref tcl_obj = import_from("_tkinter", "Tcl_Obj");
+    add(module, "_tkTcl_Obj", tcl_obj);
+    Ref sys = import("sys");
+    add(module, "sys", sys);
+    Ref sysmaxsize = getattr(sys, Ref(text("maxsize")));
+    add(module, "_sysmaxsize", sysmaxsize);
+    Ref beyond = own(PyNumber_Add(sysmaxsize, one));
+    add(module, "_long_type", reinterpret_cast<PyObject*>(Py_TYPE(beyond.get())));
 
-// module.name = value, keeping a reference for the life of the process.
-PyObject* keep(PyObject* module, const char* name, Ref value) {
-    add(module, name, value);
-    return value.release();
+    Ref scan_element =
+        make_function<scan_element_sig, scan_element_body>(module, scan_element_doc);
+    add(module, "_Tcl_ScanElement", scan_element);
+    Ref convert_element =
+        make_function<convert_element_sig, convert_element_body>(module, convert_element_doc);
+    add(module, "_Tcl_ConvertElement", convert_element);
+    Ref sorvan_from_sequence =
+        make_function<update_string_sig, update_string_body>(module, update_string_doc);
+    add(module, "_tcl_UpdateStringOfList", sorvan_from_sequence);
+    add(module, "_sorvan_from_sequence", sorvan_from_sequence);
+    Ref sorvan_from_mapping = make_function<sorvan_from_mapping_sig, sorvan_from_mapping_body>(
+        module, sorvan_from_mapping_doc);
+    add(module, "_sorvan_from_mapping", sorvan_from_mapping);
+    Ref tclobj_from_sequence =
+        make_function<tclobj_from_sequence_sig, tclobj_from_sequence_body>(
+            module, tclobj_from_sequence_doc);
+    add(module, "_tclobj_from_sequence", tclobj_from_sequence);
+    Ref tclobj_from_mapping = make_function<tclobj_from_mapping_sig, tclobj_from_mapping_body>(
+        module, tclobj_from_mapping_doc);
+    add(module, "_tclobj_from_mapping", tclobj_from_mapping);
+
+    sorvan = make_dict_function<sorvan_sig, sorvan_body>(function_type, module, sorvan_doc);
+    setattr(sorvan, names[n_from_sequence], sorvan_from_sequence);
+    setattr(sorvan, names[n_from_mapping], sorvan_from_mapping);
+    add(module, "sorvan", sorvan);
+    tclobj = make_dict_function<tclobj_sig, tclobj_body>(function_type, module, tclobj_doc);
+    setattr(tclobj, names[n_from_sequence], tclobj_from_sequence);
+    setattr(tclobj, names[n_from_mapping], tclobj_from_mapping);
+    add(module, "tclobj", tclobj);
+
+    capi = {this, &sorvan_entry, &tclobj_entry, &passes_unchanged_entry, sorvan.get(),
+            tclobj.get()};
+    add(module, "_capi", own(PyCapsule_New(&capi, SorvanCApi::capsule_name, nullptr)));
+    add(module, "__all__", tuple_of({names[n_sorvan], names[n_tclobj]}));
+
+    watch.start();
+    watch.add(dict);
+    auto pin_text_types = [&](Held& held) {
+        held.pin(dict, names[n_unicode], str_type);
+        held.pin(dict, names[n_Sequence], sequence);
+        held.pin(dict, names[n_Set], set);
+        held.pin(dict, names[n_Mapping], mapping);
+    };
+    pin_text_types(text_types);
+    pin_text_types(object_types);
+    object_types.pin(dict, names[n_tcl_obj], tcl_obj);
+    object_types.pin(dict, names[n_sysmaxsize], sysmaxsize);
+    object_types.pin(dict, names[n_long_type], long_type);
+    pin_text_types(direct_join);
+    direct_join.pin(dict, names[n_sorvan], sorvan);
+    direct_join.pin(dict, names[n_scan_element], scan_element);
+    direct_join.pin(dict, names[n_convert_element], convert_element);
+    own_sorvan.pin(dict, names[n_sorvan], sorvan);
+    own_tclobj.pin(dict, names[n_tclobj], tclobj);
+    own_sorvan_from_sequence.pin(dict, names[n_sorvan_from_sequence], sorvan_from_sequence);
+    own_sorvan_from_mapping.pin(dict, names[n_sorvan_from_mapping], sorvan_from_mapping);
+    own_tclobj_from_sequence.pin(dict, names[n_tclobj_from_sequence], tclobj_from_sequence);
+    own_tclobj_from_mapping.pin(dict, names[n_tclobj_from_mapping], tclobj_from_mapping);
 }
 
 }  // namespace
 
-PyMODINIT_FUNC PyInit_sorvan() {
-    return init_module(module_def, [](PyObject* module) {
-        Ref abc = import("collections.abc");
-        original.mapping = keep(module, "Mapping", getattr(abc, Ref(text("Mapping"))));
-        original.sequence = keep(module, "Sequence", getattr(abc, Ref(text("Sequence"))));
-        original.set = keep(module, "Set", getattr(abc, Ref(text("Set"))));
-        add(module, "unicode", str_type);
-        original.tcl_obj = keep(module, "_tkTcl_Obj", import_from("_tkinter", "Tcl_Obj"));
-        Ref sys = import("sys");
-        add(module, "sys", sys);
-        original.sysmaxsize = keep(module, "_sysmaxsize", getattr(sys, Ref(text("maxsize"))));
-        Ref beyond = own(PyNumber_Add(original.sysmaxsize, integer(1)));
-        add(module, "_long_type", reinterpret_cast<PyObject*>(Py_TYPE(beyond.get())));
-        original.get_cache_token = import_from("abc", "get_cache_token").release();
-
-        original.scan_element = keep(
-            module, "_Tcl_ScanElement",
-            make_function<scan_element_sig, scan_element_body>(module, scan_element_doc));
-        original.convert_element = keep(
-            module, "_Tcl_ConvertElement",
-            make_function<convert_element_sig, convert_element_body>(module, convert_element_doc));
-        original.sorvan_from_sequence = keep(
-            module, "_tcl_UpdateStringOfList",
-            make_function<update_string_sig, update_string_body>(module, update_string_doc));
-        add(module, "_sorvan_from_sequence", original.sorvan_from_sequence);
-        original.sorvan_from_mapping = keep(
-            module, "_sorvan_from_mapping",
-            make_function<sorvan_from_mapping_sig, sorvan_from_mapping_body>(
-                module, sorvan_from_mapping_doc));
-        original.tclobj_from_sequence = keep(
-            module, "_tclobj_from_sequence",
-            make_function<tclobj_from_sequence_sig, tclobj_from_sequence_body>(
-                module, tclobj_from_sequence_doc));
-        original.tclobj_from_mapping = keep(
-            module, "_tclobj_from_mapping",
-            make_function<tclobj_from_mapping_sig, tclobj_from_mapping_body>(
-                module, tclobj_from_mapping_doc));
-
-        Ref sorvan = make_dict_function<sorvan_sig, sorvan_body>(module, sorvan_doc, "(obj)");
-        setattr(sorvan, Ref(text("from_sequence")), original.sorvan_from_sequence);
-        setattr(sorvan, Ref(text("from_mapping")), original.sorvan_from_mapping);
-        original.sorvan = keep(module, "sorvan", sorvan);
-        capi_table.sorvan_function = original.sorvan;
-        add(module, "_capi",
-            own(PyCapsule_New(&capi_table, SorvanCApi::capsule_name, nullptr)));
-
-        Ref tclobj = make_dict_function<tclobj_sig, tclobj_body>(module, tclobj_doc, "(obj)");
-        setattr(tclobj, Ref(text("from_sequence")), original.tclobj_from_sequence);
-        setattr(tclobj, Ref(text("from_mapping")), original.tclobj_from_mapping);
-        original.tclobj = keep(module, "tclobj", tclobj);
-        capi_table.tclobj_function = original.tclobj;
-
-        add(module, "__all__", tuple_of({Ref(text("sorvan")).get(), Ref(text("tclobj")).get()}));
-        globals.watch(module);
-    });
-}
+PyMODINIT_FUNC PyInit_sorvan() { return module_init<State>(); }
