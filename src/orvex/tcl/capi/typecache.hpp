@@ -115,8 +115,8 @@ inline Ref instance_attr(TypeCache& cache, PyObject* name, PyObject* obj) {
         cache.store(type);
         dict_only = true;
     }
-    if (dict_only) {
-        Ref dict = own(PyObject_GenericGetDict(obj, nullptr));
+    PyObject* dict = dict_only ? cpython::instance_dict(obj) : nullptr;  // borrowed
+    if (dict != nullptr) {
         PyObject* value = PyDict_GetItemWithError(dict, name);
         if (value != nullptr) return Ref::borrow(value);
         if (PyErr_Occurred()) throw PyError{};
