@@ -101,7 +101,6 @@ struct State {
     Ref dict;          // the module's __dict__: its globals are read when a call runs
     Ref code_class;    // Hux_Code as made here
     Ref tcl_keyword;   // ('tcl',), for Hux_Code(name, tcl=...) made the general way
-    Slot hux_tcl, code_tcl, code_cmd;
     // Hux_Code's own construction slots: new_code sets an instance up
     // directly while the class still has them.
     newfunc own_new = nullptr;
@@ -141,6 +140,11 @@ private:
         return {&history_attr, &tk_attr, &history_append, &tk_call, &cast_any};
     }
 };
+
+// The fields, at the same offsets in every interpreter's classes.
+const Slot hux_tcl = NativeClass<1>::field_at(0, "tcl");
+const Slot code_tcl = NativeClass<2>::field_at(0, "tcl");
+const Slot code_cmd = NativeClass<2>::field_at(1, "cmd");
 
 // The state of the module that made the class of `self`.  Objects can
 // outlive their module's state (a collected module, an interpreter being
@@ -240,7 +244,7 @@ bool is_keyword(PyObject* key, PyObject* name) {
 
 Signature hux_init_sig{"__init__", {req("tcl")}};
 Ref hux_init(PyObject* self, const Args& args) {
-    state(self).hux_tcl.set(self, own(PyWeakref_NewProxy(args[0], nullptr)));
+    hux_tcl.set(self, own(PyWeakref_NewProxy(args[0], nullptr)));
     return none();
 }
 
@@ -264,8 +268,8 @@ Ref new_code(State& st, PyObject* name, PyObject* tcl) {
         Ref cmd = own(PyList_New(1));
         PyList_SET_ITEM(cmd.get(), 0, Py_NewRef(name));
         Ref code = own(type->tp_new(type, nullptr, nullptr));
-        st.code_tcl.set(code, tcl);
-        st.code_cmd.set(code, cmd);
+        code_tcl.set(code, tcl);
+        code_cmd.set(code, cmd);
         return code;
     }
     PyObject* argv[] = {name, tcl};
@@ -274,7 +278,7 @@ Ref new_code(State& st, PyObject* name, PyObject* tcl) {
 
 Ref hux_getattr(PyObject* self, PyObject* name) {
     State& st = state(self);
-    Ref tcl = Ref::borrow(st.hux_tcl.get(self));
+    Ref tcl = Ref::borrow(hux_tcl.get(self));
     return new_code(st, name, tcl);
 }
 
@@ -290,19 +294,17 @@ Ref hux_call(PyObject* self, const VectorArgs& args) {
 
 Signature code_init_sig{"__init__", {star("cmd"), kwonly("tcl")}};
 Ref code_init(PyObject* self, const Args& args) {
-    State& st = state(self);
-    st.code_tcl.set(self, args[1]);
-    st.code_cmd.set(self, own(PySequence_List(args.varargs())));
+    code_tcl.set(self, args[1]);
+    code_cmd.set(self, own(PySequence_List(args.varargs())));
     return none();
 }
 
 Ref code_getattr(PyObject* self, PyObject* name) {
-    State& st = state(self);
-    Ref cmd = Ref::borrow(st.code_cmd.get(self));
+    Ref cmd = Ref::borrow(code_cmd.get(self));
     if (PyList_CheckExact(cmd.get()))
         check(PyList_Append(cmd, name));
     else
-        call_method(cmd, st.names[n_append], name);
+        call_method(cmd, state(self).names[n_append], name);
     return Ref::borrow(self);
 }
 
@@ -327,7 +329,7 @@ Ref code_call(PyObject* self, const VectorArgs& args) {
     // `call` runs them).
     ArgVector argv(2 + args.nargs + 2 * args.nkw());
     argv.push(none());
-    Ref name = command_name(st, Ref::borrow(st.code_cmd.get(self)));
+    Ref name = command_name(st, Ref::borrow(code_cmd.get(self)));
     refuse_nul(name);
     argv.push(std::move(name));
     for (size_t i = 0; i < args.nargs; ++i) argv.push(to_word(st, args[i]));
@@ -343,7 +345,7 @@ Ref code_call(PyObject* self, const VectorArgs& args) {
     }
     Ref words = list_from(argv, 1);
 
-    Ref interp = through_proxy(Ref::borrow(st.code_tcl.get(self)));
+    Ref interp = through_proxy(Ref::borrow(code_tcl.get(self)));
     Ref history = instance_attr(st.history_attr, st.names[n_history], interp);
     cached_method_call(st.history_append, st.names[n_append], history, words.get());
     argv.replace(0, instance_attr(st.tk_attr, st.names[n_tk], interp));
@@ -361,7 +363,7 @@ Ref code_call(PyObject* self, const VectorArgs& args) {
 
 Ref code_str(PyObject* self) {
     State& st = state(self);
-    Ref name = command_name(st, Ref::borrow(st.code_cmd.get(self)));
+    Ref name = command_name(st, Ref::borrow(code_cmd.get(self)));
     return own(PyUnicode_FromFormat("<tcl.Hux magic, referring Tcl code ::%U>", name.get()));
 }
 
@@ -378,7 +380,6 @@ void State::exec(PyObject* module) {
     NativeClass<1> hux(module, "Hux", hux_doc, {"tcl"});
     hux.init<hux_init_sig, hux_init>().getattr<hux_getattr>().call<hux_call>();
     Ref hux_class = hux.build();
-    hux_tcl = hux.field(hux_class, "tcl");
 
     NativeClass<2> code(module, "Hux_Code", hux_code_doc, {"tcl", "cmd"});
     code.init<code_init_sig, code_init>()
@@ -387,8 +388,6 @@ void State::exec(PyObject* module) {
         .str<code_str>()
         .repr<code_repr>();
     code_class = code.build();
-    code_tcl = code.field(code_class, "tcl");
-    code_cmd = code.field(code_class, "cmd");
     own_new = reinterpret_cast<PyTypeObject*>(code_class.get())->tp_new;
     own_init = reinterpret_cast<PyTypeObject*>(code_class.get())->tp_init;
 

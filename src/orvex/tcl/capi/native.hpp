@@ -361,6 +361,12 @@ public:
         return cls;
     }
 
+    // The member slot of field `index`: the layout is fixed at compile time,
+    // so this holds for every class made with N fields, in any interpreter.
+    static Slot field_at(size_t index, const char* name) {
+        return Slot(Py_ssize_t(offsetof(NativeObject<N>, fields) + index * sizeof(PyObject*)), name);
+    }
+
     // The member slot of a field, for reading and writing it from C++.
     Slot field(PyObject*, const char* name) const {
         for (size_t i = 0; i < N; ++i)
