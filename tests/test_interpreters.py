@@ -114,6 +114,23 @@ USES = {
         # Tcl interpreter must be deleted by the thread that made it.
         del elsewhere, raised
     """,
+    "orvex.tcl.hux": """
+        import inspect
+        import orvex.tcl
+        from orvex.tcl.hux import Hux, Hux_Code
+        tcl = orvex.tcl.Interpreter()
+        assert tcl.hux.set("x", 5) == "5" and tcl.history[-1] == ["set", "x", "5"]
+        assert tcl.hux.list("a b", [1, 2], opt=None, cast_=False) == "{a b} {1 2} -opt {}"
+        assert tcl.hux.dict("create", "k", 1) == {"k": "1"}
+        try:
+            tcl.hux.error("boom")
+        except orvex.tcl.TclError as error:
+            assert error.args[0].startswith("boom")
+        else:
+            raise AssertionError("no TclError")
+        assert type(tcl.hux) is Hux and type(tcl.hux.a.b) is Hux_Code
+        assert str(inspect.signature(Hux_Code)) == "(*cmd, tcl)"
+    """,
     "orvex.tcl.sorvan": """
         import collections, inspect
         import orvex.tcl.sorvan as m

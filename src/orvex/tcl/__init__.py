@@ -40,6 +40,8 @@ if TYPE_CHECKING:
 
     from orvex.tcl.hux import Hux
 
+from orvex.tcl.hux import _cast_any
+
 __all__ = [
     "Interpreter",
     "TclError",
@@ -263,29 +265,25 @@ class Interpreter:
             keys = [str(key) if isinstance(key, Tcl_Obj) else key for key in keys]
         return dict(zip(keys, items[1::2]))
 
-    def cast_any(self, value: Any) -> Any:
-        """A Python value for a Tcl result, directed by its type, never by
-        guessing from text.
-
-        What tkinter has already converted (int, float, str, bytes, tuple...)
-        is returned as it is.  A Tcl_Obj is converted by its Tcl type: numbers
-        to numbers, a dict to a dict of texts, a TclX keyed list to a
-        `orvex.tcl.kelvor.Kelvor`; any other type gives its text.
-        """
-        if not isinstance(value, Tcl_Obj):
-            return value
-        converter = _OBJ_CASTS.get(value.typename)
-        if converter is None:
-            return str(value)
-        return converter(self, value)
+    # A Python value for a Tcl result (see _cast_value).  Native: it returns
+    # what tkinter has already converted as it is, and a quick call
+    # (orvex.tcl.hux) runs it without a Python call.
+    cast_any = _cast_any
 
 
-# The code of the framework's own cast_any, taken here, before any other code
-# can replace the method.  Callers in C (orvex.tcl.hux) use it to recognise
-# the method and skip calling it for results it would hand back unchanged:
-# exact str, int, float, bool, bytes and tuple.  cast_any must keep returning
-# those as they are (or hux.cpp's is_plain_result must change with it).
-_CAST_ANY_CODE = Interpreter.cast_any.__code__
+def _cast_value(interp: Interpreter, value: Any) -> Any:
+    """`Interpreter.cast_any` for what is not already a plain Python value.
+
+    A Tcl_Obj is converted by its Tcl type: numbers to numbers, a dict to a
+    dict of texts, a TclX keyed list to a `orvex.tcl.kelvor.Kelvor`; any
+    other type gives its text.  Anything else is returned as it is.
+    """
+    if not isinstance(value, Tcl_Obj):
+        return value
+    converter = _OBJ_CASTS.get(value.typename)
+    if converter is None:
+        return str(value)
+    return converter(interp, value)
 
 
 def _cast_dict(interp: Interpreter, value: Tcl_Obj) -> dict[str, str]:

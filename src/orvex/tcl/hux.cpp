@@ -53,13 +53,12 @@
 // into command names.
 #include "capi.hpp"
 #include "sorvan_capi.hpp"
-#include "type_method.hpp"
 
 using namespace orvex::capi;
 
 namespace {
 
-const char* const module_doc =
+constexpr const char* module_doc_text =
     "Quick calls: Tcl commands called as attributes of the interpreter object.\n"
     "\n"
     "    tcl.hux.set('count', 3)              # set count 3\n"
@@ -83,63 +82,84 @@ const char* const hux_doc =
 
 const char* const hux_code_doc = "Worker class implementing the Hux logic.";
 
-ModuleGlobals globals;
-Global g_sorvan{globals, "sorvan"};
-Global g_tcl_error{globals, "TclError"};
-Global g_hux_code{globals, "Hux_Code"};
+constexpr const char* name_texts[] = {
+    "append", "call",    "cast_any", "cast_", "::errorInfo", "history", "tk",  "vars",
+    "::",     "-",       "sorvan",   "Hux_Code", "TclError", "__str__", "tcl",
+    "orvex.tcl", "_cast_value", "_tcl_failure",
+};
+enum : size_t {
+    n_append, n_call,    n_cast_any, n_cast_, n_error_info, n_history, n_tk,  n_vars,
+    n_separator, n_dash, n_sorvan,   n_Hux_Code, n_TclError, n_str,    n_tcl,
+    n_orvex_tcl, n_cast_value, n_tcl_failure,
+};
 
-// The module's own class and its constructor slots, for the fast path taken
-// while they are unchanged (new_code).
-PyObject* hux_code_class = nullptr;
-newfunc hux_code_new = nullptr;
-initproc hux_code_init = nullptr;
+struct State {
+    static constexpr const char* module_name = "orvex.tcl.hux";
+    static constexpr const char* module_doc = module_doc_text;
 
-Slot hux_tcl, code_tcl, code_cmd;
+    Names<std::size(name_texts)> names;
+    Ref dict;          // the module's __dict__: its globals are read when a call runs
+    Ref code_class;    // Hux_Code as made here
+    Ref tcl_keyword;   // ('tcl',), for Hux_Code(name, tcl=...) made the general way
+    // Hux_Code's own construction slots: new_code sets an instance up
+    // directly while the class still has them.
+    newfunc own_new = nullptr;
+    initproc own_init = nullptr;
+    PyCFunction own_cast_any = nullptr;  // the C entry of _cast_any
 
-// --- what a quick call's Hux_Code is made of, kept for the next one --------
-//
-// Every quick call makes a Hux_Code holding a new one-name command list, and
-// drops both again.  Freed Hux_Codes are kept (FreeList), and so is a freed
-// one's command list when nothing else refers to it and it is small: it is
-// emptied and waits, untracked by the collector (so that nothing can find
-// it), to be the next Hux_Code's list.  A new Hux_Code cannot tell: its
-// list is one only it refers to, holding just its name.
-struct SpareLists {
-    static constexpr size_t capacity = 16;
-    static constexpr Py_ssize_t max_allocated = 8;  // room for that many names
-    PyObject* items[capacity];
-    size_t count = 0;
-} spare_cmd_lists;
+    // interp.history and interp.tk (instance attributes), history.append,
+    // tk.call and interp.cast_any, each remembered for its type.
+    TypeCache history_attr, tk_attr, history_append, tk_call, cast_any;
 
-void keep_cmd_list(PyObject* code);
-FreeList freed_codes{.salvage = keep_cmd_list, .items = {}};
+    GlobalsWatch watch;
+    Held own_sorvan;  // `sorvan` is still the function sorvan's capsule stands for
+    Held own_code;    // `Hux_Code` is still the class made here
+    Imported<SorvanCApi> sorvan;
 
-Name n_append{"append"};
-// tk.call and history.append, looked up once per type (see TypeMethod).
-TypeMethod tk_call{"call"};
-TypeMethod history_append{"append"};
-Name n_cast_any{"cast_any"};
-Name n_cast_{"cast_"};
-Name n_error_info{"::errorInfo"};
-Name n_orvex_tcl{"orvex.tcl"}, n_tcl_failure{"_tcl_failure"};
-// interp.history and interp.tk (see InstanceAttr).
-InstanceAttr history_attr{"history"};
-InstanceAttr tk_attr{"tk"};
-Name n_str{"__str__"};
-Name n_vars{"vars"};
-Name n_separator{"::"};
-Name n_dash{"-"};
+    void exec(PyObject* module);
+    int traverse(visitproc visit, void* arg) {
+        if (int r = visit_refs(visit, arg, dict, code_class, tcl_keyword)) return r;
+        for (TypeCache* cache : caches())
+            if (int r = cache->traverse(visit, arg)) return r;
+        if (int r = own_sorvan.traverse(visit, arg)) return r;
+        if (int r = own_code.traverse(visit, arg)) return r;
+        return sorvan.traverse(visit, arg);
+    }
+    void clear() {
+        clear_refs(dict, code_class, tcl_keyword);
+        names.clear();
+        for (TypeCache* cache : caches()) cache->clear();
+        own_sorvan.clear();
+        own_code.clear();
+        sorvan.clear();
+        watch.stop();
+    }
 
-PyObject* tcl_keyword = nullptr;  // the keyword-name tuple ('tcl',)
+private:
+    std::array<TypeCache*, 5> caches() {
+        return {&history_attr, &tk_attr, &history_append, &tk_call, &cast_any};
+    }
+};
 
-// sorvan's own conversion, reached directly while our `sorvan` is its
-// function.
-const SorvanCApi* sorvan_capi = nullptr;
+// The fields, at the same offsets in every interpreter's classes.
+const Slot hux_tcl = NativeClass<1>::field_at(0, "tcl");
+const Slot code_tcl = NativeClass<2>::field_at(0, "tcl");
+const Slot code_cmd = NativeClass<2>::field_at(1, "cmd");
 
-// sorvan(value), through the module's current `sorvan`.
-Ref to_word(PyObject* value) {
-    if (g_sorvan.is(sorvan_capi->sorvan_function)) return own(sorvan_capi->to_text(value));
-    return call(g_sorvan.get(), value);
+// The state of the module that made the class of `self`.  Objects can
+// outlive their module's state (a collected module, an interpreter being
+// finalised); using one then is an error, not a crash.
+State& state(PyObject* self) {
+    State& st = state_of<State>(self);
+    if (!st.code_class) raise(PyExc_RuntimeError, "orvex.tcl.hux has been unloaded");
+    return st;
+}
+
+// sorvan(value), through the module's current `sorvan`: sorvan's own
+// conversion is reached directly while the name holds its function.
+Ref to_word(State& st, PyObject* value) {
+    if (st.own_sorvan.holds(st.watch)) return own(st.sorvan.api->to_text(value));
+    return call(global_value(st.dict, st.names[n_sorvan]), value);
 }
 
 // A result handed back as Tcl text.  tkinter gives text results as str and
@@ -148,68 +168,35 @@ Ref to_word(PyObject* value) {
 // text, not Tcl's (str(('a', 'b c')) is not the list a {b c}), so they are
 // turned back into the Tcl text they came from.  A byte array's text has one
 // character per byte, which is the bytes read as Latin-1.
-Ref tcl_text(PyObject* result) {
+Ref tcl_text(State& st, PyObject* result) {
     if (PyUnicode_CheckExact(result)) return Ref::borrow(result);
     if (PyBytes_Check(result))
         return own(PyUnicode_DecodeLatin1(PyBytes_AS_STRING(result), PyBytes_GET_SIZE(result),
                                           nullptr));
-    return to_word(result);
+    return to_word(st, result);
 }
 
 // --- the interpreter's cast_any ----------------------------------------------
 //
-// A successful quick call hands its result to the interpreter's cast_any,
-// and the framework's own cast_any returns every value that is not a Tcl_Obj
-// unchanged:
-//
-//     def cast_any(self, value):
-//         if not isinstance(value, Tcl_Obj):
-//             return value
-//         ...
-//
-// Most results are plain str, int, float, bool, bytes or tuple, for which
-// running that Python function is a quarter of a quick call's own time.  So
-// the call is skipped when it could do nothing else: the method found on
-// the interpreter (looked up as a method call looks it up) is a function
-// with the framework's cast_any code and module globals, the names it reads
-// there (Tcl_Obj, and isinstance, absent from the module and the original
-// in builtins) are untouched, and the result is of one of those exact types
-// (whose __class__ cannot claim to be a Tcl_Obj).  A cast_any replaced on the
-// class, set on the instance or found through __getattr__ is called as
-// before, and so is the framework's own for any other result.
-struct FrameworkCastAny {
-    PyObject* code = nullptr;         // orvex.tcl._CAST_ANY_CODE
-    PyObject* tcl_obj = nullptr;      // _tkinter.Tcl_Obj
-    PyObject* isinstance = nullptr;   // builtins.isinstance
-    ModuleGlobals framework;          // orvex.tcl
-    ModuleGlobals builtins;
-} cast_any_original;
+// A successful quick call hands its result to the interpreter's cast_any.
+// The framework's Interpreter.cast_any is `_cast_any` below (orvex.tcl takes
+// it from this module): most results are plain str, int, float, bool, bytes
+// or tuple, which it returns as they are, and running a Python function for
+// that would be a large part of a quick call's own time.  Anything else
+// (a Tcl_Obj) goes to the framework's orvex.tcl._cast_value, looked up when
+// it runs.  A quick call calls the C body directly while the interpreter's
+// cast_any is this function: found on its class (recognised by the C
+// function behind it, whichever interpreter's module made the object) and
+// not shadowed by the instance.  Any other cast_any is called as it is.
 
-Name n_tcl_obj{"Tcl_Obj"};
-Name n_isinstance{"isinstance"};
-
-PyObject* dict_item(PyObject* dict, PyObject* key) {
-    PyObject* value = PyDict_GetItemWithError(dict, key);
-    if (value == nullptr && PyErr_Occurred()) throw PyError{};
-    return value;
-}
-
-// Whether cast_any's names still mean what they meant when it was written;
-// worked out again only after orvex.tcl's or builtins' dict has changed.
-bool cast_any_names_untouched() {
-    FrameworkCastAny& o = cast_any_original;
-    static bool untouched = false;
-    static std::uint64_t framework_seen = 0, builtins_seen = 0;
-    if (framework_seen != o.framework.generation() || builtins_seen != o.builtins.generation()) {
-        PyObject* module = o.framework.dict();
-        untouched = dict_item(module, n_tcl_obj) == o.tcl_obj &&
-                    dict_item(module, n_isinstance) == nullptr &&
-                    dict_item(o.builtins.dict(), n_isinstance) == o.isinstance;
-        framework_seen = o.framework.generation();
-        builtins_seen = o.builtins.generation();
-    }
-    return untouched;
-}
+const char* const cast_any_doc =
+    "A Python value for a Tcl result, directed by its type, never by guessing\n"
+    "from text.\n"
+    "\n"
+    "What tkinter has already converted (str, int, float, bool, bytes, tuple)\n"
+    "is returned as it is.  Anything else goes to orvex.tcl._cast_value, which\n"
+    "converts a Tcl_Obj by its Tcl type: numbers to numbers, a dict to a dict\n"
+    "of texts, a TclX keyed list to a Kelvor; any other type gives its text.";
 
 bool is_plain_result(PyObject* result) {
     PyTypeObject* type = Py_TYPE(result);
@@ -217,24 +204,40 @@ bool is_plain_result(PyObject* result) {
            type == &PyFloat_Type || type == &PyBool_Type || type == &PyBytes_Type;
 }
 
-bool is_framework_cast_any(PyObject* function) {
-    return function != nullptr && PyFunction_Check(function) &&
-           PyFunction_GET_CODE(function) == cast_any_original.code &&
-           PyFunction_GET_GLOBALS(function) == cast_any_original.framework.dict() &&
-           cast_any_names_untouched();
+Ref cast_any(State& st, PyObject* interp, PyObject* value) {
+    if (is_plain_result(value)) return Ref::borrow(value);
+    Ref framework = import_loaded(st.names[n_orvex_tcl]);
+    return call_method(framework, st.names[n_cast_value], interp, value);
 }
 
-// interp.cast_any(result)
-Ref cast_any(PyObject* interp, PyObject* result) {
-    MethodLookup method = lookup_method(interp, n_cast_any);
-    if (is_plain_result(result) && is_framework_cast_any(method.function()))
-        return Ref::borrow(result);
-    if (method.unbound) return call(method.callable, interp, result);
-    return call(method.callable, result);
+// Interpreter.cast_any: a builtin function made a method by instancemethod,
+// so that it binds to the interpreter as a Python function would.
+Signature cast_any_sig{"cast_any", {req("self"), req("value")}};
+Ref cast_any_function(State& st, PyObject*, const Args& args) {
+    return cast_any(st, args[0], args[1]);
 }
 
-bool is_keyword(PyObject* key, const Name& name) {
-    return key == name.get() || PyUnicode_Compare(key, name) == 0;
+// interp.cast_any is `_cast_any`: remembered per type while its tag holds;
+// only the instance dict is looked at on every call.
+bool own_cast_any(State& st, PyObject* interp) {
+    PyTypeObject* type = Py_TYPE(interp);
+    PyObject* name = st.names[n_cast_any];
+    if (!st.cast_any.hit(type)) {
+        if (type->tp_getattro != PyObject_GenericGetAttr) return false;
+        PyObject* found = cpython::type_lookup(type, name);
+        if (found == nullptr || !PyInstanceMethod_Check(found)) return false;
+        PyObject* function = PyInstanceMethod_GET_FUNCTION(found);
+        if (!PyCFunction_Check(function) || PyCFunction_GetFunction(function) != st.own_cast_any)
+            return false;
+        st.cast_any.store(type);
+    }
+    PyObject* dict = cpython::instance_dict(interp);
+    if (dict == nullptr || PyDict_GET_SIZE(dict) == 0) return true;
+    return check(PyDict_Contains(dict, name)) == 0;
+}
+
+bool is_keyword(PyObject* key, PyObject* name) {
+    return key == name || PyUnicode_Compare(key, name) == 0;
 }
 
 // --- Hux ------------------------------------------------------------------
@@ -247,73 +250,44 @@ Ref hux_init(PyObject* self, const Args& args) {
 
 // '::'.join(cmd).  A one-name command is its name (str.join gives back the
 // one item itself when that is a str).
-Ref command_name(PyObject* cmd) {
+Ref command_name(State& st, PyObject* cmd) {
     if (PyList_CheckExact(cmd) && PyList_GET_SIZE(cmd) == 1 &&
         PyUnicode_CheckExact(PyList_GET_ITEM(cmd, 0)))
         return Ref::borrow(PyList_GET_ITEM(cmd, 0));
-    return own(PyUnicode_Join(n_separator, cmd));
-}
-
-// FreeList::salvage for Hux_Code: its command list, emptied, goes to the
-// spare lists.
-void keep_cmd_list(PyObject* code) {
-    PyObject* cmd = code_cmd.peek(code);
-    if (cmd == nullptr || !PyList_CheckExact(cmd) || Py_REFCNT(cmd) != 1 ||
-        spare_cmd_lists.count == SpareLists::capacity)
-        return;
-    auto* list = reinterpret_cast<PyListObject*>(cmd);
-    if (list->allocated < 1 || list->allocated > SpareLists::max_allocated) return;
-    // The names are let go of last: that may run code (which may make and
-    // free Hux_Codes, using the spare lists), and a collection.
-    Ref names[SpareLists::max_allocated];
-    Py_ssize_t size = PyList_GET_SIZE(cmd);
-    for (Py_ssize_t i = 0; i < size; ++i) names[i] = Ref::steal(list->ob_item[i]);
-    Py_SET_SIZE(cmd, 0);
-    PyObject_GC_UnTrack(cmd);
-    spare_cmd_lists.items[spare_cmd_lists.count++] = code_cmd.take(code).release();
-}
-
-// [name]: a spare list when there is one.
-Ref new_cmd_list(PyObject* name) {
-    if (spare_cmd_lists.count == 0) {
-        Ref cmd = own(PyList_New(1));
-        PyList_SET_ITEM(cmd.get(), 0, Py_NewRef(name));
-        return cmd;
-    }
-    Ref cmd = Ref::steal(spare_cmd_lists.items[--spare_cmd_lists.count]);
-    PyList_SET_ITEM(cmd.get(), 0, Py_NewRef(name));
-    Py_SET_SIZE(cmd.get(), 1);
-    PyObject_GC_Track(cmd);
-    return cmd;
+    return own(PyUnicode_Join(st.names[n_separator], cmd));
 }
 
 // Hux_Code(name, tcl=self.tcl).  While the module's Hux_Code is still the
 // class made here, with its own __new__ and __init__ (assigning either on
 // the class changes its slot), the new object is set up directly, as they
 // would; this is the first step of every quick call.
-Ref new_code(PyObject* name, PyObject* tcl) {
-    PyTypeObject* type = reinterpret_cast<PyTypeObject*>(hux_code_class);
-    if (g_hux_code.is(hux_code_class) && type->tp_new == hux_code_new &&
-        type->tp_init == hux_code_init) {
+Ref new_code(State& st, PyObject* name, PyObject* tcl) {
+    auto* type = reinterpret_cast<PyTypeObject*>(st.code_class.get());
+    if (st.own_code.holds(st.watch) && type->tp_new == st.own_new &&
+        type->tp_init == st.own_init) {
+        Ref cmd = own(PyList_New(1));
+        PyList_SET_ITEM(cmd.get(), 0, Py_NewRef(name));
         Ref code = own(type->tp_new(type, nullptr, nullptr));
         code_tcl.set(code, tcl);
-        code_cmd.set(code, new_cmd_list(name));
+        code_cmd.set(code, cmd);
         return code;
     }
     PyObject* argv[] = {name, tcl};
-    return call_vector(g_hux_code.get(), argv, 1, tcl_keyword);
+    return call_vector(global_value(st.dict, st.names[n_Hux_Code]), argv, 1, st.tcl_keyword);
 }
 
 Ref hux_getattr(PyObject* self, PyObject* name) {
+    State& st = state(self);
     Ref tcl = Ref::borrow(hux_tcl.get(self));
-    return new_code(name, tcl);
+    return new_code(st, name, tcl);
 }
 
-Ref hux_call(PyObject*, const VectorArgs& args) {
+Ref hux_call(PyObject* self, const VectorArgs& args) {
     if (args.nkw())
         raise_format(PyExc_TypeError, "Hux.__call__() got an unexpected keyword argument '%U'",
                      args.keyword_name(0));
-    raise(g_tcl_error.get(), text("invalid command name \"\""));
+    State& st = state(self);
+    raise(global_value(st.dict, st.names[n_TclError]), text("invalid command name \"\"").get());
 }
 
 // --- Hux_Code ---------------------------------------------------------------
@@ -330,7 +304,7 @@ Ref code_getattr(PyObject* self, PyObject* name) {
     if (PyList_CheckExact(cmd.get()))
         check(PyList_Append(cmd, name));
     else
-        call_method(cmd, n_append, name);
+        call_method(cmd, state(self).names[n_append], name);
     return Ref::borrow(self);
 }
 
@@ -339,106 +313,102 @@ Ref code_getattr(PyObject* self, PyObject* name) {
 // the trace alone.  The framework's _tcl_failure adds `errorinfo` and
 // `errorcode`, and when a Python callback made the command fail, gives its
 // exception, which becomes the cause instead.
-[[noreturn]] void raise_with_error_info(PyObject* interp, Ref tcl_error) {
+[[noreturn]] void raise_with_error_info(State& st, PyObject* interp, Ref tcl_error) {
     Handling handling(tcl_error);
-    Ref info = own(PyObject_GetItem(getattr(interp, n_vars), n_error_info));
-    Ref error = call(g_tcl_error.get(), info.get());
+    Ref info = own(PyObject_GetItem(getattr(interp, st.names[n_vars]), st.names[n_error_info]));
+    Ref error = call(global_value(st.dict, st.names[n_TclError]), info.get());
     if (!PyExceptionInstance_Check(error.get()))
         raise(PyExc_TypeError, "exceptions must derive from BaseException");
-    Ref cause = call_method(import_loaded(n_orvex_tcl), n_tcl_failure, interp, error.get(), info.get());
+    Ref cause = call_method(import_loaded(st.names[n_orvex_tcl]), st.names[n_tcl_failure], interp,
+                            error.get(), info.get());
     // __cause__ None (context suppressed) or the callback's exception
     PyException_SetCause(error, cause.get() == Py_None ? nullptr : cause.release());
     raise(reinterpret_cast<PyObject*>(Py_TYPE(error.get())), error.get());
 }
 
 Ref code_call(PyObject* self, const VectorArgs& args) {
+    State& st = state(self);
     PyObject* cast = Py_True;
 
     // The command words, behind one entry kept for `tk` (the object whose
     // `call` runs them).
     ArgVector argv(2 + args.nargs + 2 * args.nkw());
     argv.push(none());
-    Ref name = command_name(Ref::borrow(code_cmd.get(self)));
+    Ref name = command_name(st, Ref::borrow(code_cmd.get(self)));
     refuse_nul(name);
     argv.push(std::move(name));
-    for (size_t i = 0; i < args.nargs; ++i) argv.push(to_word(args[i]));
+    for (size_t i = 0; i < args.nargs; ++i) argv.push(to_word(st, args[i]));
     for (size_t k = 0; k < args.nkw(); ++k) {
         PyObject* key = args.keyword_name(k);
-        if (is_keyword(key, n_cast_)) {
+        if (is_keyword(key, st.names[n_cast_])) {
             cast = args.keyword_value(k);
             continue;
         }
         refuse_nul(key);
-        argv.push(own(PyUnicode_Concat(n_dash, key)));
-        argv.push(to_word(args.keyword_value(k)));
+        argv.push(own(PyUnicode_Concat(st.names[n_dash], key)));
+        argv.push(to_word(st, args.keyword_value(k)));
     }
     Ref words = list_from(argv, 1);
 
     Ref interp = through_proxy(Ref::borrow(code_tcl.get(self)));
-    history_append.call(history_attr.get(interp), words.get());
-    argv.replace(0, tk_attr.get(interp));
+    Ref history = instance_attr(st.history_attr, st.names[n_history], interp);
+    cached_method_call(st.history_append, st.names[n_append], history, words.get());
+    argv.replace(0, instance_attr(st.tk_attr, st.names[n_tk], interp));
     Ref result;
     try {
-        result = tk_call.call_vector(argv.data(), argv.size());
+        result = cached_method_call_vector(st.tk_call, st.names[n_call], argv.data(), argv.size());
     } catch (const PyError&) {
-        if (!error_matches(g_tcl_error.get())) throw;
-        raise_with_error_info(interp, fetch_error());
+        if (!error_matches(global_value(st.dict, st.names[n_TclError]))) throw;
+        raise_with_error_info(st, interp, fetch_error());
     }
-    if (truthy(cast)) return cast_any(interp, result);
-    return tcl_text(result);
+    if (!truthy(cast)) return tcl_text(st, result);
+    if (own_cast_any(st, interp)) return cast_any(st, interp, result);
+    return call_method(interp, st.names[n_cast_any], result.get());
 }
 
 Ref code_str(PyObject* self) {
-    Ref name = command_name(Ref::borrow(code_cmd.get(self)));
+    State& st = state(self);
+    Ref name = command_name(st, Ref::borrow(code_cmd.get(self)));
     return own(PyUnicode_FromFormat("<tcl.Hux magic, referring Tcl code ::%U>", name.get()));
 }
 
-Ref code_repr(PyObject* self) { return call_method(self, n_str); }
+Ref code_repr(PyObject* self) { return call_method(self, state(self).names[n_str]); }
 
-PyModuleDef module_def{PyModuleDef_HEAD_INIT, "orvex.tcl.hux", module_doc, -1,
-                       nullptr, nullptr, nullptr, nullptr, nullptr};
+void State::exec(PyObject* module) {
+    names.fill(name_texts);
+    dict = Ref::borrow(PyModule_GetDict(module));
+    add(module, "TclError", import_from("_tkinter", "TclError"));
+    add(module, "sorvan", import_from("orvex.tcl.sorvan", "sorvan"));
+    sorvan.load(SorvanCApi::capsule_name);
+    tcl_keyword = tuple_of({names[n_tcl]});
+
+    NativeClass<1> hux(module, "Hux", hux_doc, {"tcl"});
+    hux.init<hux_init_sig, hux_init>().getattr<hux_getattr>().call<hux_call>();
+    Ref hux_class = hux.build();
+
+    NativeClass<2> code(module, "Hux_Code", hux_code_doc, {"tcl", "cmd"});
+    code.init<code_init_sig, code_init>()
+        .getattr<code_getattr>()
+        .call<code_call>()
+        .str<code_str>()
+        .repr<code_repr>();
+    code_class = code.build();
+    own_new = reinterpret_cast<PyTypeObject*>(code_class.get())->tp_new;
+    own_init = reinterpret_cast<PyTypeObject*>(code_class.get())->tp_init;
+
+    add(module, "Hux", hux_class);
+    add(module, "Hux_Code", code_class);
+    Ref cast_any_method = make_function<cast_any_sig, cast_any_function>(module, cast_any_doc);
+    own_cast_any = PyCFunction_GetFunction(cast_any_method);
+    add(module, "_cast_any", own(PyInstanceMethod_New(cast_any_method)));
+    add(module, "__all__", tuple_of({text("Hux").get(), text("Hux_Code").get()}));
+
+    watch.start();
+    watch.add(dict);
+    own_sorvan.pin(dict, names[n_sorvan], sorvan.api->sorvan_function);
+    own_code.pin(dict, names[n_Hux_Code], code_class);
+}
 
 }  // namespace
 
-PyMODINIT_FUNC PyInit_hux() {
-    return init_module(module_def, [](PyObject* module) {
-        globals.watch(module);
-        add(module, "TclError", import_from("_tkinter", "TclError"));
-        cast_any_original.code = import_from("orvex.tcl", "_CAST_ANY_CODE").release();
-        cast_any_original.tcl_obj = import_from("_tkinter", "Tcl_Obj").release();
-        cast_any_original.isinstance = import_from("builtins", "isinstance").release();
-        cast_any_original.framework.watch(import("orvex.tcl"));
-        cast_any_original.builtins.watch(import("builtins"));
-        Ref sorvan = import_from("orvex.tcl.sorvan", "sorvan");
-        add(module, "sorvan", sorvan);
-        sorvan_capi = SorvanCApi::import();
-        if (sorvan_capi == nullptr) throw PyError{};
-        // The table lives in the state of the sorvan module of the interpreter
-        // that loaded us last; that module is kept, so the pointer stays valid.
-        import("orvex.tcl.sorvan").release();
-        tcl_keyword = tuple_of({text("tcl").get()}).release();
-
-        NativeClass<1> hux(module, "Hux", hux_doc, {"tcl"});
-        hux.init<hux_init_sig, hux_init>().getattr<hux_getattr>().call<hux_call>();
-        Ref hux_class = hux.build();
-        hux_tcl = hux.field(hux_class, "tcl");
-
-        NativeClass<2> code(module, "Hux_Code", hux_code_doc, {"tcl", "cmd"});
-        code.init<code_init_sig, code_init>()
-            .free_list<freed_codes>()
-            .getattr<code_getattr>()
-            .call<code_call>()
-            .str<code_str>()
-            .repr<code_repr>();
-        Ref code_class = code.build();
-        code_tcl = code.field(code_class, "tcl");
-        code_cmd = code.field(code_class, "cmd");
-
-        add(module, "Hux", hux_class);
-        add(module, "Hux_Code", code_class);
-        hux_code_new = reinterpret_cast<PyTypeObject*>(code_class.get())->tp_new;
-        hux_code_init = reinterpret_cast<PyTypeObject*>(code_class.get())->tp_init;
-        hux_code_class = code_class.release();
-        add(module, "__all__", Ref(tuple_of({text("Hux").get(), text("Hux_Code").get()})));
-    });
-}
+PyMODINIT_FUNC PyInit_hux() { return module_init<State>(); }

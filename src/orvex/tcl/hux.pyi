@@ -14,6 +14,9 @@ from orvex.tcl.sorvan import sorvan as sorvan
 
 __all__ = ("Hux", "Hux_Code")
 
+def _cast_any(self: Any, value: Any) -> Any:
+    """The framework's ``Interpreter.cast_any`` (a builtin made a method)."""
+
 @disjoint_base
 class Hux:
     """Quick call methods for Tcl interpreters: call Tcl APIs as if they were

@@ -226,12 +226,17 @@ struct Imported {
     const T* api = nullptr;
 
     void load(const char* capsule_name) {
-        api = static_cast<const T*>(PyCapsule_Import(capsule_name, 0));
-        if (api == nullptr) throw PyError{};
-        // PyCapsule_Import has imported the module: hold it with the pointer.
+        // The module is imported by its full name and the capsule read from
+        // it, rather than with PyCapsule_Import, which walks the attributes
+        // of the packages and fails while a package is still being imported
+        // (orvex.tcl importing a module that loads a capsule).
         std::string_view full(capsule_name);
         std::string module_name(full.substr(0, full.rfind('.')));
+        std::string attribute(full.substr(full.rfind('.') + 1));
         module = own(PyImport_ImportModule(module_name.c_str()));
+        Ref capsule = own(PyObject_GetAttrString(module, attribute.c_str()));
+        api = static_cast<const T*>(PyCapsule_GetPointer(capsule, capsule_name));
+        if (api == nullptr) throw PyError{};
     }
     int traverse(visitproc visit, void* arg) const { return visit_refs(visit, arg, module); }
     void clear() {

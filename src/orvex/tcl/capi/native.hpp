@@ -293,6 +293,9 @@ public:
         S.set_qualname(name_ + ".__init__");
         S.set_is_method(true);
         slots_.push_back({Py_tp_init, reinterpret_cast<void*>(&native::tp_init<S, F>)});
+        // __init__ is a slot wrapper, which inspect passes over: the class
+        // doc carries the signature instead, as CPython's own types do.
+        text_signature_ = S.text_signature("");
         return *this;
     }
 
@@ -363,7 +366,7 @@ public:
         slots_.push_back({Py_tp_getattro, reinterpret_cast<void*>(&native::tp_getattro<F>)});
         methods_.push_back({"__getattr__",
                             reinterpret_cast<PyCFunction>(&native::getattr_method<F>), METH_O,
-                            nullptr});
+                            "__getattr__($self, name, /)\n--\n\n"});
         return *this;
     }
 
@@ -443,7 +446,12 @@ public:
         slots.push_back({Py_tp_members, members.data()});
         slots.push_back({Py_tp_methods, methods});
         slots.push_back({Py_tp_getset, getset});
-        if (doc_) slots.push_back({Py_tp_doc, const_cast<char*>(doc_)});
+        // "Name(signature)\n--\n\ndoc": CPython keeps the signature apart
+        // as __text_signature__ and shows the rest as __doc__ (it copies the
+        // text, so a local string will do).
+        std::string doc = doc_ ? doc_ : "";
+        if (!text_signature_.empty()) doc = name_ + text_signature_ + "\n--\n\n" + doc;
+        if (!doc.empty()) slots.push_back({Py_tp_doc, const_cast<char*>(doc.c_str())});
         if (vectorcall_) slots.push_back({Py_tp_call, reinterpret_cast<void*>(&PyVectorcall_Call)});
         slots.push_back({0, nullptr});
 
@@ -466,6 +474,12 @@ public:
         return cls;
     }
 
+    // The member slot of field `index`: the layout is fixed at compile time,
+    // so this holds for every class made with N fields, in any interpreter.
+    static Slot field_at(size_t index, const char* name) {
+        return Slot(Py_ssize_t(offsetof(NativeObject<N>, fields) + index * sizeof(PyObject*)), name);
+    }
+
     // The member slot of a field, for reading and writing it from C++.
     Slot field(PyObject*, const char* name) const {
         for (size_t i = 0; i < N; ++i)
@@ -479,6 +493,7 @@ private:
     PyObject* module_;
     std::string name_;
     const char* doc_;
+    std::string text_signature_;  // of __init__, when it has one
     std::array<const char*, N> fields_;
     std::vector<PyType_Slot> slots_;
     std::vector<PyMethodDef> methods_;
