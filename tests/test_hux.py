@@ -326,8 +326,11 @@ def test_used_from_a_thread_that_does_not_own_the_interpreter():
     outcome = {}
 
     def worker():
-        for key, run in (("bare", lambda: tcl.tk.call("set", "x", 1)),
-                         ("quick", lambda: tcl.hux.set("x", 1)), ("kept", lambda: kept("x", 1))):
+        for key, run in (
+            ("bare", lambda: tcl.tk.call("set", "x", 1)),
+            ("quick", lambda: tcl.hux.set("x", 1)),
+            ("kept", lambda: kept("x", 1)),
+        ):
             try:
                 outcome[key] = ("returned", run())
             except Exception as error:  # noqa: BLE001 - compared below

@@ -304,13 +304,17 @@ def test_each_interpreter_has_its_own_state():
                "assert m.bump() == 1\\n"
                "assert m.Counter.__module__ == 'orvex.tcl._capi_check'")
         destroy(i)
-    """)
+    """,
+    )
 
 
 def test_namespace_handles_used_from_a_thread_that_does_not_own_the_interpreter():
     # A handle sends its commands on the caller's thread: from a thread other
     # than the interpreter's it fails as the bare tkinter call fails there.
-    run_scenario("orvex.tcl.namespace", "", """
+    run_scenario(
+        "orvex.tcl.namespace",
+        "",
+        """
         from orvex.tcl import Interpreter
         from orvex.tcl.namespace import TclArrayVariable, TclCommand, TclVariable
         tcl = Interpreter()
@@ -339,4 +343,5 @@ def test_namespace_handles_used_from_a_thread_that_does_not_own_the_interpreter(
             assert results[key][0] is results["bare get"][0], results
         # The interpreter's own thread is unaffected.
         assert v.get() == tcl.tk.getvar("x") and c("x") == v.get()
-    """)
+    """,
+    )

@@ -568,8 +568,28 @@ def test_behaves_as_the_plain_python_class(ops):
 # Texts near the keyed-list form: pairs of words and nested levels, with the
 # characters Tcl's list syntax gives meaning to (braces, quotes, backslashes,
 # separators) and dots, duplicates and non-ASCII text among them.
-tcl_words = st.sampled_from(["a", "b", "a.b", "", "x y", "{", "}", '"q"', '"', "\\{", "a\\ b",
-                             "{p q}", "{{p q}}", "\u00e9", "\u20ac.\U0001f600", "\t", "a{b", "b}"])
+tcl_words = st.sampled_from(
+    [
+        "a",
+        "b",
+        "a.b",
+        "",
+        "x y",
+        "{",
+        "}",
+        '"q"',
+        '"',
+        "\\{",
+        "a\\ b",
+        "{p q}",
+        "{{p q}}",
+        "\u00e9",
+        "\u20ac.\U0001f600",
+        "\t",
+        "a{b",
+        "b}",
+    ]
+)
 
 
 def _braced(text):
@@ -578,10 +598,14 @@ def _braced(text):
 
 tcl_lists = st.recursive(
     tcl_words,
-    lambda inner: st.lists(st.tuples(tcl_words, st.one_of(inner, inner.map(_braced)))
-                           .map(lambda kv: _braced(f"{kv[0]} {kv[1]}")), max_size=4)
-    .map(" ".join),
-    max_leaves=10)
+    lambda inner: st.lists(
+        st.tuples(tcl_words, st.one_of(inner, inner.map(_braced))).map(
+            lambda kv: _braced(f"{kv[0]} {kv[1]}")
+        ),
+        max_size=4,
+    ).map(" ".join),
+    max_leaves=10,
+)
 
 
 def _from_tcl_outcome(text):
@@ -618,8 +642,11 @@ def test_from_tcl_honours_replaced_interpreter_casts(monkeypatch):
     assert calls[0] == "{a {{b 1}}} {d 3}" and len(calls) > 3
     monkeypatch.undo()
     calls.clear()
-    monkeypatch.setattr(orvex.tcl.default_interpreter(), "cast_list",
-                        lambda value: cast_list(orvex.tcl.default_interpreter(), value))
+    monkeypatch.setattr(
+        orvex.tcl.default_interpreter(),
+        "cast_list",
+        lambda value: cast_list(orvex.tcl.default_interpreter(), value),
+    )
     assert plain(Kelvor.from_tcl("{a {{b 1}}} {d 3}")) == expected
     assert calls[0] == "{a {{b 1}}} {d 3}"
 
@@ -627,7 +654,10 @@ def test_from_tcl_honours_replaced_interpreter_casts(monkeypatch):
 def test_from_tcl_leaves_the_tcl_type_alone(tclx):
     tclx.eval("keylset k a.b 1 a.e {two words} d 3")
     obj = tclx.tk.getvar("k")
-    assert plain(Kelvor.from_tcl(obj)) == ("K", {"a": ("K", {"b": "1", "e": "two words"}), "d": "3"})
+    assert plain(Kelvor.from_tcl(obj)) == (
+        "K",
+        {"a": ("K", {"b": "1", "e": "two words"}), "d": "3"},
+    )
     assert obj.typename == "keyedList"
 
 

@@ -854,7 +854,9 @@ def test_views_list_what_tcls_own_rule_lists(variables, arrays):
 def test_listing_across_interpreters_and_namespaces():
     first, second = Interpreter(), Interpreter()
     for index, interp in enumerate((first, second)):
-        interp.eval(f"namespace eval ::a {{variable x{index} 1}}; namespace eval ::b {{proc p{index} {{}} {{}}}}")
+        interp.eval(
+            f"namespace eval ::a {{variable x{index} 1}}; namespace eval ::b {{proc p{index} {{}} {{}}}}"
+        )
     for _ in range(3):
         for index, interp in enumerate((first, second)):
             a, b = TclNamespace("::a", tcl=interp), TclNamespace("b", tcl=interp)

@@ -800,8 +800,14 @@ def test_plain_values_before_a_hook_that_empties_the_list():
 
 def test_one_wide_or_non_text_element_late_in_a_long_list():
     words = ["w%d" % i for i in range(1000)] + ["a b", "x}"]
-    for odd, text in ((2.5, "2.5"), (None, "{}"), (False, "false"), ("ü y", "{ü y}"),
-                      ("€\\", "€\\\\"), ("\U0001f600", "\U0001f600")):
+    for odd, text in (
+        (2.5, "2.5"),
+        (None, "{}"),
+        (False, "false"),
+        ("ü y", "{ü y}"),
+        ("€\\", "€\\\\"),
+        ("\U0001f600", "\U0001f600"),
+    ):
         items = words[:900] + [odd] + words[900:]
         expected = " ".join(words[:900] + [text] + words[900:-2]) + " {a b} x\\}"
         assert sorvan(items) == expected
@@ -833,7 +839,11 @@ def test_a_float_registered_as_a_set_after_lists_of_floats_were_converted():
 def test_tclobj_of_short_and_nested_lists():
     assert tclobj([[1, "a b", [1.5, None, "c d"]]] * 2) == ((1, "a b", (1.5, "", "c d")),) * 2
     assert tclobj([(None,), [], [[]], (b"x", True, 2**63 - 1, 2**63)]) == (
-        ("",), (), ((),), (b"x", True, 2**63 - 1, "9223372036854775808"))
+        ("",),
+        (),
+        ((),),
+        (b"x", True, 2**63 - 1, "9223372036854775808"),
+    )
     with pytest.raises(UnicodeEncodeError):
         tclobj([["a", "\udc80"]])
     with pytest.raises(UnicodeEncodeError):
