@@ -272,23 +272,9 @@ def run_scenario(module: str, use: str, scenario: str) -> None:
     result = subprocess.run(
         [sys.executable, "-c", script], capture_output=True, text=True, timeout=120
     )
-    if result.returncode != 0 and sys.version_info < (3, 13) and SHARED_TYPE_TAG in result.stderr:
-        # CPython 3.12 numbers the versions of mutable heap types per
-        # interpreter, but _tkinter (single-phase init) shares its tkapp type
-        # between interpreters, tagged in the one that imported it first.  A
-        # class made in a subinterpreter can then get tkapp's tag, and the
-        # subinterpreter's method cache hands it tkapp's method of the same
-        # name (plain Python classes too).  Which class collides depends on
-        # how many types got tags before it.
-        pytest.xfail(
-            "CPython 3.12: a class's version tag collides with tkinter's shared tkapp type"
-        )
     assert result.returncode == 0 and result.stdout.strip().endswith("ok"), (
         f"exit status {result.returncode}\n{result.stdout}\n{result.stderr}"
     )
-
-
-SHARED_TYPE_TAG = "for '_tkinter.tkapp' objects doesn't apply to a"
 
 
 @pytest.mark.parametrize("scenario", sorted(SCENARIOS))

@@ -5,6 +5,9 @@
 // calls these wrappers, never the private functions themselves.
 #pragma once
 
+#include <algorithm>
+#include <vector>
+
 #include "ref.hpp"
 
 namespace orvex::capi::cpython {
@@ -79,6 +82,60 @@ inline void bind_type_to_module(PyObject* cls, PyObject* module) {
     PyObject* old = heap->ht_module;
     heap->ht_module = Py_NewRef(module);
     Py_XDECREF(old);
+}
+
+// CPython 3.12 numbers the versions of mutable heap types per interpreter,
+// and its method cache trusts (version, name) alone.  A single-phase
+// extension module (_tkinter) shares its types between interpreters, each
+// with the version it got in the interpreter that first looked it up; a
+// class made in another interpreter can get the same number there, and then
+// finds the shared type's attribute of the same name (tkapp's `eval` for a
+// namespace's `eval`).  So, in a subinterpreter, the classes a module has
+// just made are renumbered until none shares a number with those types.
+// 3.13 numbers all heap types from one counter: nothing to do there.
+inline void keep_versions_apart_from_shared_types(PyObject* module) {
+#if PY_VERSION_HEX < 0x030D0000
+    if (PyInterpreterState_Get() == PyInterpreterState_Main()) return;
+    PyObject* shared_module = PyImport_GetModule(Ref(own(PyUnicode_FromString("_tkinter"))));
+    if (shared_module == nullptr) {
+        if (PyErr_Occurred()) throw PyError{};
+        return;
+    }
+    Ref shared = Ref::steal(shared_module);
+    std::vector<unsigned int> taken;
+    PyObject *key, *value;
+    Py_ssize_t pos = 0;
+    PyObject* shared_dict = PyModule_GetDict(shared);
+    while (PyDict_Next(shared_dict, &pos, &key, &value))
+        if (PyType_Check(value) && reinterpret_cast<PyTypeObject*>(value)->tp_version_tag != 0)
+            taken.push_back(reinterpret_cast<PyTypeObject*>(value)->tp_version_tag);
+    if (taken.empty()) return;
+    auto renumber = [&](PyObject* cls) {
+        auto* type = reinterpret_cast<PyTypeObject*>(cls);
+        if (!PyType_HasFeature(type, Py_TPFLAGS_HEAPTYPE) || PyType_GetModule(type) != module) {
+            PyErr_Clear();
+            return;
+        }
+        for (int tries = 0; tries < 64; ++tries) {
+            if (!PyUnstable_Type_AssignVersionTag(type)) return;
+            if (std::find(taken.begin(), taken.end(), type->tp_version_tag) == taken.end()) return;
+            PyType_Modified(type);
+        }
+    };
+    // The module's classes and the classes nested in them (a class's views).
+    pos = 0;
+    while (PyDict_Next(PyModule_GetDict(module), &pos, &key, &value)) {
+        if (!PyType_Check(value)) continue;
+        renumber(value);
+        PyObject *inner_key, *inner;
+        Py_ssize_t inner_pos = 0;
+        PyObject* type_dict = reinterpret_cast<PyTypeObject*>(value)->tp_dict;
+        while (type_dict && PyDict_Next(type_dict, &inner_pos, &inner_key, &inner))
+            if (PyType_Check(inner)) renumber(inner);
+    }
+#else
+    (void)module;
+#endif
 }
 
 }  // namespace orvex::capi::cpython

@@ -118,6 +118,7 @@ int module_exec(PyObject* module) {
         new (slot->bytes) State();
         slot->live = true;
         slot->get()->exec(module);
+        cpython::keep_versions_apart_from_shared_types(module);
         return 0;
     });
 }
