@@ -10,6 +10,8 @@ variants name themselves uniquely and remove their Tcl entity when their
 from collections.abc import Callable, Iterable, Iterator, Mapping, MutableMapping
 from typing import Any, ClassVar, Literal, Self
 
+from typing_extensions import disjoint_base
+
 from orvex.tcl._typing import TclHost
 
 __all__ = (
@@ -148,6 +150,7 @@ class TempTclArrayVariable(TempTclVariable, TclArrayVariable):  # type: ignore[m
 
 # --- commands -------------------------------------------------------------------------
 
+@disjoint_base
 class TclCommand:
     """A Tcl command of one interpreter, callable from Python.
 
@@ -235,7 +238,7 @@ class TclCommand:
     def __tclobj__(self) -> tuple[Any, ...]:
         """The command's words, for use as a Tcl list."""
 
-    def __get__(self, instance: object, owner: type | None = None) -> Any:
+    def __get__(self, instance: object, owner: type | None = None, /) -> Any:
         """On an instance: a bound method that passes the instance first."""
 
 class TempTclCommand(TclCommand):
