@@ -24,6 +24,7 @@
 #pragma once
 
 #include "args.hpp"
+#include "argvector.hpp"
 #include "cpython.hpp"
 #include "state.hpp"
 
@@ -155,35 +156,34 @@ PyMethodDef* state_vector_method_def(const char* name, const char* doc) {
     return &def;
 }
 
+// A slot's tuple and dict (tp_call, tp_init) laid out the vectorcall way
+// for `body`, which gets them as VectorArgs.  The tuple's items are used in
+// place; with keywords, the run holds its own references, since the body
+// may run code that changes the dict.
+template <typename Fn>
+decltype(auto) with_vector_args(PyObject* args, PyObject* kwargs, Fn body) {
+    size_t nargs = size_t(PyTuple_GET_SIZE(args));
+    PyObject* const* items = &PyTuple_GET_ITEM(args, 0);
+    if (kwargs == nullptr || PyDict_GET_SIZE(kwargs) == 0)
+        return body(VectorArgs{items, nargs, nullptr});
+    Py_ssize_t nkw = PyDict_GET_SIZE(kwargs);
+    ArgVector argv(nargs + size_t(nkw));
+    for (size_t i = 0; i < nargs; ++i) argv.push(Ref::borrow(items[i]));
+    Ref kwnames = own(PyTuple_New(nkw));
+    Py_ssize_t pos = 0, k = 0;
+    PyObject *key, *value;
+    while (PyDict_Next(kwargs, &pos, &key, &value)) {
+        PyTuple_SET_ITEM(kwnames.get(), k++, Py_NewRef(key));
+        argv.push(Ref::borrow(value));
+    }
+    return body(VectorArgs{argv.data(), nargs, kwnames.get()});
+}
+
 // A call slot's tuple and dict, laid out the vectorcall way for `body`.
 template <typename Fn>
 PyObject* call_from_tuple(PyObject* args, PyObject* kwargs, Fn body) {
     return guarded<PyObject*>(nullptr, [&] {
-        size_t nargs = size_t(PyTuple_GET_SIZE(args));
-        PyObject* const* items = &PyTuple_GET_ITEM(args, 0);
-        Ref result;
-        if (kwargs == nullptr || PyDict_GET_SIZE(kwargs) == 0) {
-            result = body(VectorArgs{items, nargs, nullptr});
-        } else {
-            Py_ssize_t nkw = PyDict_GET_SIZE(kwargs);
-            size_t total = nargs + size_t(nkw);
-            PyObject* small[8];
-            std::vector<PyObject*> large;
-            PyObject** argv = small;
-            if (total > std::size(small)) {
-                large.resize(total);
-                argv = large.data();
-            }
-            std::copy(items, items + nargs, argv);
-            Ref kwnames = own(PyTuple_New(nkw));
-            Py_ssize_t pos = 0, k = 0;
-            PyObject *key, *value;
-            while (PyDict_Next(kwargs, &pos, &key, &value)) {
-                PyTuple_SET_ITEM(kwnames.get(), k, Py_NewRef(key));
-                argv[nargs + size_t(k++)] = value;  // borrowed: the dict holds it for the call
-            }
-            result = body(VectorArgs{argv, nargs, kwnames.get()});
-        }
+        Ref result = with_vector_args(args, kwargs, body);
         if (!result && !PyErr_Occurred())
             PyErr_SetString(PyExc_SystemError, "__call__ returned no result");
         return result.release();
@@ -233,16 +233,6 @@ Ref make_function(PyObject* module, const char* doc = nullptr) {
     Ref module_name = own(PyObject_GetAttrString(module, "__name__"));
     PyMethodDef* def = method_def<S, F>(S.name().c_str(), doc);
     return own(PyCFunction_NewEx(def, module, module_name.get()));
-}
-
-// Run a module's initialisation body, turning a throw into a failed import.
-template <typename Fn>
-PyObject* init_module(PyModuleDef& def, Fn body) {
-    return guarded<PyObject*>(nullptr, [&] {
-        Ref module = own(PyModule_Create(&def));
-        body(module.get());
-        return module.release();
-    });
 }
 
 // module.name = value
