@@ -146,7 +146,6 @@ inline Ref new_dict_function(PyTypeObject* type, PyObject* module, PyMethodDef* 
 
     auto* function = PyObject_GC_New(DictFunction, type);
     if (function == nullptr) throw PyError{};
-    if (type->tp_flags & Py_TPFLAGS_HEAPTYPE) Py_INCREF(type);
     function->vectorcall = dict_function_call;
     function->def = def;
     function->self = Py_NewRef(module);

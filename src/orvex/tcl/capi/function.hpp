@@ -277,6 +277,20 @@ private:
     const char* name_ = "";
 };
 
+// The definition of a class member `owner.name`: a method (Method, `self`
+// first) or a static method's function, with a body that gets the module
+// state or not.  ClassBuilder and NativeClass both make theirs here.
+template <Signature& S, auto F, bool Method>
+PyMethodDef* member_def(const std::string& owner, const char* name, const char* doc) {
+    S.set_member_of(owner, name, Method);
+    if constexpr (!StateBody<decltype(F)>)
+        return method_def<S, F>(name, doc);
+    else if constexpr (Method)
+        return state_method_def<S, F>(name, doc);
+    else
+        return function_def<S, F>(name, doc);
+}
+
 class ClassBuilder {
 public:
     ClassBuilder(PyObject* module, const char* name, std::initializer_list<PyObject*> bases,
@@ -290,9 +304,8 @@ public:
     // def name(self, ...): an instance method.
     template <Signature& S, Body F>
     ClassBuilder& method(const char* name, const char* doc = nullptr) {
-        S.set_qualname(qualname_ + "." + name);
-        S.set_is_method(true);
-        entries_.push_back({name, Entry::method, {}, method_def<S, F>(name, doc), nullptr});
+        entries_.push_back({name, Entry::method, {}, member_def<S, F, true>(qualname_, name, doc),
+                            nullptr});
         return *this;
     }
 
@@ -300,9 +313,8 @@ public:
     template <Signature& S, auto F>
         requires StateBody<decltype(F)>
     ClassBuilder& method(const char* name, const char* doc = nullptr) {
-        S.set_qualname(qualname_ + "." + name);
-        S.set_is_method(true);
-        entries_.push_back({name, Entry::method, {}, state_method_def<S, F>(name, doc), nullptr});
+        entries_.push_back({name, Entry::method, {}, member_def<S, F, true>(qualname_, name, doc),
+                            nullptr});
         return *this;
     }
 
@@ -310,9 +322,8 @@ public:
     template <Signature& S, auto F>
         requires StateBody<decltype(F)>
     ClassBuilder& staticmethod(const char* name, const char* doc = nullptr) {
-        S.set_qualname(qualname_ + "." + name);
-        S.set_is_method(false);
-        entries_.push_back({name, Entry::static_method, {}, function_def<S, F>(name, doc), nullptr});
+        entries_.push_back({name, Entry::static_method, {},
+                            member_def<S, F, false>(qualname_, name, doc), nullptr});
         return *this;
     }
 
@@ -340,9 +351,8 @@ public:
     // @staticmethod def name(...)
     template <Signature& S, Body F>
     ClassBuilder& staticmethod(const char* name, const char* doc = nullptr) {
-        S.set_qualname(qualname_ + "." + name);
-        S.set_is_method(false);
-        entries_.push_back({name, Entry::static_method, {}, method_def<S, F>(name, doc), nullptr});
+        entries_.push_back({name, Entry::static_method, {},
+                            member_def<S, F, false>(qualname_, name, doc), nullptr});
         return *this;
     }
 

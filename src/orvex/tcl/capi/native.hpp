@@ -202,8 +202,7 @@ public:
     // def __init__(self, ...)
     template <Signature& S, Body F>
     NativeClass& init() {
-        S.set_qualname(name_ + ".__init__");
-        S.set_is_method(true);
+        S.set_member_of(name_, "__init__", true);
         slots_.push_back({Py_tp_init, reinterpret_cast<void*>(&native::tp_init<S, F>)});
         // __init__ is a slot wrapper, which inspect passes over: the class
         // doc carries the signature instead, as CPython's own types do.
@@ -218,8 +217,7 @@ public:
     template <Signature& S, auto F>
         requires StateBody<decltype(F)>
     NativeClass& init() {
-        S.set_qualname(name_ + ".__init__");
-        S.set_is_method(true);
+        S.set_member_of(name_, "__init__", true);
         slots_.push_back({Py_tp_init, reinterpret_cast<void*>(&native::state_tp_init<S, F>)});
         PyMethodDef def = *state_method_def<S, F>("__init__", nullptr);
         def.ml_flags |= METH_COEXIST;
@@ -266,9 +264,7 @@ public:
     template <Signature& S, auto F>
         requires StateBody<decltype(F)>
     NativeClass& staticmethod(const char* name, const char* doc = nullptr) {
-        S.set_qualname(name_ + "." + name);
-        S.set_is_method(false);
-        static_methods_.push_back({name, function_def<S, F>(name, doc)});
+        static_methods_.push_back({name, member_def<S, F, false>(name_, name, doc)});
         return *this;
     }
 
@@ -298,26 +294,22 @@ public:
     template <Signature& S, auto F>
         requires StateBody<decltype(F)>
     NativeClass& method(const char* name, const char* doc = nullptr) {
-        S.set_qualname(name_ + "." + name);
-        S.set_is_method(true);
-        methods_.push_back(*state_method_def<S, F>(name, doc));
+        methods_.push_back(*member_def<S, F, true>(name_, name, doc));
         return *this;
     }
 
     // def name(self, ...): an ordinary method.
     template <Signature& S, Body F>
     NativeClass& method(const char* name, const char* doc = nullptr) {
-        S.set_qualname(name_ + "." + name);
-        S.set_is_method(true);
-        methods_.push_back(*method_def<S, F>(name, doc));
+        methods_.push_back(*member_def<S, F, true>(name_, name, doc));
         return *this;
     }
 
     Ref build() {
         using Object = NativeObject<N>;
         // Method definitions must outlive the class (its descriptors point
-        // into them), and the class lives as long as the process.
-        auto* methods = new PyMethodDef[methods_.size() + 1]{};
+        // into them): the module keeps them.
+        PyMethodDef* methods = detail::module_method_table(module_, methods_.size() + 1);
         for (size_t i = 0; i < methods_.size(); ++i) methods[i] = methods_[i];
 
         std::vector<PyMemberDef> members;

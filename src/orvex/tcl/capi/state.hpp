@@ -14,16 +14,27 @@
 
 #include "args.hpp"
 
+#include <memory>
 #include <new>
+#include <vector>
 
 namespace orvex::capi {
 
 namespace detail {
 
-// The memory CPython allocates for the state (zeroed): a flag saying whether
-// the State in it has been constructed.
+// Plain memory that must live exactly as long as the module: the method
+// tables of its native classes, which their descriptors point into.  The
+// classes hold the module, so it is freed after them.
+struct ModuleMemory {
+    std::vector<std::unique_ptr<PyMethodDef[]>> method_tables;
+};
+
+// The memory CPython allocates for the state (zeroed): the module's own
+// memory (first, so that code that does not know the State finds it), and a
+// flag saying whether the State in it has been constructed.
 template <typename State>
 struct StateStorage {
+    ModuleMemory* memory;
     bool live;
     alignas(State) unsigned char bytes[sizeof(State)];
 
@@ -33,6 +44,15 @@ struct StateStorage {
 template <typename State>
 StateStorage<State>* storage(PyObject* module) {
     return static_cast<StateStorage<State>*>(PyModule_GetState(module));
+}
+
+// A method table of `size` entries (zeroed) kept until the module is freed.
+inline PyMethodDef* module_method_table(PyObject* module, size_t size) {
+    auto* memory = static_cast<ModuleMemory**>(PyModule_GetState(module));
+    if (memory == nullptr) throw PyError{};
+    if (*memory == nullptr) *memory = new ModuleMemory;
+    (*memory)->method_tables.push_back(std::make_unique<PyMethodDef[]>(size));
+    return (*memory)->method_tables.back().get();
 }
 
 }  // namespace detail
