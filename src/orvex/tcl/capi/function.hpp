@@ -29,6 +29,7 @@
 #include "state.hpp"
 
 #include <algorithm>
+#include <concepts>
 #include <deque>
 #include <iterator>
 #include <new>
@@ -280,7 +281,11 @@ private:
 // The definition of a class member `owner.name`: a method (Method, `self`
 // first) or a static method's function, with a body that gets the module
 // state or not.  ClassBuilder and NativeClass both make theirs here.
+template <typename F>
+concept MemberBody = std::same_as<F, Body> || StateBody<F>;
+
 template <Signature& S, auto F, bool Method>
+    requires MemberBody<decltype(F)>
 PyMethodDef* member_def(const std::string& owner, const char* name, const char* doc) {
     S.set_member_of(owner, name, Method);
     if constexpr (!StateBody<decltype(F)>)
@@ -301,26 +306,19 @@ public:
         for (PyObject* base : bases) PyTuple_SET_ITEM(bases_.get(), i++, Py_NewRef(base));
     }
 
-    // def name(self, ...): an instance method.
-    template <Signature& S, Body F>
+    // def name(self, ...): an instance method; METH_METHOD when its body
+    // gets the module state.
+    template <Signature& S, auto F>
+        requires MemberBody<decltype(F)>
     ClassBuilder& method(const char* name, const char* doc = nullptr) {
         entries_.push_back({name, Entry::method, {}, member_def<S, F, true>(qualname_, name, doc),
                             nullptr});
         return *this;
     }
 
-    // def name(self, ...) whose body gets the module state (METH_METHOD).
+    // @staticmethod def name(...), its body getting the module state or not.
     template <Signature& S, auto F>
-        requires StateBody<decltype(F)>
-    ClassBuilder& method(const char* name, const char* doc = nullptr) {
-        entries_.push_back({name, Entry::method, {}, member_def<S, F, true>(qualname_, name, doc),
-                            nullptr});
-        return *this;
-    }
-
-    // @staticmethod def name(...) whose body gets the module state.
-    template <Signature& S, auto F>
-        requires StateBody<decltype(F)>
+        requires MemberBody<decltype(F)>
     ClassBuilder& staticmethod(const char* name, const char* doc = nullptr) {
         entries_.push_back({name, Entry::static_method, {},
                             member_def<S, F, false>(qualname_, name, doc), nullptr});
@@ -345,14 +343,6 @@ public:
     ClassBuilder& vector_method(const char* name, const char* doc = nullptr) {
         entries_.push_back({name, Entry::method, {}, state_vector_method_def<F>(name, doc), nullptr});
         if (std::string_view(name) == "__call__") call_slot_ = &state_vector_tp_call<F>;
-        return *this;
-    }
-
-    // @staticmethod def name(...)
-    template <Signature& S, Body F>
-    ClassBuilder& staticmethod(const char* name, const char* doc = nullptr) {
-        entries_.push_back({name, Entry::static_method, {},
-                            member_def<S, F, false>(qualname_, name, doc), nullptr});
         return *this;
     }
 

@@ -290,16 +290,9 @@ public:
         return *this;
     }
 
-    // def name(self, ...) whose body gets the module state (METH_METHOD).
+    // def name(self, ...); METH_METHOD when its body gets the module state.
     template <Signature& S, auto F>
-        requires StateBody<decltype(F)>
-    NativeClass& method(const char* name, const char* doc = nullptr) {
-        methods_.push_back(*member_def<S, F, true>(name_, name, doc));
-        return *this;
-    }
-
-    // def name(self, ...): an ordinary method.
-    template <Signature& S, Body F>
+        requires MemberBody<decltype(F)>
     NativeClass& method(const char* name, const char* doc = nullptr) {
         methods_.push_back(*member_def<S, F, true>(name_, name, doc));
         return *this;
