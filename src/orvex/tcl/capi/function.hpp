@@ -47,10 +47,7 @@ PyObject* trampoline(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, P
     return guarded<PyObject*>(nullptr, [&] {
         Args bound;
         S.bind(bound, args, nargsf, kwnames);
-        Ref result = F(self, bound);
-        if (!result && !PyErr_Occurred())
-            PyErr_Format(PyExc_SystemError, "%s() returned no result", S.name().c_str());
-        return result.release();
+        return detail::result_of(F(self, bound), S);
     });
 }
 
@@ -91,19 +88,20 @@ template <VectorBody F>
 PyObject* vector_trampoline(PyObject* self, PyObject* const* args, Py_ssize_t nargsf,
                             PyObject* kwnames) {
     return guarded<PyObject*>(nullptr, [&] {
-        Ref result = F(self, VectorArgs{args, size_t(PyVectorcall_NARGS(nargsf)), kwnames});
-        if (!result && !PyErr_Occurred())
-            PyErr_SetString(PyExc_SystemError, "method returned no result");
-        return result.release();
+        return detail::result_of(
+            F(self, VectorArgs{args, size_t(PyVectorcall_NARGS(nargsf)), kwnames}), "method");
     });
+}
+
+// The doc of such a method with its signature, unless it brings its own.
+inline std::string vector_signed_doc(const char* name, const char* doc) {
+    if (doc && std::string_view(doc).find(")\n--\n\n") != std::string_view::npos) return doc;
+    return std::string(name) + "($self, /, *args, **kwargs)\n--\n\n" + (doc ? doc : "");
 }
 
 template <VectorBody F>
 PyMethodDef* vector_method_def(const char* name, const char* doc) {
-    static const std::string signed_doc =
-        doc && std::string_view(doc).find(")\n--\n\n") != std::string_view::npos
-            ? std::string(doc)
-            : std::string(name) + "($self, /, *args, **kwargs)\n--\n\n" + (doc ? doc : "");
+    static const std::string signed_doc = vector_signed_doc(name, doc);
     static PyMethodDef def{name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(
                                      &vector_trampoline<F>)),
                            METH_FASTCALL | METH_KEYWORDS, signed_doc.c_str()};
@@ -137,20 +135,15 @@ PyObject* state_vector_trampoline(PyObject* self, PyTypeObject* defining_class,
     using State = typename StateVectorBodyTraits<decltype(F)>::State;
     return guarded<PyObject*>(nullptr, [&] {
         State& st = class_state<State>(defining_class);
-        Ref result = F(st, self, VectorArgs{args, size_t(PyVectorcall_NARGS(nargsf)), kwnames});
-        if (!result && !PyErr_Occurred())
-            PyErr_SetString(PyExc_SystemError, "method returned no result");
-        return result.release();
+        return detail::result_of(
+            F(st, self, VectorArgs{args, size_t(PyVectorcall_NARGS(nargsf)), kwnames}), "method");
     });
 }
 
 template <auto F>
     requires StateVectorBody<decltype(F)>
 PyMethodDef* state_vector_method_def(const char* name, const char* doc) {
-    static const std::string signed_doc =
-        doc && std::string_view(doc).find(")\n--\n\n") != std::string_view::npos
-            ? std::string(doc)
-            : std::string(name) + "($self, /, *args, **kwargs)\n--\n\n" + (doc ? doc : "");
+    static const std::string signed_doc = vector_signed_doc(name, doc);
     static PyMethodDef def{name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(
                                      &state_vector_trampoline<F>)),
                            METH_METHOD | METH_FASTCALL | METH_KEYWORDS, signed_doc.c_str()};
@@ -184,10 +177,7 @@ decltype(auto) with_vector_args(PyObject* args, PyObject* kwargs, Fn body) {
 template <typename Fn>
 PyObject* call_from_tuple(PyObject* args, PyObject* kwargs, Fn body) {
     return guarded<PyObject*>(nullptr, [&] {
-        Ref result = with_vector_args(args, kwargs, body);
-        if (!result && !PyErr_Occurred())
-            PyErr_SetString(PyExc_SystemError, "__call__ returned no result");
-        return result.release();
+        return detail::result_of(with_vector_args(args, kwargs, body), "__call__");
     });
 }
 

@@ -144,10 +144,7 @@ PyObject* state_vectorcall(PyObject* self, PyObject* const* args, size_t nargsf,
     using State = typename StateVectorBodyTraits<decltype(F)>::State;
     return guarded<PyObject*>(nullptr, [&] {
         VectorArgs vector{args, size_t(PyVectorcall_NARGS(nargsf)), kwnames};
-        Ref result = F(state_of<State>(self), self, vector);
-        if (!result && !PyErr_Occurred())
-            PyErr_SetString(PyExc_SystemError, "__call__ returned no result");
-        return result.release();
+        return detail::result_of(F(state_of<State>(self), self, vector), "__call__");
     });
 }
 

@@ -95,10 +95,19 @@ concept StateBody = StateBodyTraits<F>::valid;
 
 namespace detail {
 
-template <typename State>
+// A body's result handed back to CPython.  An empty result with no exception
+// set (a body that failed without raising) becomes a SystemError naming the
+// body: "f() returned no result", "__call__ returned no result".
+[[gnu::cold]] inline void no_result(const char* what, const char* call_marks) {
+    if (!PyErr_Occurred())
+        PyErr_Format(PyExc_SystemError, "%s%s returned no result", what, call_marks);
+}
 inline PyObject* result_of(Ref result, const Signature& sig) {
-    if (!result && !PyErr_Occurred())
-        PyErr_Format(PyExc_SystemError, "%s() returned no result", sig.name().c_str());
+    if (!result) no_result(sig.name().c_str(), "()");
+    return result.release();
+}
+inline PyObject* result_of(Ref result, const char* what) {
+    if (!result) no_result(what, "");
     return result.release();
 }
 
@@ -112,7 +121,7 @@ PyObject* function_trampoline(PyObject* module, PyObject* const* args, Py_ssize_
         State& st = module_state<State>(module);
         Args bound;
         S.bind(bound, args, nargsf, kwnames, &st);
-        return result_of<State>(F(st, module, bound), S);
+        return result_of(F(st, module, bound), S);
     });
 }
 
@@ -126,7 +135,7 @@ PyObject* method_trampoline(PyObject* self, PyTypeObject* defining_class, PyObje
         State& st = class_state<State>(defining_class);
         Args bound;
         S.bind(bound, args, Py_ssize_t(nargsf), kwnames, &st);
-        return result_of<State>(F(st, self, bound), S);
+        return result_of(F(st, self, bound), S);
     });
 }
 
