@@ -193,6 +193,24 @@ def test_the_join_through_replaced_element_functions_quotes_a_leading_hash(monke
         assert sorvan(words) == list_text(tcl, words)
 
 
+def test_a_hook_giving_a_non_str_first_element_with_a_leading_hash_is_braced(tcl):
+    class Text:
+        def __init__(self, text):
+            self.text = text
+
+        def __sorvan__(self):
+            return self.text
+
+    class Outer:
+        def __sorvan__(self):
+            return Text("#a b")  # not a str: its own hook gives the text
+
+    for words in ([Outer(), "x"], [Outer()]):
+        plain = ["#a b" if isinstance(w, Outer) else w for w in words]
+        assert sorvan(words) == list_text(tcl, plain)
+    assert sorvan([Outer(), "x"]) == "{#a b} x"
+
+
 def test_evaluated_word_lists_with_a_leading_hash_run_the_command(tcl):
     tcl.eval("proc #cmd {args} {return ran:$args}")
     assert TclCommand("#cmd", args=("a b",), tcl=tcl).eval() == "ran:{a b}"

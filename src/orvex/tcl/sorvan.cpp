@@ -944,6 +944,8 @@ bool has_flag(PyObject* flags, PyObject* name) {
     return check(PySequence_Contains(flags, name)) != 0;
 }
 
+Ref element_text(State& st, PyObject* obj);
+
 // The second and third passes over the element texts: scan, then convert
 // and join.  Directly while the quoting functions are the module's own and
 // every element is ready (an exact str, for which SORVAN(text) is the text
@@ -974,8 +976,13 @@ Ref join_texts(State& st, Refs& texts) {
         PyUnicode_GET_LENGTH(parts[0].get()) > 0 && PyUnicode_READ_CHAR(parts[0].get(), 0) == '#') {
         if (has_flag(flag_sets[0], st.names[n_dont_use_braces]))
             parts[0] = own(PyUnicode_FromFormat("\\%U", parts[0].get()));
-        else
-            parts[0] = own(PyUnicode_FromFormat("{%U}", texts[0].get()));
+        else {
+            // texts[0] may be a hook's non-str result: brace the text that
+            // the element functions read from it.
+            Ref first = PyUnicode_Check(texts[0].get()) ? Ref::borrow(texts[0].get())
+                                                        : element_text(st, texts[0]);
+            parts[0] = own(PyUnicode_FromFormat("{%U}", first.get()));
+        }
     }
     Ref list = list_of(parts);
     return own(PyUnicode_Join(st.names[n_space], list));

@@ -135,6 +135,11 @@ public:
     const std::string& name() const { return name_; }
     void set_qualname(std::string qualname) { name_ = std::move(qualname); }
     void set_is_method(bool is_method) { is_method_ = is_method; }
+    // A member of a class: "Class.name" in messages, `self` first or not.
+    void set_member_of(const std::string& owner, const char* name, bool is_method) {
+        set_qualname(owner + "." + name);
+        set_is_method(is_method);
+    }
     bool is_method() const { return is_method_; }
 
     // "(a, b=1, *rest, scale=1, **extra)"; `first` is "$self" or "$module"

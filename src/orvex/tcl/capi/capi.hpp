@@ -1,5 +1,5 @@
 // The C++ layer under the extension modules.  README.md beside this file is
-// the guide to writing (and migrating) a module on it.
+// the guide to writing a module on it.
 //
 //   ref.hpp        owning references (Ref), the error convention (throw
 //                  PyError; guarded() at every boundary), Handling
@@ -13,12 +13,9 @@
 //   function.hpp   functions, methods, classes made like class statements
 //   native.hpp     classes with a C++ instance layout
 //   names.hpp      everyday object operations (calls, attributes, imports)
-//   argvector.hpp, dict_function.hpp, weakref.hpp
-//
-// Still here while modules move to module state, then to be deleted:
-// the process-wide Name, ModuleGlobals/Global (globals.hpp), ClassVersion
-// (class_version.hpp), TypeMethod/InstanceAttr (type_method.hpp), OwnMethod
-// (names.hpp), and make_dict_function's static type.
+//   argvector.hpp  owned runs of call arguments
+//   dict_function.hpp  module functions that carry attributes
+//   weakref.hpp    weak references
 #pragma once
 
 #include "args.hpp"
@@ -26,7 +23,6 @@
 #include "cpython.hpp"
 #include "dict_function.hpp"
 #include "function.hpp"
-#include "globals.hpp"
 #include "module.hpp"
 #include "names.hpp"
 #include "native.hpp"

@@ -88,34 +88,7 @@ inline PyGetSetDef dict_function_getset[] = {
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
-inline PyTypeObject* dict_function_type() {
-    static PyTypeObject type = [] {
-        PyTypeObject t{};
-        Py_SET_REFCNT(reinterpret_cast<PyObject*>(&t), 1);
-        t.tp_name = "orvex.tcl.function";
-        t.tp_basicsize = sizeof(DictFunction);
-        t.tp_dealloc = dict_function_dealloc;
-        t.tp_vectorcall_offset = offsetof(DictFunction, vectorcall);
-        t.tp_repr = dict_function_repr;
-        t.tp_call = PyVectorcall_Call;
-        t.tp_getattro = PyObject_GenericGetAttr;
-        t.tp_setattro = PyObject_GenericSetAttr;
-        t.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_HAVE_VECTORCALL;
-        t.tp_doc = "A module-level function that carries attributes.";
-        t.tp_traverse = dict_function_traverse;
-        t.tp_clear = dict_function_clear;
-        t.tp_weaklistoffset = offsetof(DictFunction, weakrefs);
-        t.tp_methods = dict_function_methods;
-        t.tp_getset = dict_function_getset;
-        t.tp_descr_get = dict_function_get;
-        t.tp_dictoffset = offsetof(DictFunction, dict);
-        return t;
-    }();
-    if (!(type.tp_flags & Py_TPFLAGS_READY)) check(PyType_Ready(&type));
-    return &type;
-}
-
-// The same type as a heap type of one module (one per module state): its
+// The type is a heap type of one module (one per module state): its
 // instances keep the type alive, as heap types require.
 inline void dict_function_heap_dealloc(PyObject* obj) {
     PyTypeObject* type = Py_TYPE(obj);
@@ -173,7 +146,6 @@ inline Ref new_dict_function(PyTypeObject* type, PyObject* module, PyMethodDef* 
 
     auto* function = PyObject_GC_New(DictFunction, type);
     if (function == nullptr) throw PyError{};
-    if (type->tp_flags & Py_TPFLAGS_HEAPTYPE) Py_INCREF(type);
     function->vectorcall = dict_function_call;
     function->def = def;
     function->self = Py_NewRef(module);
@@ -201,33 +173,6 @@ Ref make_dict_function(PyObject* type, PyObject* module, const char* doc = nullp
     PyMethodDef* def = function_def<S, F>(S.name().c_str(), nullptr);
     return detail::new_dict_function(reinterpret_cast<PyTypeObject*>(type), module, def,
                                      S.name().c_str(), doc, S.text_signature(""));
-}
-
-// def name(...) at module level, as an object that takes attributes.
-template <Signature& S, Body F>
-Ref make_dict_function(PyObject* module, const char* doc = nullptr,
-                       const char* text_signature = nullptr) {
-    S.set_is_method(false);
-    PyTypeObject* type = detail::dict_function_type();
-    Ref module_name = own(PyObject_GetAttrString(module, "__name__"));
-    Ref dict = own(PyDict_New());
-    Ref name = text(S.name().c_str());
-    check(PyDict_SetItemString(dict, "__name__", name));
-    check(PyDict_SetItemString(dict, "__qualname__", name));
-    check(PyDict_SetItemString(dict, "__module__", module_name));
-    check(PyDict_SetItemString(dict, "__doc__", doc ? text(doc).get() : Py_None));
-    if (text_signature)
-        check(PyDict_SetItemString(dict, "__text_signature__", text(text_signature)));
-
-    auto* function = PyObject_GC_New(detail::DictFunction, type);
-    if (function == nullptr) throw PyError{};
-    function->vectorcall = detail::dict_function_call;
-    function->def = method_def<S, F>(S.name().c_str(), doc);
-    function->self = Py_NewRef(module);
-    function->dict = dict.release();
-    function->weakrefs = nullptr;
-    PyObject_GC_Track(function);
-    return Ref::steal(reinterpret_cast<PyObject*>(function));
 }
 
 }  // namespace orvex::capi

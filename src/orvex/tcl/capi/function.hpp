@@ -24,10 +24,12 @@
 #pragma once
 
 #include "args.hpp"
+#include "argvector.hpp"
 #include "cpython.hpp"
 #include "state.hpp"
 
 #include <algorithm>
+#include <concepts>
 #include <deque>
 #include <iterator>
 #include <new>
@@ -45,10 +47,7 @@ PyObject* trampoline(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, P
     return guarded<PyObject*>(nullptr, [&] {
         Args bound;
         S.bind(bound, args, nargsf, kwnames);
-        Ref result = F(self, bound);
-        if (!result && !PyErr_Occurred())
-            PyErr_Format(PyExc_SystemError, "%s() returned no result", S.name().c_str());
-        return result.release();
+        return detail::result_of(F(self, bound), S);
     });
 }
 
@@ -89,19 +88,20 @@ template <VectorBody F>
 PyObject* vector_trampoline(PyObject* self, PyObject* const* args, Py_ssize_t nargsf,
                             PyObject* kwnames) {
     return guarded<PyObject*>(nullptr, [&] {
-        Ref result = F(self, VectorArgs{args, size_t(PyVectorcall_NARGS(nargsf)), kwnames});
-        if (!result && !PyErr_Occurred())
-            PyErr_SetString(PyExc_SystemError, "method returned no result");
-        return result.release();
+        return detail::result_of(
+            F(self, VectorArgs{args, size_t(PyVectorcall_NARGS(nargsf)), kwnames}), "method");
     });
+}
+
+// The doc of such a method with its signature, unless it brings its own.
+inline std::string vector_signed_doc(const char* name, const char* doc) {
+    if (doc && std::string_view(doc).find(")\n--\n\n") != std::string_view::npos) return doc;
+    return std::string(name) + "($self, /, *args, **kwargs)\n--\n\n" + (doc ? doc : "");
 }
 
 template <VectorBody F>
 PyMethodDef* vector_method_def(const char* name, const char* doc) {
-    static const std::string signed_doc =
-        doc && std::string_view(doc).find(")\n--\n\n") != std::string_view::npos
-            ? std::string(doc)
-            : std::string(name) + "($self, /, *args, **kwargs)\n--\n\n" + (doc ? doc : "");
+    static const std::string signed_doc = vector_signed_doc(name, doc);
     static PyMethodDef def{name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(
                                      &vector_trampoline<F>)),
                            METH_FASTCALL | METH_KEYWORDS, signed_doc.c_str()};
@@ -135,58 +135,49 @@ PyObject* state_vector_trampoline(PyObject* self, PyTypeObject* defining_class,
     using State = typename StateVectorBodyTraits<decltype(F)>::State;
     return guarded<PyObject*>(nullptr, [&] {
         State& st = class_state<State>(defining_class);
-        Ref result = F(st, self, VectorArgs{args, size_t(PyVectorcall_NARGS(nargsf)), kwnames});
-        if (!result && !PyErr_Occurred())
-            PyErr_SetString(PyExc_SystemError, "method returned no result");
-        return result.release();
+        return detail::result_of(
+            F(st, self, VectorArgs{args, size_t(PyVectorcall_NARGS(nargsf)), kwnames}), "method");
     });
 }
 
 template <auto F>
     requires StateVectorBody<decltype(F)>
 PyMethodDef* state_vector_method_def(const char* name, const char* doc) {
-    static const std::string signed_doc =
-        doc && std::string_view(doc).find(")\n--\n\n") != std::string_view::npos
-            ? std::string(doc)
-            : std::string(name) + "($self, /, *args, **kwargs)\n--\n\n" + (doc ? doc : "");
+    static const std::string signed_doc = vector_signed_doc(name, doc);
     static PyMethodDef def{name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(
                                      &state_vector_trampoline<F>)),
                            METH_METHOD | METH_FASTCALL | METH_KEYWORDS, signed_doc.c_str()};
     return &def;
 }
 
+// A slot's tuple and dict (tp_call, tp_init) laid out the vectorcall way
+// for `body`, which gets them as VectorArgs.  The tuple's items are used in
+// place; with keywords, the run holds its own references, since the body
+// may run code that changes the dict.
+template <typename Fn>
+decltype(auto) with_vector_args(PyObject* args, PyObject* kwargs, Fn body) {
+    size_t nargs = size_t(PyTuple_GET_SIZE(args));
+    PyObject* const* items = &PyTuple_GET_ITEM(args, 0);
+    if (kwargs == nullptr || PyDict_GET_SIZE(kwargs) == 0)
+        return body(VectorArgs{items, nargs, nullptr});
+    Py_ssize_t nkw = PyDict_GET_SIZE(kwargs);
+    ArgVector argv(nargs + size_t(nkw));
+    for (size_t i = 0; i < nargs; ++i) argv.push(Ref::borrow(items[i]));
+    Ref kwnames = own(PyTuple_New(nkw));
+    Py_ssize_t pos = 0, k = 0;
+    PyObject *key, *value;
+    while (PyDict_Next(kwargs, &pos, &key, &value)) {
+        PyTuple_SET_ITEM(kwnames.get(), k++, Py_NewRef(key));
+        argv.push(Ref::borrow(value));
+    }
+    return body(VectorArgs{argv.data(), nargs, kwnames.get()});
+}
+
 // A call slot's tuple and dict, laid out the vectorcall way for `body`.
 template <typename Fn>
 PyObject* call_from_tuple(PyObject* args, PyObject* kwargs, Fn body) {
     return guarded<PyObject*>(nullptr, [&] {
-        size_t nargs = size_t(PyTuple_GET_SIZE(args));
-        PyObject* const* items = &PyTuple_GET_ITEM(args, 0);
-        Ref result;
-        if (kwargs == nullptr || PyDict_GET_SIZE(kwargs) == 0) {
-            result = body(VectorArgs{items, nargs, nullptr});
-        } else {
-            Py_ssize_t nkw = PyDict_GET_SIZE(kwargs);
-            size_t total = nargs + size_t(nkw);
-            PyObject* small[8];
-            std::vector<PyObject*> large;
-            PyObject** argv = small;
-            if (total > std::size(small)) {
-                large.resize(total);
-                argv = large.data();
-            }
-            std::copy(items, items + nargs, argv);
-            Ref kwnames = own(PyTuple_New(nkw));
-            Py_ssize_t pos = 0, k = 0;
-            PyObject *key, *value;
-            while (PyDict_Next(kwargs, &pos, &key, &value)) {
-                PyTuple_SET_ITEM(kwnames.get(), k, Py_NewRef(key));
-                argv[nargs + size_t(k++)] = value;  // borrowed: the dict holds it for the call
-            }
-            result = body(VectorArgs{argv, nargs, kwnames.get()});
-        }
-        if (!result && !PyErr_Occurred())
-            PyErr_SetString(PyExc_SystemError, "__call__ returned no result");
-        return result.release();
+        return detail::result_of(with_vector_args(args, kwargs, body), "__call__");
     });
 }
 
@@ -235,16 +226,6 @@ Ref make_function(PyObject* module, const char* doc = nullptr) {
     return own(PyCFunction_NewEx(def, module, module_name.get()));
 }
 
-// Run a module's initialisation body, turning a throw into a failed import.
-template <typename Fn>
-PyObject* init_module(PyModuleDef& def, Fn body) {
-    return guarded<PyObject*>(nullptr, [&] {
-        Ref module = own(PyModule_Create(&def));
-        body(module.get());
-        return module.release();
-    });
-}
-
 // module.name = value
 inline void add(PyObject* module, const char* name, PyObject* value) {
     check(PyObject_SetAttrString(module, name, value));
@@ -287,6 +268,24 @@ private:
     const char* name_ = "";
 };
 
+// The definition of a class member `owner.name`: a method (Method, `self`
+// first) or a static method's function, with a body that gets the module
+// state or not.  ClassBuilder and NativeClass both make theirs here.
+template <typename F>
+concept MemberBody = std::same_as<F, Body> || StateBody<F>;
+
+template <Signature& S, auto F, bool Method>
+    requires MemberBody<decltype(F)>
+PyMethodDef* member_def(const std::string& owner, const char* name, const char* doc) {
+    S.set_member_of(owner, name, Method);
+    if constexpr (!StateBody<decltype(F)>)
+        return method_def<S, F>(name, doc);
+    else if constexpr (Method)
+        return state_method_def<S, F>(name, doc);
+    else
+        return function_def<S, F>(name, doc);
+}
+
 class ClassBuilder {
 public:
     ClassBuilder(PyObject* module, const char* name, std::initializer_list<PyObject*> bases,
@@ -297,32 +296,22 @@ public:
         for (PyObject* base : bases) PyTuple_SET_ITEM(bases_.get(), i++, Py_NewRef(base));
     }
 
-    // def name(self, ...): an instance method.
-    template <Signature& S, Body F>
+    // def name(self, ...): an instance method; METH_METHOD when its body
+    // gets the module state.
+    template <Signature& S, auto F>
+        requires MemberBody<decltype(F)>
     ClassBuilder& method(const char* name, const char* doc = nullptr) {
-        S.set_qualname(qualname_ + "." + name);
-        S.set_is_method(true);
-        entries_.push_back({name, Entry::method, {}, method_def<S, F>(name, doc), nullptr});
+        entries_.push_back({name, Entry::method, {}, member_def<S, F, true>(qualname_, name, doc),
+                            nullptr});
         return *this;
     }
 
-    // def name(self, ...) whose body gets the module state (METH_METHOD).
+    // @staticmethod def name(...), its body getting the module state or not.
     template <Signature& S, auto F>
-        requires StateBody<decltype(F)>
-    ClassBuilder& method(const char* name, const char* doc = nullptr) {
-        S.set_qualname(qualname_ + "." + name);
-        S.set_is_method(true);
-        entries_.push_back({name, Entry::method, {}, state_method_def<S, F>(name, doc), nullptr});
-        return *this;
-    }
-
-    // @staticmethod def name(...) whose body gets the module state.
-    template <Signature& S, auto F>
-        requires StateBody<decltype(F)>
+        requires MemberBody<decltype(F)>
     ClassBuilder& staticmethod(const char* name, const char* doc = nullptr) {
-        S.set_qualname(qualname_ + "." + name);
-        S.set_is_method(false);
-        entries_.push_back({name, Entry::static_method, {}, function_def<S, F>(name, doc), nullptr});
+        entries_.push_back({name, Entry::static_method, {},
+                            member_def<S, F, false>(qualname_, name, doc), nullptr});
         return *this;
     }
 
@@ -344,15 +333,6 @@ public:
     ClassBuilder& vector_method(const char* name, const char* doc = nullptr) {
         entries_.push_back({name, Entry::method, {}, state_vector_method_def<F>(name, doc), nullptr});
         if (std::string_view(name) == "__call__") call_slot_ = &state_vector_tp_call<F>;
-        return *this;
-    }
-
-    // @staticmethod def name(...)
-    template <Signature& S, Body F>
-    ClassBuilder& staticmethod(const char* name, const char* doc = nullptr) {
-        S.set_qualname(qualname_ + "." + name);
-        S.set_is_method(false);
-        entries_.push_back({name, Entry::static_method, {}, method_def<S, F>(name, doc), nullptr});
         return *this;
     }
 

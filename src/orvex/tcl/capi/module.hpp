@@ -39,6 +39,7 @@
 #include <cstddef>
 #include <new>
 #include <type_traits>
+#include <utility>
 
 namespace orvex::capi {
 
@@ -145,6 +146,7 @@ void module_free(void* module) {
         state->~State();
         slot->live = false;
     }
+    if (slot) delete std::exchange(slot->memory, nullptr);
 }
 
 }  // namespace detail

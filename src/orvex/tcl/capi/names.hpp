@@ -1,12 +1,10 @@
-// Interned attribute names and the everyday object operations.
+// The everyday object operations: attributes, calls, conversions, imports.
 //
-// `Name` is an interned str made once, on first use, and kept for the life of
-// the process.  Attribute lookups and method calls through an interned name
-// hit the type's attribute cache and the dict's pointer-compare fast path,
-// which is most of what a C++ method can win over a Python one.
+// Names are interned strs kept in the module state (module.hpp's Names):
+// lookups and method calls through an interned name hit the type's
+// attribute cache and the dict's pointer-compare fast path.
 //
-//     static Name n_append{"append"};
-//     call_method(history, n_append, words);
+//     call_method(history, st.names[n_append], words);
 #pragma once
 
 #include "cpython.hpp"
@@ -16,27 +14,6 @@
 #include <initializer_list>
 
 namespace orvex::capi {
-
-class Name {
-public:
-    explicit constexpr Name(const char* text) noexcept : text_(text) {}
-    Name(const Name&) = delete;
-    Name& operator=(const Name&) = delete;
-
-    PyObject* get() const {
-        if (obj_ == nullptr) {
-            obj_ = PyUnicode_InternFromString(text_);
-            if (obj_ == nullptr) throw PyError{};
-        }
-        return obj_;
-    }
-    operator PyObject*() const { return get(); }
-    const char* text() const noexcept { return text_; }
-
-private:
-    const char* text_;
-    mutable PyObject* obj_ = nullptr;  // owned forever
-};
 
 // --- attribute access ----------------------------------------------------
 
@@ -109,53 +86,6 @@ inline Ref call_vector(PyObject* callable, PyObject* const* args, size_t nargs,
 inline Ref call_tuple(PyObject* callable, PyObject* args, PyObject* kwargs = nullptr) {
     return own(PyObject_Call(callable, args, kwargs));
 }
-
-// --- methods that may have been replaced ----------------------------------
-//
-// A C++ method that calls a sibling through the object (self.other(...), so
-// that a subclass or an instance may replace it) can skip the lookup and the
-// call while the name still finds the class's own entry:
-//
-//     static OwnMethod own_call{"call"};
-//     own_call.take(cls);                    // once, after the class is built
-//     if (own_call.found_on(self)) ...       // call the C++ body directly
-//
-// found_on(obj) is true when obj.name would find the entry taken from the
-// class (the raw class-dict value: method descriptor, staticmethod object):
-// found on the type's MRO and not shadowed by the instance's __dict__ (the
-// entries are non-data descriptors, which an instance attribute overrides).
-// The answer for a type is remembered with the type's version tag, which
-// CPython replaces whenever an attribute of the type or of a base is set or
-// deleted, and never hands out twice; so an unchanged type costs one
-// comparison, and only the instance dict is looked at on every call.
-class OwnMethod {
-public:
-    explicit OwnMethod(const char* name) : name_(name) {}
-
-    void take(PyObject* cls) {
-        original_ = cpython::type_lookup(reinterpret_cast<PyTypeObject*>(cls), name_);
-    }
-
-    bool found_on(PyObject* obj) {
-        PyTypeObject* type = Py_TYPE(obj);
-        if (type != seen_type_ || seen_tag_ == 0 || type->tp_version_tag != seen_tag_) {
-            if (cpython::type_lookup(type, name_) != original_) return false;
-            seen_type_ = type;
-            seen_tag_ = PyUnstable_Type_AssignVersionTag(type) ? type->tp_version_tag : 0;
-        }
-        PyObject* dict = cpython::instance_dict(obj);
-        if (dict == nullptr || PyDict_GET_SIZE(dict) == 0) return true;
-        return check(PyDict_Contains(dict, name_)) == 0;
-    }
-
-    PyObject* name() const { return name_.get(); }
-
-private:
-    Name name_;
-    PyObject* original_ = nullptr;       // borrowed from the class, which outlives us
-    PyTypeObject* seen_type_ = nullptr;  // compared only, never dereferenced when stale
-    unsigned int seen_tag_ = 0;
-};
 
 // types.MethodType(function, self): the bound-method object that a
 // function-like descriptor's __get__ returns.
@@ -246,17 +176,9 @@ inline Ref super_of(PyObject* cls, PyObject* self) {
 
 inline Ref import(const char* module) { return own(PyImport_ImportModule(module)); }
 
-// import module, taken straight from sys.modules when it is there and fully
-// initialised (what a repeated `import a.b` statement costs in Python); else
-// imported as usual.
-inline Ref import_loaded(const Name& module) {
-    Ref loaded = Ref::steal(PyImport_GetModule(module));
-    if (loaded) return loaded;
-    if (PyErr_Occurred()) throw PyError{};
-    return import(module.text());
-}
-
-// The same for a module name kept as an interned str.
+// import module (an interned str), taken straight from sys.modules when it
+// is there and fully initialised (what a repeated `import a.b` statement
+// costs in Python); else imported as usual.
 inline Ref import_loaded(PyObject* module) {
     Ref loaded = Ref::steal(PyImport_GetModule(module));
     if (loaded) return loaded;

@@ -26,10 +26,6 @@
 //         .str<str_body>().method<m_sig, m_body>("name");
 //     Ref cls = code.build();
 //     Slot tcl = code.field(cls, "tcl");
-//
-// A class whose instances are made and dropped by the thousand (one per
-// call, say) can keep a few freed ones for reuse: `.free_list<freed>()`
-// with a `FreeList freed;` of its own (see FreeList).
 #pragma once
 
 #include "argvector.hpp"
@@ -37,7 +33,6 @@
 
 #include <array>
 #include <cstddef>
-#include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
@@ -61,64 +56,7 @@ struct NativeObject {
     PyObject* fields[N];
 };
 
-// Freed instances of one class, kept for its next instances.
-//
-// Allocating a garbage-collected object and freeing it again is the larger
-// part of what a short-lived instance costs (the allocator twice, the
-// collector's bookkeeping).  A class given a FreeList (NativeClass::
-// free_list) hands the memory of a freed instance to the list instead, up to
-// `capacity` of them, and its next instance is set up in that memory as the
-// allocator would have: zeroed, initialised as a new object of the class and
-// tracked by the collector.  Only instances of the class itself go there
-// (subclasses made by class statements bring their own allocator), the list
-// is bounded, and memory waiting in it is untracked and, in a build with
-// AddressSanitizer, poisoned, so that a use after free is still caught.
-//
-// `salvage`, when set, is called with every instance of the class as it is
-// freed, before its fields are cleared: it may take a field's object for
-// reuse too (setting the field to NULL), when nothing else can reach it.
-struct FreeList {
-    static constexpr size_t capacity = 16;
-    void (*salvage)(PyObject* self) = nullptr;
-    PyTypeObject* type = nullptr;  // the class (owned once the class is built)
-    PyObject* items[capacity];
-    size_t count = 0;
-};
-
 namespace native {
-
-#if defined(__SANITIZE_ADDRESS__)
-extern "C" void __asan_poison_memory_region(void const volatile*, size_t);
-extern "C" void __asan_unpoison_memory_region(void const volatile*, size_t);
-inline void poison(PyObject* self, size_t size) { __asan_poison_memory_region(self, size); }
-inline void unpoison(PyObject* self, size_t size) { __asan_unpoison_memory_region(self, size); }
-#else
-inline void poison(PyObject*, size_t) {}
-inline void unpoison(PyObject*, size_t) {}
-#endif
-
-// tp_alloc: an instance of the class set up in a kept block when there is
-// one (as PyType_GenericAlloc sets one up in new memory).
-template <FreeList& L>
-PyObject* free_list_alloc(PyTypeObject* type, Py_ssize_t nitems) {
-    if (type != L.type || L.count == 0) return PyType_GenericAlloc(type, nitems);
-    PyObject* self = L.items[--L.count];
-    size_t size = size_t(type->tp_basicsize);
-    unpoison(self, size);
-    std::memset(static_cast<void*>(self), 0, size);
-    PyObject_Init(self, type);  // one reference, and one to the class
-    PyObject_GC_Track(self);
-    return self;
-}
-
-// tp_free: a freed instance (already untracked) kept while there is room.
-template <FreeList& L>
-void free_list_free(void* memory) {
-    PyObject* self = static_cast<PyObject*>(memory);
-    if (Py_TYPE(self) != L.type || L.count == FreeList::capacity) return PyObject_GC_Del(memory);
-    L.items[L.count++] = self;
-    poison(self, size_t(L.type->tp_basicsize));
-}
 
 template <size_t N>
 NativeObject<N>* layout(PyObject* self) {
@@ -147,17 +85,15 @@ int tp_clear(PyObject* self) {
     return 0;
 }
 
-// L: the class's FreeList, if it has one.  Fields may hold further
-// instances (a chain of any length), so freeing goes through CPython's
-// trashcan, which defers deep nesting instead of recursing on the C stack.
-template <size_t N, FreeList* L>
+// Fields may hold further instances (a chain of any length), so freeing
+// goes through CPython's trashcan, which defers deep nesting instead of
+// recursing on the C stack.
+template <size_t N>
 void tp_dealloc(PyObject* self) {
     PyTypeObject* type = Py_TYPE(self);
     PyObject_GC_UnTrack(self);
-    Py_TRASHCAN_BEGIN(self, (&tp_dealloc<N, L>))
+    Py_TRASHCAN_BEGIN(self, (&tp_dealloc<N>))
     if (layout<N>(self)->weakrefs != nullptr) PyObject_ClearWeakRefs(self);
-    if constexpr (L != nullptr)
-        if (L->salvage != nullptr && type == L->type) L->salvage(self);
     tp_clear<N>(self);
     type->tp_free(self);
     Py_DECREF(type);  // instances of a heap type hold a reference to it
@@ -168,23 +104,11 @@ void tp_dealloc(PyObject* self) {
 template <Signature& S, Body F>
 int tp_init(PyObject* self, PyObject* args, PyObject* kwargs) {
     return guarded(-1, [&] {
-        size_t nargs = size_t(PyTuple_GET_SIZE(args));
-        size_t nkw = kwargs ? size_t(PyDict_GET_SIZE(kwargs)) : 0;
-        ArgVector argv(nargs + nkw);
-        for (size_t i = 0; i < nargs; ++i) argv.push(Ref::borrow(PyTuple_GET_ITEM(args, i)));
-        Ref kwnames;
-        if (nkw) {
-            kwnames = own(PyTuple_New(Py_ssize_t(nkw)));
-            Py_ssize_t pos = 0, k = 0;
-            PyObject *key, *value;
-            while (PyDict_Next(kwargs, &pos, &key, &value)) {
-                PyTuple_SET_ITEM(kwnames.get(), k++, Py_NewRef(key));
-                argv.push(Ref::borrow(value));
-            }
-        }
-        Args bound;
-        S.bind(bound, argv.data(), Py_ssize_t(nargs), kwnames.get());
-        F(self, bound);
+        with_vector_args(args, kwargs, [&](const VectorArgs& a) {
+            Args bound;
+            S.bind(bound, a.items, Py_ssize_t(a.nargs), a.kwnames);
+            F(self, bound);
+        });
         return 0;
     });
 }
@@ -197,23 +121,11 @@ int state_tp_init(PyObject* self, PyObject* args, PyObject* kwargs) {
     using State = typename StateBodyTraits<decltype(F)>::State;
     return guarded(-1, [&] {
         State& st = state_of<State>(self);
-        size_t nargs = size_t(PyTuple_GET_SIZE(args));
-        size_t nkw = kwargs ? size_t(PyDict_GET_SIZE(kwargs)) : 0;
-        ArgVector argv(nargs + nkw);
-        for (size_t i = 0; i < nargs; ++i) argv.push(Ref::borrow(PyTuple_GET_ITEM(args, i)));
-        Ref kwnames;
-        if (nkw) {
-            kwnames = own(PyTuple_New(Py_ssize_t(nkw)));
-            Py_ssize_t pos = 0, k = 0;
-            PyObject *key, *value;
-            while (PyDict_Next(kwargs, &pos, &key, &value)) {
-                PyTuple_SET_ITEM(kwnames.get(), k++, Py_NewRef(key));
-                argv.push(Ref::borrow(value));
-            }
-        }
-        Args bound;
-        S.bind(bound, argv.data(), Py_ssize_t(nargs), kwnames.get(), &st);
-        F(st, self, bound);
+        with_vector_args(args, kwargs, [&](const VectorArgs& a) {
+            Args bound;
+            S.bind(bound, a.items, Py_ssize_t(a.nargs), a.kwnames, &st);
+            F(st, self, bound);
+        });
         return 0;
     });
 }
@@ -232,10 +144,7 @@ PyObject* state_vectorcall(PyObject* self, PyObject* const* args, size_t nargsf,
     using State = typename StateVectorBodyTraits<decltype(F)>::State;
     return guarded<PyObject*>(nullptr, [&] {
         VectorArgs vector{args, size_t(PyVectorcall_NARGS(nargsf)), kwnames};
-        Ref result = F(state_of<State>(self), self, vector);
-        if (!result && !PyErr_Occurred())
-            PyErr_SetString(PyExc_SystemError, "__call__ returned no result");
-        return result.release();
+        return detail::result_of(F(state_of<State>(self), self, vector), "__call__");
     });
 }
 
@@ -290,8 +199,7 @@ public:
     // def __init__(self, ...)
     template <Signature& S, Body F>
     NativeClass& init() {
-        S.set_qualname(name_ + ".__init__");
-        S.set_is_method(true);
+        S.set_member_of(name_, "__init__", true);
         slots_.push_back({Py_tp_init, reinterpret_cast<void*>(&native::tp_init<S, F>)});
         // __init__ is a slot wrapper, which inspect passes over: the class
         // doc carries the signature instead, as CPython's own types do.
@@ -306,8 +214,7 @@ public:
     template <Signature& S, auto F>
         requires StateBody<decltype(F)>
     NativeClass& init() {
-        S.set_qualname(name_ + ".__init__");
-        S.set_is_method(true);
+        S.set_member_of(name_, "__init__", true);
         slots_.push_back({Py_tp_init, reinterpret_cast<void*>(&native::state_tp_init<S, F>)});
         PyMethodDef def = *state_method_def<S, F>("__init__", nullptr);
         def.ml_flags |= METH_COEXIST;
@@ -354,9 +261,7 @@ public:
     template <Signature& S, auto F>
         requires StateBody<decltype(F)>
     NativeClass& staticmethod(const char* name, const char* doc = nullptr) {
-        S.set_qualname(name_ + "." + name);
-        S.set_is_method(false);
-        static_methods_.push_back({name, function_def<S, F>(name, doc)});
+        static_methods_.push_back({name, member_def<S, F, false>(name_, name, doc)});
         return *this;
     }
 
@@ -382,40 +287,19 @@ public:
         return *this;
     }
 
-    // Keep freed instances of the class in L for reuse (FreeList).
-    template <FreeList& L>
-    NativeClass& free_list() {
-        free_list_ = &L;
-        dealloc_ = reinterpret_cast<void*>(&native::tp_dealloc<N, &L>);
-        slots_.push_back({Py_tp_alloc, reinterpret_cast<void*>(&native::free_list_alloc<L>)});
-        slots_.push_back({Py_tp_free, reinterpret_cast<void*>(&native::free_list_free<L>)});
-        return *this;
-    }
-
-    // def name(self, ...) whose body gets the module state (METH_METHOD).
+    // def name(self, ...); METH_METHOD when its body gets the module state.
     template <Signature& S, auto F>
-        requires StateBody<decltype(F)>
+        requires MemberBody<decltype(F)>
     NativeClass& method(const char* name, const char* doc = nullptr) {
-        S.set_qualname(name_ + "." + name);
-        S.set_is_method(true);
-        methods_.push_back(*state_method_def<S, F>(name, doc));
-        return *this;
-    }
-
-    // def name(self, ...): an ordinary method.
-    template <Signature& S, Body F>
-    NativeClass& method(const char* name, const char* doc = nullptr) {
-        S.set_qualname(name_ + "." + name);
-        S.set_is_method(true);
-        methods_.push_back(*method_def<S, F>(name, doc));
+        methods_.push_back(*member_def<S, F, true>(name_, name, doc));
         return *this;
     }
 
     Ref build() {
         using Object = NativeObject<N>;
         // Method definitions must outlive the class (its descriptors point
-        // into them), and the class lives as long as the process.
-        auto* methods = new PyMethodDef[methods_.size() + 1]{};
+        // into them): the module keeps them.
+        PyMethodDef* methods = detail::module_method_table(module_, methods_.size() + 1);
         for (size_t i = 0; i < methods_.size(); ++i) methods[i] = methods_[i];
 
         std::vector<PyMemberDef> members;
@@ -440,7 +324,7 @@ public:
 
         std::vector<PyType_Slot> slots = slots_;
         slots.push_back({Py_tp_new, new_});
-        slots.push_back({Py_tp_dealloc, dealloc_});
+        slots.push_back({Py_tp_dealloc, reinterpret_cast<void*>(&native::tp_dealloc<N>)});
         slots.push_back({Py_tp_traverse, reinterpret_cast<void*>(&native::tp_traverse<N>)});
         slots.push_back({Py_tp_clear, reinterpret_cast<void*>(&native::tp_clear<N>)});
         slots.push_back({Py_tp_members, members.data()});
@@ -463,7 +347,6 @@ public:
         if (vectorcall_) flags |= Py_TPFLAGS_HAVE_VECTORCALL;
         PyType_Spec type_def{qualified.c_str(), int(sizeof(Object)), 0, flags, slots.data()};
         Ref cls = own(PyType_FromModuleAndSpec(module_, &type_def, nullptr));
-        if (free_list_) free_list_->type = reinterpret_cast<PyTypeObject*>(Py_NewRef(cls.get()));
         // Static methods get the module as their `self` (METH_STATIC would
         // give them none), so they are made as functions of the module and
         // wrapped as a class statement's @staticmethod wraps them.
@@ -499,8 +382,6 @@ private:
     std::vector<PyMethodDef> methods_;
     std::vector<std::pair<const char*, PyMethodDef*>> static_methods_;
     vectorcallfunc vectorcall_ = nullptr;
-    FreeList* free_list_ = nullptr;
-    void* dealloc_ = reinterpret_cast<void*>(&native::tp_dealloc<N, nullptr>);
     void* new_ = reinterpret_cast<void*>(&native::tp_new<N, nullptr>);
 };
 

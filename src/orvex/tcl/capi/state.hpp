@@ -14,16 +14,27 @@
 
 #include "args.hpp"
 
+#include <memory>
 #include <new>
+#include <vector>
 
 namespace orvex::capi {
 
 namespace detail {
 
-// The memory CPython allocates for the state (zeroed): a flag saying whether
-// the State in it has been constructed.
+// Plain memory that must live exactly as long as the module: the method
+// tables of its native classes, which their descriptors point into.  The
+// classes hold the module, so it is freed after them.
+struct ModuleMemory {
+    std::vector<std::unique_ptr<PyMethodDef[]>> method_tables;
+};
+
+// The memory CPython allocates for the state (zeroed): the module's own
+// memory (first, so that code that does not know the State finds it), and a
+// flag saying whether the State in it has been constructed.
 template <typename State>
 struct StateStorage {
+    ModuleMemory* memory;
     bool live;
     alignas(State) unsigned char bytes[sizeof(State)];
 
@@ -33,6 +44,15 @@ struct StateStorage {
 template <typename State>
 StateStorage<State>* storage(PyObject* module) {
     return static_cast<StateStorage<State>*>(PyModule_GetState(module));
+}
+
+// A method table of `size` entries (zeroed) kept until the module is freed.
+inline PyMethodDef* module_method_table(PyObject* module, size_t size) {
+    auto* memory = static_cast<ModuleMemory**>(PyModule_GetState(module));
+    if (memory == nullptr) throw PyError{};
+    if (*memory == nullptr) *memory = new ModuleMemory;
+    (*memory)->method_tables.push_back(std::make_unique<PyMethodDef[]>(size));
+    return (*memory)->method_tables.back().get();
 }
 
 }  // namespace detail
@@ -75,10 +95,19 @@ concept StateBody = StateBodyTraits<F>::valid;
 
 namespace detail {
 
-template <typename State>
+// A body's result handed back to CPython.  An empty result with no exception
+// set (a body that failed without raising) becomes a SystemError naming the
+// body: "f() returned no result", "__call__ returned no result".
+[[gnu::cold]] inline void no_result(const char* what, const char* call_marks) {
+    if (!PyErr_Occurred())
+        PyErr_Format(PyExc_SystemError, "%s%s returned no result", what, call_marks);
+}
 inline PyObject* result_of(Ref result, const Signature& sig) {
-    if (!result && !PyErr_Occurred())
-        PyErr_Format(PyExc_SystemError, "%s() returned no result", sig.name().c_str());
+    if (!result) no_result(sig.name().c_str(), "()");
+    return result.release();
+}
+inline PyObject* result_of(Ref result, const char* what) {
+    if (!result) no_result(what, "");
     return result.release();
 }
 
@@ -92,7 +121,7 @@ PyObject* function_trampoline(PyObject* module, PyObject* const* args, Py_ssize_
         State& st = module_state<State>(module);
         Args bound;
         S.bind(bound, args, nargsf, kwnames, &st);
-        return result_of<State>(F(st, module, bound), S);
+        return result_of(F(st, module, bound), S);
     });
 }
 
@@ -106,7 +135,7 @@ PyObject* method_trampoline(PyObject* self, PyTypeObject* defining_class, PyObje
         State& st = class_state<State>(defining_class);
         Args bound;
         S.bind(bound, args, Py_ssize_t(nargsf), kwnames, &st);
-        return result_of<State>(F(st, self, bound), S);
+        return result_of(F(st, self, bound), S);
     });
 }
 
