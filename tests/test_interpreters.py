@@ -273,9 +273,27 @@ def run_scenario(module: str, use: str, scenario: str) -> None:
     result = subprocess.run(
         [sys.executable, "-c", script], capture_output=True, text=True, timeout=120
     )
+    if (
+        result.returncode != 0
+        and sys.version_info < (3, 13)
+        and VERSION_TAG_MIX_UP in result.stderr
+    ):
+        # CPython 3.12 numbers the versions of mutable heap types per
+        # interpreter, while _tkinter (single-phase init) shares its types
+        # (tkapp, TclError, ...) between interpreters, numbered where they
+        # were first looked up.  Another class can then carry the same number
+        # in an interpreter, and the method cache hands it the shared type's
+        # attribute of the same name (plain Python shows it too; 3.13 numbers
+        # heap types from one counter).  Our own classes are kept apart from
+        # those numbers; other classes (the ast module's, say) cannot be.
+        pytest.xfail("CPython 3.12: a class shares its version number with a tkinter type")
     assert result.returncode == 0 and result.stdout.strip().endswith("ok"), (
         f"exit status {result.returncode}\n{result.stdout}\n{result.stderr}"
     )
+
+
+# How the mix-up shows: a descriptor of one type called on an object of another.
+VERSION_TAG_MIX_UP = "objects doesn't apply to a"
 
 
 CAPI_CHECK = "orvex.tcl._capi_check"
