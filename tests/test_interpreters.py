@@ -59,7 +59,7 @@ USES = {
         assert orvex.tcl.sorvan.sorvan(Kelvor({"a.b": 1, "d": 3})) == "{a {{b 1}}} {d 3}"
     """,
     "orvex.tcl.namespace": """
-        import inspect, threading
+        import inspect, sys, threading
         from orvex.tcl import Interpreter
         from orvex.tcl.namespace import TclNamespace, TempTclNamespace
         tcl = Interpreter()
@@ -107,8 +107,11 @@ USES = {
             with TempTclCommand(lambda: "called", tcl=tcl) as f:
                 assert tcl.eval(f.cmd_name) == "called"
             del f  # while its interpreter is alive: it deletes its command when it goes
-        assert str(inspect.signature(TclCommand)) == (
-            "(cmd, args=None, keywords=None, tcl=None, cast=None, logger=None)")
+        # (3.13.0's inspect binds a class's C-level __init__ to the class
+        # itself and fails; 3.12 reads it.)
+        if sys.version_info < (3, 13):
+            assert str(inspect.signature(TclCommand)) == (
+                "(cmd, args=None, keywords=None, tcl=None, cast=None, logger=None)")
         assert str(inspect.signature(v.get)) == "(array_index=None, cast=Ellipsis)"
         # Nothing may keep the interpreter alive past this snippet in a cycle
         # (the function and the error's traceback refer to these globals): a
