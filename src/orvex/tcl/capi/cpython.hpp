@@ -69,7 +69,7 @@ inline PyObject* instance_dict(PyObject* obj) {
 inline const char* type_name(PyTypeObject* type) { return _PyType_Name(type); }
 
 // Tie a class made by calling its metaclass (a class statement's way) to
-// the module that made it, as PyType_FromModuleAndSpec ties the types it
+// the module that made it, as make_type ties the types it
 // makes: PyType_GetModule, PyType_GetModuleState and PyType_GetModuleByDef
 // then work for it, and METH_METHOD methods reach the module state in O(1).
 // PyType_FromMetaclass cannot make these classes (it refuses metaclasses

@@ -122,7 +122,7 @@ inline PyType_Slot dict_function_slots[] = {
     {0, nullptr},
 };
 
-inline PyType_Spec dict_function_spec{
+inline TypeDef dict_function_type_def{
     "orvex.tcl.function",
     int(sizeof(DictFunction)),
     0,
@@ -160,7 +160,7 @@ inline Ref new_dict_function(PyTypeObject* type, PyObject* module, PyMethodDef* 
 // The class of a module's functions that carry attributes: made once per
 // module (keep it in the state) and handed to make_dict_function below.
 inline Ref make_dict_function_type(PyObject* module) {
-    return make_type(module, detail::dict_function_spec);
+    return make_type(module, detail::dict_function_type_def);
 }
 
 // def name(...) at module level, as an object that takes attributes, with a

@@ -438,7 +438,7 @@ inline Ref ClassBuilder::build() {
 
     Ref cls = call(meta, name.get(), bases_.get(), ns.get());
     if (!PyType_Check(cls.get())) raise(PyExc_TypeError, "metaclass did not return a class");
-    // Tied to the module as PyType_FromModuleAndSpec ties a type, so that
+    // Tied to the module as make_type ties a type, so that
     // methods and slots reach the module state.
     cpython::bind_type_to_module(cls, module_);
 

@@ -212,11 +212,11 @@ Ref make_function(PyObject* module, const char* doc = nullptr) {
 
 // --- types ------------------------------------------------------------------
 
-// A type made from a spec, tied to its module (PyType_FromModuleAndSpec):
+// A type made from its slot table, tied to its module:
 // the way every type of the layer is made; ClassBuilder, for classes that
 // need a metaclass of their own, ties its classes the same way.
-inline Ref make_type(PyObject* module, PyType_Spec& spec, PyObject* bases = nullptr) {
-    return own(PyType_FromModuleAndSpec(module, &spec, bases));
+inline Ref make_type(PyObject* module, TypeDef& def, PyObject* bases = nullptr) {
+    return own(PyType_FromMetaclass(nullptr, module, &def, bases));
 }
 
 // A capsule's pointer, imported: `from module import name` where name is a

@@ -345,8 +345,8 @@ public:
         std::string qualified = std::string(module_text) + "." + name_;
         unsigned flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC;
         if (vectorcall_) flags |= Py_TPFLAGS_HAVE_VECTORCALL;
-        PyType_Spec type_def{qualified.c_str(), int(sizeof(Object)), 0, flags, slots.data()};
-        Ref cls = own(PyType_FromModuleAndSpec(module_, &type_def, nullptr));
+        TypeDef type_def{qualified.c_str(), int(sizeof(Object)), 0, flags, slots.data()};
+        Ref cls = own(PyType_FromMetaclass(nullptr, module_, &type_def, nullptr));
         // Static methods get the module as their `self` (METH_STATIC would
         // give them none), so they are made as functions of the module and
         // wrapped as a class statement's @staticmethod wraps them.

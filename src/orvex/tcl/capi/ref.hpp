@@ -18,6 +18,9 @@
 
 namespace orvex::capi {
 
+// CPython's description of a type: name, size, flags and slot table.
+using TypeDef = PyType_Spec;
+
 // Thrown when a Python exception is set; carries nothing, the exception
 // itself lives in the thread state.
 struct PyError {};

@@ -424,7 +424,7 @@ PyType_Slot name_iterator_slots[] = {
     {0, nullptr},
 };
 
-PyType_Spec name_iterator_spec{
+TypeDef name_iterator_type_def{
     "orvex.tcl.namespace.view_iterator", sizeof(NameIterator), 0,
     Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC, name_iterator_slots,
 };
@@ -772,7 +772,7 @@ void make_view_classes(State& st, PyObject* module) {
     part.tcl_obj_type = import_from("_tkinter", "Tcl_Obj");
     Ref flags = import_from("sys", "flags");
     part.assertions_enabled = !truthy(getattr(flags, Ref(text("optimize"))));
-    part.name_iterator_class = make_type(module, name_iterator_spec);
+    part.name_iterator_class = make_type(module, name_iterator_type_def);
 
     Ref mutable_mapping = getattr(module, st.names[n_MutableMapping]);
     if (Ref variable_class = getattr_optional(module, st.names[n_TclVariable])) {
