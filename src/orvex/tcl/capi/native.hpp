@@ -160,8 +160,16 @@ PyObject* descr_get(PyObject* self, PyObject* instance, PyObject* owner) {
 // has a slot of its own (a subclass or an assignment defined __getattr__),
 // CPython's generic slot calls this as __getattribute__ and then the
 // __getattr__ it finds, so here a missing name is an AttributeError.
+//
+// A str name that the type does not have (one lookup in CPython's method
+// cache) on an object without an instance __dict__ is missing without
+// further ado: nothing else could supply it.  That is the path of every
+// quick-call name.
 template <AttrBody F>
 PyObject* tp_getattro(PyObject* self, PyObject* name) {
+    if (Py_TYPE(self)->tp_getattro == &tp_getattro<F> && PyUnicode_CheckExact(name) &&
+        layout<1>(self)->dict == nullptr && cpython::type_lookup(Py_TYPE(self), name) == nullptr)
+        return guarded<PyObject*>(nullptr, [&] { return F(self, name).release(); });
     PyObject* found = cpython::generic_getattr_optional(self, name);
     if (found != nullptr || PyErr_Occurred()) return found;
     if (Py_TYPE(self)->tp_getattro != &tp_getattro<F>) return PyObject_GenericGetAttr(self, name);
