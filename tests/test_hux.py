@@ -366,7 +366,17 @@ def test_own_attributes_are_not_command_parts(tcl):
     assert code("a", cast_=False) == "a"
     code.note = "kept in __dict__"
     assert vars(code) == {"note": "kept in __dict__"}
+    assert code.note == "kept in __dict__" and code.cmd == ["echo"]
     weakref.ref(code)
+
+    # Names found on the class, with or without an instance dict, are
+    # attributes too; only names found nowhere become command parts.
+    class Labelled(Hux_Code):
+        label = "a class attribute"
+
+    bare = Labelled("x", tcl=tcl)
+    assert bare.label == "a class attribute" and bare.__class__ is Labelled
+    assert bare.other is bare and bare.cmd == ["x", "other"]
 
 
 def test_instances_behave_as_slotted_objects(tcl):
