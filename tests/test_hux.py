@@ -357,6 +357,28 @@ def test_chains_grow_one_object(tcl):
     assert p.cmd == ["ns", "a", "b"] and tcl.vars["calls"] == 2
 
 
+def test_cmd_is_an_ordinary_attribute(tcl):
+    code = tcl.hux.echo
+    path = code.cmd
+    assert path == ["echo"] and code.cmd is path  # one list, kept
+    path.append("more")  # the list is the path itself
+    assert str(code) == "<tcl.Hux magic, referring Tcl code ::echo::more>"
+    code = tcl.hux.echo
+    assert str(code) == "<tcl.Hux magic, referring Tcl code ::echo>"
+    assert code("a", cast_=False) == "a" and code.cmd == ["echo"]
+    code.cmd = "as assigned"
+    assert code.cmd == "as assigned"
+    del code.cmd
+    with pytest.raises(AttributeError):
+        code.cmd
+    with pytest.raises(AttributeError):
+        del code.cmd
+    with pytest.raises(AttributeError):
+        code.anything  # extending the path needs it
+    code.cmd = ["echo"]
+    assert code.x.cmd == ["echo", "x"]
+
+
 def test_own_attributes_are_not_command_parts(tcl):
     assert isinstance(tcl.hux.tcl, weakref.ProxyType)
     assert tcl.hux.tcl.tk is tcl.tk

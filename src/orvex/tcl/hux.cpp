@@ -48,9 +48,8 @@
 // A quick call is one attribute lookup on Hux, maybe a few on Hux_Code, and
 // a call, so both are NativeClasses: instances are called through vectorcall
 // and a missing attribute goes straight to the __getattr__ body.  `tcl` and
-// `cmd` are fields at fixed offsets (ordinary attributes to Python), and
-// being real attributes they never reach __getattr__, so they cannot turn
-// into command names.
+// `cmd` are real attributes (a field, a property over fields), so they never
+// reach __getattr__ and cannot turn into command names.
 #include "capi.hpp"
 #include "sorvan_capi.hpp"
 
@@ -142,9 +141,16 @@ private:
 };
 
 // The fields, at the same offsets in every interpreter's classes.
+//
+// Most command paths are one name, used once (tcl.hux.set(...)), so a new
+// Hux_Code keeps that name as it is and makes the `cmd` list only when the
+// path grows or `cmd` is read: code_cmd holds the list (or whatever was
+// assigned to `cmd`), code_first_name the lone first name while no list has
+// been made.  At most one of the two is set.
 const Slot hux_tcl = NativeClass<1>::field_at(0, "tcl");
-const Slot code_tcl = NativeClass<2>::field_at(0, "tcl");
-const Slot code_cmd = NativeClass<2>::field_at(1, "cmd");
+const Slot code_tcl = NativeClass<3>::field_at(0, "tcl");
+const Slot code_cmd = NativeClass<3>::field_at(1, "cmd");
+const Slot code_first_name = NativeClass<3>::field_at(2, "cmd");
 
 // The state of the module that made the class of `self`.  Objects can
 // outlive their module's state (a collected module, an interpreter being
@@ -248,12 +254,37 @@ Ref hux_init(PyObject* self, const Args& args) {
     return none();
 }
 
-// '::'.join(cmd).  A one-name command is its name (str.join gives back the
-// one item itself when that is a str).
-Ref command_name(State& st, PyObject* cmd) {
-    if (PyList_CheckExact(cmd) && PyList_GET_SIZE(cmd) == 1 &&
-        PyUnicode_CheckExact(PyList_GET_ITEM(cmd, 0)))
-        return Ref::borrow(PyList_GET_ITEM(cmd, 0));
+// self.cmd, the list made from a lone first name when there is one.
+Ref command_path(PyObject* self) {
+    if (PyObject* first = code_first_name.peek(self)) {
+        Ref path = own(PyList_New(1));
+        PyList_SET_ITEM(path.get(), 0, Py_NewRef(first));
+        code_cmd.set(self, path);
+        code_first_name.take(self);
+    }
+    return Ref::borrow(code_cmd.get(self));
+}
+
+// self.cmd = value, or del self.cmd (value nullptr), as for an attribute.
+void set_command_path(PyObject* self, PyObject* value) {
+    if (value == nullptr && code_cmd.peek(self) == nullptr && code_first_name.peek(self) == nullptr)
+        code_cmd.get(self);  // AttributeError, as deleting an unset attribute gives
+    Ref first = code_first_name.take(self);
+    if (value != nullptr)
+        code_cmd.set(self, value);
+    else
+        code_cmd.take(self);
+}
+
+// '::'.join(self.cmd).  A one-name command is its name (str.join gives back
+// the one item itself when that is a str).
+Ref command_name(State& st, PyObject* self) {
+    PyObject* first = code_first_name.peek(self);
+    if (first != nullptr && PyUnicode_CheckExact(first)) return Ref::borrow(first);
+    Ref cmd = command_path(self);
+    if (PyList_CheckExact(cmd.get()) && PyList_GET_SIZE(cmd.get()) == 1 &&
+        PyUnicode_CheckExact(PyList_GET_ITEM(cmd.get(), 0)))
+        return Ref::borrow(PyList_GET_ITEM(cmd.get(), 0));
     return own(PyUnicode_Join(st.names[n_separator], cmd));
 }
 
@@ -265,11 +296,9 @@ Ref new_code(State& st, PyObject* name, PyObject* tcl) {
     auto* type = reinterpret_cast<PyTypeObject*>(st.code_class.get());
     if (st.own_code.holds(st.watch) && type->tp_new == st.own_new &&
         type->tp_init == st.own_init) {
-        Ref cmd = own(PyList_New(1));
-        PyList_SET_ITEM(cmd.get(), 0, Py_NewRef(name));
         Ref code = own(type->tp_new(type, nullptr, nullptr));
         code_tcl.set(code, tcl);
-        code_cmd.set(code, cmd);
+        code_first_name.set(code, name);
         return code;
     }
     PyObject* argv[] = {name, tcl};
@@ -295,12 +324,12 @@ Ref hux_call(PyObject* self, const VectorArgs& args) {
 Signature code_init_sig{"__init__", {star("cmd"), kwonly("tcl")}};
 Ref code_init(PyObject* self, const Args& args) {
     code_tcl.set(self, args[1]);
-    code_cmd.set(self, own(PySequence_List(args.varargs())));
+    set_command_path(self, own(PySequence_List(args.varargs())));
     return none();
 }
 
 Ref code_getattr(PyObject* self, PyObject* name) {
-    Ref cmd = Ref::borrow(code_cmd.get(self));
+    Ref cmd = command_path(self);
     if (PyList_CheckExact(cmd.get()))
         check(PyList_Append(cmd, name));
     else
@@ -334,7 +363,7 @@ Ref code_call(PyObject* self, const VectorArgs& args) {
     // `call` runs them).
     ArgVector argv(2 + args.nargs + 2 * args.nkw());
     argv.push(none());
-    Ref name = command_name(st, Ref::borrow(code_cmd.get(self)));
+    Ref name = command_name(st, self);
     refuse_nul(name);
     argv.push(std::move(name));
     for (size_t i = 0; i < args.nargs; ++i) argv.push(to_word(st, args[i]));
@@ -368,7 +397,7 @@ Ref code_call(PyObject* self, const VectorArgs& args) {
 
 Ref code_str(PyObject* self) {
     State& st = state(self);
-    Ref name = command_name(st, Ref::borrow(code_cmd.get(self)));
+    Ref name = command_name(st, self);
     return own(PyUnicode_FromFormat("<tcl.Hux magic, referring Tcl code ::%U>", name.get()));
 }
 
@@ -386,8 +415,9 @@ void State::exec(PyObject* module) {
     hux.init<hux_init_sig, hux_init>().getattr<hux_getattr>().call<hux_call>();
     Ref hux_class = hux.build();
 
-    NativeClass<2> code(module, "Hux_Code", hux_code_doc, {"tcl", "cmd"});
+    NativeClass<3> code(module, "Hux_Code", hux_code_doc, {"tcl", nullptr, nullptr});
     code.init<code_init_sig, code_init>()
+        .property<command_path, set_command_path>("cmd", "The command path: a list of names.")
         .getattr<code_getattr>()
         .call<code_call>()
         .str<code_str>()

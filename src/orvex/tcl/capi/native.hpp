@@ -19,7 +19,9 @@
 // writable, deletable), a __dict__ sits beside them, weak references work,
 // and the special methods show in the class as slot wrappers.  Python
 // subclasses may override anything; one that defines __call__ or
-// __getattr__ gets CPython's generic slot for it, as usual.
+// __getattr__ gets CPython's generic slot for it, as usual.  A field named
+// nullptr is the class's own (no attribute; C++ reads it through its
+// Slot), for state that a property() presents.
 //
 //     NativeClass<2> code(module, "Hux_Code", doc, {"tcl", "cmd"});
 //     code.init<init_sig, init>().call<call_body>().getattr<getattr_body>()
@@ -41,8 +43,10 @@ namespace orvex::capi {
 
 // def __getattr__(self, name), called for names normal lookup does not find.
 using AttrBody = Ref (*)(PyObject* self, PyObject* name);
-// A special method without arguments (__str__, __repr__).
+// A special method without arguments (__str__, __repr__); a property's getter.
 using UnaryBody = Ref (*)(PyObject* self);
+// A property's setter; `value` is nullptr for `del obj.name`.
+using SetterBody = void (*)(PyObject* self, PyObject* value);
 // def __get__(self, instance, owner): `instance` is None for access through
 // the class.
 using DescrGetBody = Ref (*)(PyObject* self, PyObject* instance, PyObject* owner);
@@ -195,6 +199,19 @@ PyObject* unary(PyObject* self) {
     return guarded<PyObject*>(nullptr, [&] { return F(self).release(); });
 }
 
+template <UnaryBody F>
+PyObject* property_get(PyObject* self, void*) {
+    return unary<F>(self);
+}
+
+template <SetterBody F>
+int property_set(PyObject* self, PyObject* value, void*) {
+    return guarded(-1, [&] {
+        F(self, value);
+        return 0;
+    });
+}
+
 }  // namespace native
 
 template <size_t N>
@@ -289,6 +306,14 @@ public:
         return *this;
     }
 
+    // @property def name(self), with its setter and deleter in one body.
+    template <UnaryBody Get, SetterBody Set>
+    NativeClass& property(const char* name, const char* doc = nullptr) {
+        getsets_.push_back({name, &native::property_get<Get>, &native::property_set<Set>, doc,
+                            nullptr});
+        return *this;
+    }
+
     template <UnaryBody F>
     NativeClass& repr() {
         slots_.push_back({Py_tp_repr, reinterpret_cast<void*>(&native::unary<F>)});
@@ -312,7 +337,8 @@ public:
 
         std::vector<PyMemberDef> members;
         for (size_t i = 0; i < N; ++i)
-            members.push_back({fields_[i], Py_T_OBJECT_EX,
+            if (fields_[i] != nullptr)
+                members.push_back({fields_[i], Py_T_OBJECT_EX,
                                Py_ssize_t(offsetof(Object, fields) + i * sizeof(PyObject*)), 0,
                                nullptr});
         members.push_back({"__dictoffset__", Py_T_PYSSIZET, offsetof(Object, dict), Py_READONLY,
@@ -324,11 +350,12 @@ public:
                                Py_READONLY, nullptr});
         members.push_back({});
 
-        static PyGetSetDef getset[] = {
-            {"__dict__", PyObject_GenericGetDict, PyObject_GenericSetDict, nullptr, nullptr},
-            {"__weakref__", &native::get_weakref<N>, nullptr, nullptr, nullptr},
-            {},
-        };
+        PyGetSetDef* getset = detail::module_getset_table(module_, getsets_.size() + 3);
+        for (size_t i = 0; i < getsets_.size(); ++i) getset[i] = getsets_[i];
+        getset[getsets_.size()] = {"__dict__", PyObject_GenericGetDict, PyObject_GenericSetDict,
+                                   nullptr, nullptr};
+        getset[getsets_.size() + 1] = {"__weakref__", &native::get_weakref<N>, nullptr, nullptr,
+                                       nullptr};
 
         std::vector<PyType_Slot> slots = slots_;
         slots.push_back({Py_tp_new, new_});
@@ -374,7 +401,7 @@ public:
     // The member slot of a field, for reading and writing it from C++.
     Slot field(PyObject*, const char* name) const {
         for (size_t i = 0; i < N; ++i)
-            if (std::string(fields_[i]) == name)
+            if (fields_[i] != nullptr && std::string(fields_[i]) == name)
                 return Slot(Py_ssize_t(offsetof(NativeObject<N>, fields) + i * sizeof(PyObject*)),
                             fields_[i]);
         raise_format(PyExc_TypeError, "%s is not a field of %s", name, name_.c_str());
@@ -388,6 +415,7 @@ private:
     std::array<const char*, N> fields_;
     std::vector<PyType_Slot> slots_;
     std::vector<PyMethodDef> methods_;
+    std::vector<PyGetSetDef> getsets_;
     std::vector<std::pair<const char*, PyMethodDef*>> static_methods_;
     vectorcallfunc vectorcall_ = nullptr;
     void* new_ = reinterpret_cast<void*>(&native::tp_new<N, nullptr>);

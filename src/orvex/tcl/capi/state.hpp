@@ -23,10 +23,11 @@ namespace orvex::capi {
 namespace detail {
 
 // Plain memory that must live exactly as long as the module: the method
-// tables of its native classes, which their descriptors point into.  The
-// classes hold the module, so it is freed after them.
+// and property tables of its native classes, which their descriptors point
+// into.  The classes hold the module, so it is freed after them.
 struct ModuleMemory {
     std::vector<std::unique_ptr<PyMethodDef[]>> method_tables;
+    std::vector<std::unique_ptr<PyGetSetDef[]>> getset_tables;
 };
 
 // The memory CPython allocates for the state (zeroed): the module's own
@@ -46,13 +47,25 @@ StateStorage<State>* storage(PyObject* module) {
     return static_cast<StateStorage<State>*>(PyModule_GetState(module));
 }
 
-// A method table of `size` entries (zeroed) kept until the module is freed.
-inline PyMethodDef* module_method_table(PyObject* module, size_t size) {
+inline ModuleMemory& module_memory(PyObject* module) {
     auto* memory = static_cast<ModuleMemory**>(PyModule_GetState(module));
     if (memory == nullptr) throw PyError{};
     if (*memory == nullptr) *memory = new ModuleMemory;
-    (*memory)->method_tables.push_back(std::make_unique<PyMethodDef[]>(size));
-    return (*memory)->method_tables.back().get();
+    return **memory;
+}
+
+// A method table of `size` entries (zeroed) kept until the module is freed.
+inline PyMethodDef* module_method_table(PyObject* module, size_t size) {
+    auto& tables = module_memory(module).method_tables;
+    tables.push_back(std::make_unique<PyMethodDef[]>(size));
+    return tables.back().get();
+}
+
+// The same for a table of properties.
+inline PyGetSetDef* module_getset_table(PyObject* module, size_t size) {
+    auto& tables = module_memory(module).getset_tables;
+    tables.push_back(std::make_unique<PyGetSetDef[]>(size));
+    return tables.back().get();
 }
 
 }  // namespace detail
