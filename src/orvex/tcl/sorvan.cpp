@@ -104,11 +104,12 @@ struct State {
 
     // Whether module globals still hold the module's own objects: the names
     // the text conversion tests types with; those and the ones tclobj adds;
-    // those and the functions the list quoting calls; and each function that
-    // a step calls through its global.  One comparison each while the
-    // module's dict is unchanged.
+    // those and the functions the list quoting calls; tclobj's types with
+    // `tclobj` and `_tclobj_from_sequence` (a list walked by tclobj); and
+    // each function that a step calls through its global.  One comparison
+    // each while the module's dict is unchanged.
     GlobalsWatch watch;
-    Held text_types, object_types, direct_join;
+    Held text_types, object_types, direct_join, tclobj_direct;
     Held own_sorvan, own_tclobj, own_sorvan_from_sequence, own_sorvan_from_mapping,
         own_tclobj_from_sequence, own_tclobj_from_mapping;
 
@@ -125,9 +126,10 @@ struct State {
     bool token_native = false;  // reading the token runs no Python code
 
     void exec(PyObject* module);
-    Held* helds[9] = {&text_types, &object_types, &direct_join, &own_sorvan, &own_tclobj,
-                      &own_sorvan_from_sequence, &own_sorvan_from_mapping,
-                      &own_tclobj_from_sequence, &own_tclobj_from_mapping};
+    Held* helds[10] = {&text_types, &object_types, &direct_join, &tclobj_direct,
+                       &own_sorvan, &own_tclobj, &own_sorvan_from_sequence,
+                       &own_sorvan_from_mapping, &own_tclobj_from_sequence,
+                       &own_tclobj_from_mapping};
     int traverse(visitproc visit, void* arg) {
         if (int r = visit_refs(visit, arg, dict, sorvan, tclobj, get_cache_token, one, empty,
                                function_type))
@@ -1202,22 +1204,31 @@ Ref tuple_from(Refs& items) {
 }
 
 
-// The one rule for "tclobj(obj) is obj, and no Python code runs": a plain
-// value other than None, while the names tclobj tests types with are the
-// module's own.  A text with a lone surrogate is not passed: tclobj refuses
-// it.
-[[gnu::always_inline]] inline bool passes_unchanged(State& st, PyObject* obj) {
+// What tclobj makes of a value by its type alone, running no Python code,
+// while the names tclobj tests types with are the module's own: the value
+// itself (a plain value; not a text with a lone surrogate, which tclobj
+// refuses), '' for None, a tuple for an exact list or tuple, or something
+// only the whole conversion decides.
+enum class Plain : std::uint8_t { unchanged, none, sequence, other };
+
+[[gnu::always_inline]] inline Plain plain_kind(PyObject* obj) {
     PyTypeObject* type = Py_TYPE(obj);
-    bool plain;
     if (type == &PyUnicode_Type)
-        plain = PyUnicode_KIND(obj) == PyUnicode_1BYTE_KIND || !has_surrogates(obj);
-    else if (type == &PyLong_Type)
-        plain = machine_size(obj);
-    else
-        plain = type == &PyFloat_Type || type == &PyBool_Type || type == &PyBytes_Type;
-    return plain && st.object_types.holds(st.watch);
+        return PyUnicode_KIND(obj) == PyUnicode_1BYTE_KIND || !has_surrogates(obj)
+                   ? Plain::unchanged
+                   : Plain::other;
+    if (type == &PyLong_Type) return machine_size(obj) ? Plain::unchanged : Plain::other;
+    if (type == &PyFloat_Type || type == &PyBool_Type || type == &PyBytes_Type)
+        return Plain::unchanged;
+    if (obj == Py_None) return Plain::none;
+    if (type == &PyList_Type || type == &PyTuple_Type) return Plain::sequence;
+    return Plain::other;
 }
 
+// The one rule for "tclobj(obj) is obj, and no Python code runs".
+[[gnu::always_inline]] inline bool passes_unchanged(State& st, PyObject* obj) {
+    return plain_kind(obj) == Plain::unchanged && st.object_types.holds(st.watch);
+}
 
 // TCLOBJ(item) for every item of a tuple made here, in order: the tuple
 // itself while every item converts to itself, else a new tuple of the
@@ -1246,108 +1257,115 @@ Ref convert_items(State& st, Ref tuple) {
     return tuple_from(results);
 }
 
-// Converted items collected before their tuple is made (no tuple is ever
-// changed once made): on the stack for short sequences, from Python's
-// allocator beyond.
+// Converted items collected before their tuple is made: a conversion may
+// run Python code, which may come across a tuple (through the collector,
+// say), so no tuple is made before its items are all there.  Short
+// sequences (the leaves of most structures) keep their items on the stack;
+// only the items pushed are ever constructed or destroyed.
 class ItemBuffer {
 public:
-    explicit ItemBuffer(Py_ssize_t expected) : spilled_(expected > local_size) {
-        if (spilled_) heap_.reserve(size_t(expected));
+    explicit ItemBuffer(Py_ssize_t expected) {
+        if (expected > local_size) grow(expected);
     }
+    ItemBuffer(const ItemBuffer&) = delete;
+    ItemBuffer& operator=(const ItemBuffer&) = delete;
+    ~ItemBuffer() {
+        std::destroy(items_, items_ + count_);
+        if (items_ != local()) PyMem_Free(items_);
+    }
+
     [[gnu::always_inline]] void push(Ref item) {
-        if (!spilled_ && count_ < local_size)
-            local_[count_++] = std::move(item);
-        else
-            spill(std::move(item));
+        if (count_ == capacity_) [[unlikely]]
+            grow(capacity_ > PY_SSIZE_T_MAX / 4 / Py_ssize_t(sizeof(Ref)) ? -1 : 2 * capacity_);
+        new (items_ + count_) Ref(std::move(item));
+        ++count_;
     }
+
     Ref tuple() {
         Ref result = own(PyTuple_New(count_));
-        Ref* items = spilled_ ? heap_.data() : local_;
         for (Py_ssize_t i = 0; i < count_; ++i)
-            PyTuple_SET_ITEM(result.get(), i, items[i].release());
+            PyTuple_SET_ITEM(result.get(), i, items_[i].release());
+        count_ = 0;  // what is left is empty
         return result;
     }
 
 private:
-    [[gnu::noinline]] void spill(Ref item) {
-        if (!spilled_) {
-            heap_.reserve(2 * local_size);
-            for (Ref& held : local_) heap_.push_back(std::move(held));
-            spilled_ = true;
-        }
-        heap_.push_back(std::move(item));
-        ++count_;
+    Ref* local() { return std::launder(reinterpret_cast<Ref*>(storage_)); }
+
+    [[gnu::noinline]] void grow(Py_ssize_t capacity) {
+        if (capacity < 0 || capacity > PY_SSIZE_T_MAX / Py_ssize_t(sizeof(Ref)))
+            throw std::bad_alloc();
+        auto bigger = static_cast<Ref*>(PyMem_Malloc(size_t(capacity) * sizeof(Ref)));
+        if (bigger == nullptr) throw std::bad_alloc();
+        std::uninitialized_move(items_, items_ + count_, bigger);
+        std::destroy(items_, items_ + count_);
+        if (items_ != local()) PyMem_Free(items_);
+        items_ = bigger;
+        capacity_ = capacity;
     }
 
-    static constexpr Py_ssize_t local_size = 8;
-    Ref local_[local_size];
-    Refs heap_;
-    Py_ssize_t count_ = 0;
-    bool spilled_;
+    static constexpr Py_ssize_t local_size = 16;
+    alignas(Ref) unsigned char storage_[local_size * sizeof(Ref)];
+    Ref* items_ = local();
+    Py_ssize_t count_ = 0, capacity_ = local_size;
 };
 
-// The tuple for a short list or tuple of plain values (the leaves of most
-// structures), copied at once; an empty result for any other.  Nothing
-// runs, and nothing leads deeper.
-Ref plain_tuple(State& st, PyObject* sequence) {
-    Py_ssize_t count = PySequence_Fast_GET_SIZE(sequence);
-    if (count > 8 || !st.own_tclobj.holds(st.watch) || !st.object_types.holds(st.watch))
-        return Ref();
-    PyObject* const* values = PySequence_Fast_ITEMS(sequence);
-    for (Py_ssize_t i = 0; i < count; ++i)
-        if (values[i] != Py_None && !passes_unchanged(st, values[i])) return Ref();
-    Ref tuple = own(PyTuple_New(count));
-    for (Py_ssize_t i = 0; i < count; ++i) {
-        PyObject* value = values[i] == Py_None ? st.empty.get() : values[i];
-        PyTuple_SET_ITEM(tuple.get(), i, Ref::borrow(value).release());
-    }
-    return tuple;
-}
+// Levels of nested lists and tuples walked before the recursion guard
+// counts each further one: a walk goes this deep on its own bounded stack,
+// so the records of a structure (a list of lists of plain values) cost no
+// guard each.
+constexpr int unguarded_levels = 4;
 
-// The tuple for a list or tuple, walked by index against the current
+// The tuple for a list or tuple, walked by index against its current
 // length, as a for loop walks it: a conversion that runs Python code may
-// change a list.  Plain values run nothing and lead no deeper, so the
-// recursion guard is entered only when another item comes.
-Ref walked_tuple(State& st, PyObject* iterable) {
-    Py_ssize_t count = PySequence_Fast_GET_SIZE(iterable);
-    ItemBuffer items(count);
+// change a list.  While the module is untouched, plain values and nested
+// lists and tuples are converted here, by type, running no Python code;
+// anything else goes through TCLOBJ inside the recursion guard.  Only
+// those two steps make objects, so only they can let Python code run (and
+// change the list or the module): what the loop keeps of them is read
+// again after each.
+Ref walked_tuple(State& st, PyObject* sequence, int level = 0) {
+    ItemBuffer items(PySequence_Fast_GET_SIZE(sequence));
     std::optional<RecursionGuard> guard;
-    for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(iterable); ++i) {
-        PyObject* item = PySequence_Fast_GET_ITEM(iterable, i);
-        if (st.own_tclobj.holds(st.watch)) {
-            if (passes_unchanged(st, item)) {
-                items.push(Ref::borrow(item));  // tclobj(item) is item
-                continue;
-            }
-            if (item == Py_None && st.object_types.holds(st.watch)) {
-                items.push(Ref::borrow(st.empty));
-                continue;
+    auto enter = [&guard] {
+        if (!guard) guard.emplace(" while converting a value to Tcl objects");
+    };
+    PyObject* const* values;
+    Py_ssize_t count;
+    bool direct;
+    auto look_again = [&] {
+        values = PySequence_Fast_ITEMS(sequence);
+        count = PySequence_Fast_GET_SIZE(sequence);
+        direct = st.tclobj_direct.holds(st.watch);
+    };
+    look_again();
+    for (Py_ssize_t i = 0; i < count; ++i) {
+        PyObject* item = values[i];
+        if (direct) {
+            switch (plain_kind(item)) {
+                case Plain::unchanged: items.push(Ref::borrow(item)); continue;
+                case Plain::none: items.push(Ref::borrow(st.empty)); continue;
+                case Plain::sequence: {
+                    Ref held = Ref::borrow(item);
+                    if (level >= unguarded_levels) enter();
+                    items.push(walked_tuple(st, held, level + 1));
+                    look_again();
+                    continue;
+                }
+                case Plain::other: break;
             }
         }
         Ref held = Ref::borrow(item);
-        // A nested list or tuple goes straight where tclobj would send it.
-        if ((PyList_CheckExact(item) || PyTuple_CheckExact(item)) &&
-            st.own_tclobj.holds(st.watch) && st.object_types.holds(st.watch) &&
-            st.own_tclobj_from_sequence.holds(st.watch)) {
-            if (Ref tuple = plain_tuple(st, item)) {
-                items.push(std::move(tuple));
-                continue;
-            }
-            if (!guard) guard.emplace(" while converting a value to Tcl objects");
-            items.push(walked_tuple(st, held));
-            continue;
-        }
-        if (!guard) guard.emplace(" while converting a value to Tcl objects");
+        enter();
         items.push(tclobj_global(st, held));
+        look_again();
     }
     return items.tuple();
 }
 
 Ref sequence_tuple(State& st, PyObject* iterable) {
-    if (PyList_CheckExact(iterable) || PyTuple_CheckExact(iterable)) {
-        if (Ref tuple = plain_tuple(st, iterable)) return tuple;
+    if (PyList_CheckExact(iterable) || PyTuple_CheckExact(iterable))
         return walked_tuple(st, iterable);
-    }
     RecursionGuard guard(" while converting a value to Tcl objects");
     Refs items;
     for_each_item(iterable, [&](PyObject* item) { items.push_back(tclobj_global(st, item)); });
@@ -1628,6 +1646,12 @@ void State::exec(PyObject* module) {
     direct_join.pin(dict, names[n_sorvan], sorvan);
     direct_join.pin(dict, names[n_scan_element], scan_element);
     direct_join.pin(dict, names[n_convert_element], convert_element);
+    pin_text_types(tclobj_direct);
+    tclobj_direct.pin(dict, names[n_tcl_obj], tcl_obj);
+    tclobj_direct.pin(dict, names[n_sysmaxsize], sysmaxsize);
+    tclobj_direct.pin(dict, names[n_long_type], long_type);
+    tclobj_direct.pin(dict, names[n_tclobj], tclobj);
+    tclobj_direct.pin(dict, names[n_tclobj_from_sequence], tclobj_from_sequence);
     own_sorvan.pin(dict, names[n_sorvan], sorvan);
     own_tclobj.pin(dict, names[n_tclobj], tclobj);
     own_sorvan_from_sequence.pin(dict, names[n_sorvan_from_sequence], sorvan_from_sequence);
