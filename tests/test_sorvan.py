@@ -378,6 +378,46 @@ def test_registering_a_built_in_type_counts_at_once():
     assert result.stdout.strip() == "ok", result.stderr
 
 
+def test_registering_int_or_float_counts_at_once():
+    # Run apart: registrations cannot be undone.  Numbers are converted many
+    # times first, so that whatever is remembered about their types is in
+    # place; a registration through an ABC of our own counts as well.
+    script = textwrap.dedent(
+        """
+        import abc, collections.abc
+        from orvex.tcl.sorvan import sorvan, tclobj
+        for _ in range(1000):
+            assert sorvan(5) == "5" and sorvan(-12345) == "-12345" and sorvan(1.5) == "1.5"
+            assert sorvan([5, 1.5]) == "5 1.5" and tclobj(2**70) == str(2**70)
+        class Numbers(abc.ABC):
+            pass
+        Numbers.register(int)
+        assert sorvan(5) == "5"
+        collections.abc.Sequence.register(Numbers)
+        calls = (lambda: sorvan(5), lambda: sorvan([1]), lambda: sorvan({1: "a"}), lambda: tclobj(2**70))
+        for call in calls:
+            try:
+                call()
+            except TypeError as error:
+                assert "int" in str(error), error
+            else:
+                raise AssertionError("int is a Sequence now")
+        assert tclobj(5) == 5  # an int of machine size is passed before any test
+        assert sorvan(1.5) == "1.5"
+        collections.abc.Mapping.register(float)
+        try:
+            sorvan(1.5)
+        except TypeError as error:
+            assert "float" in str(error), error
+        else:
+            raise AssertionError("float is a Mapping now")
+        print("ok")
+        """
+    )
+    result = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True)
+    assert result.stdout.strip() == "ok", result.stderr
+
+
 # --- hooks -------------------------------------------------------------------------
 
 

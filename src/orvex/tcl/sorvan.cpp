@@ -124,6 +124,10 @@ struct State {
     bool abc_token_read = false;
     unsigned long long abc_token = 0;
     bool token_native = false;  // reading the token runs no Python code
+    // The C function behind abc.get_cache_token and its module, when it is
+    // the builtin taking no arguments (see read_abc_token).
+    PyCFunction token_function = nullptr;
+    PyObject* token_self = nullptr;  // borrowed: get_cache_token holds it
 
     void exec(PyObject* module);
     Held* helds[10] = {&text_types, &object_types, &direct_join, &tclobj_direct,
@@ -550,9 +554,22 @@ bool machine_size(PyObject* value) {
     return machine_int(value, number) && number >= PY_SSIZE_T_MIN && number <= PY_SSIZE_T_MAX;
 }
 
-bool ready(PyObject* obj) {
+unsigned long long current_abc_token(State& st);
+
+// Whether exact ints are written as their digits without the container
+// tests: while int is known to be no Sequence, Set or Mapping for abc's
+// current token, and the token is read without running Python code.  Until
+// one int has been tested (which makes it known), ints take the long way.
+bool ints_plain(State& st) {
+    const State::AbcKnown& entry = st.abc_known[size_t(Exact::integer)];
+    return entry.valid && entry.abc == Abc::none && st.token_native &&
+           entry.token == current_abc_token(st);
+}
+
+bool ready(State& st, PyObject* obj) {
     long long value;
-    return PyUnicode_CheckExact(obj) || (PyLong_CheckExact(obj) && machine_int(obj, value));
+    return PyUnicode_CheckExact(obj) ||
+           (PyLong_CheckExact(obj) && machine_int(obj, value) && ints_plain(st));
 }
 
 // The decimal text of `value`, ending at `end`; returns where it starts.
@@ -567,16 +584,16 @@ char* decimal(long long value, char* end) {
     return end;
 }
 
-struct Digits {
+// str() of an int of machine size.
+Ref decimal_text(long long value) {
     char buffer[24];
-    char* start;
-    explicit Digits(PyObject* number) {
-        long long value;
-        machine_int(number, value);
-        start = decimal(value, buffer + sizeof buffer);
-    }
-    Py_ssize_t length() const { return buffer + sizeof buffer - start; }
-};
+    char* start = decimal(value, buffer + sizeof buffer);
+    Py_ssize_t length = buffer + sizeof buffer - start;
+    if (length == 1) return own(PyUnicode_FromOrdinal(start[0]));  // Python keeps these
+    Ref text = own(PyUnicode_New(length, 0x7f));
+    copy_text(PyUnicode_1BYTE_DATA(text.get()), reinterpret_cast<const Py_UCS1*>(start), length);
+    return text;
+}
 
 // Resize a str made here and not yet shared; *text is left as it was when
 // that fails.
@@ -603,13 +620,14 @@ public:
 
     // An exact str or an exact int of machine size is written; false for
     // anything else (nothing written).
-    bool add_ready(PyObject* element) {
+    bool add_ready(State& st, PyObject* element) {
         if (PyUnicode_CheckExact(element)) {
             add_text(element);
             return true;
         }
         long long value;
-        if (!PyLong_CheckExact(element) || !machine_int(element, value)) return false;
+        if (!PyLong_CheckExact(element) || !machine_int(element, value) || !ints_plain(st))
+            return false;
         char buffer[24];
         char* start = decimal(value, buffer + sizeof buffer);
         Py_ssize_t n = buffer + sizeof buffer - start;
@@ -708,11 +726,12 @@ private:
 // A list of one element, scanned alone before anything is written: a single
 // element is often a long text, given back as it is when it needs no
 // quoting (as ' '.join does).  An empty result when it is not ready.
-Ref join_one(PyObject* element) {
-    if (!ready(element)) return Ref();
+Ref join_one(State& st, PyObject* element) {
+    if (!ready(st, element)) return Ref();
     if (!PyUnicode_CheckExact(element)) {
-        Digits digits(element);
-        return own(PyUnicode_FromStringAndSize(digits.start, digits.length()));
+        long long value;
+        machine_int(element, value);
+        return decimal_text(value);
     }
     return with_data(element, [&](auto s, Py_ssize_t n) -> Ref {
         unsigned flags = first_element_flags(s, scan_element(s, n, true));
@@ -726,12 +745,12 @@ Ref join_one(PyObject* element) {
 // result (no exception set) when an element is not ready; nothing has
 // happened then that the caller could notice.
 template <typename ElementAt>
-Ref join_quoted(Py_ssize_t count, ElementAt element_at) {
+Ref join_quoted(State& st, Py_ssize_t count, ElementAt element_at) {
     if (count == 0) return empty_text();
-    if (count == 1) return join_one(element_at(0));
+    if (count == 1) return join_one(st, element_at(0));
     ListWriter writer(count);
     for (Py_ssize_t i = 0; i < count; ++i)
-        if (!writer.add_ready(element_at(i))) return Ref();
+        if (!writer.add_ready(st, element_at(i))) return Ref();
     return writer.finish();
 }
 
@@ -777,9 +796,17 @@ Abc abc_kind(State& st, PyObject* obj) {
 // Each function the module exposes starts by forgetting the token it read.
 void new_call(State& st) { st.abc_token_read = false; }
 
+// The builtin get_cache_token is called through its C function, as the
+// call machinery would call it, without the machinery: the token is read
+// on every call into the module with an int or a float.
+Ref read_abc_token(State& st) {
+    if (st.token_function) return own(st.token_function(st.token_self, nullptr));
+    return call(st.get_cache_token);
+}
+
 unsigned long long current_abc_token(State& st) {
     if (!st.abc_token_read) {
-        Ref token = call(st.get_cache_token);
+        Ref token = read_abc_token(st);
         st.abc_token = PyLong_AsUnsignedLongLong(token);
         if (st.abc_token == ~0ull && PyErr_Occurred()) throw PyError{};
         st.abc_token_read = true;
@@ -830,10 +857,7 @@ Ref container_text(State& st, PyObject* obj, Abc abc) {
     // An exact int of machine size gives the digits str() would give,
     // written directly (str() of an int takes a general base conversion).
     long long value;
-    if (PyLong_CheckExact(obj) && machine_int(obj, value)) {
-        Digits digits(obj);
-        return own(PyUnicode_FromStringAndSize(digits.start, digits.length()));
-    }
+    if (PyLong_CheckExact(obj) && machine_int(obj, value)) return decimal_text(value);
     return own(PyObject_Str(obj));
 }
 
@@ -938,7 +962,7 @@ Ref list_of(Refs& items) {
 // SORVAN(item) for the first pass over a list's items.  While the module
 // is untouched, a ready element stands for its own text.
 Ref element_for_join(State& st, PyObject* item) {
-    if (st.direct_join.holds(st.watch) && ready(item)) return Ref::borrow(item);
+    if (st.direct_join.holds(st.watch) && ready(st, item)) return Ref::borrow(item);
     return sorvan_global(st, item);
 }
 
@@ -956,7 +980,7 @@ Ref element_text(State& st, PyObject* obj);
 Ref join_texts(State& st, Refs& texts) {
     Py_ssize_t count = Py_ssize_t(texts.size());
     if (st.direct_join.holds(st.watch)) {
-        Ref joined = join_quoted(count, [&](Py_ssize_t i) { return texts[i].get(); });
+        Ref joined = join_quoted(st, count, [&](Py_ssize_t i) { return texts[i].get(); });
         if (joined) return joined;
     }
 
@@ -1018,12 +1042,12 @@ Ref sequence_text(State& st, PyObject* iterable) {
         PyObject* const* items = PySequence_Fast_ITEMS(iterable);
         Py_ssize_t count = PySequence_Fast_GET_SIZE(iterable);
         if (count <= 1) {
-            if (Ref joined = join_quoted(count, [items](Py_ssize_t i) { return items[i]; }))
+            if (Ref joined = join_quoted(st, count, [items](Py_ssize_t i) { return items[i]; }))
                 return joined;
         } else {
             ListWriter writer(count);
             for (; start < count; ++start) {
-                if (writer.add_ready(items[start])) continue;
+                if (writer.add_ready(st, items[start])) continue;
                 Ref text = plain_text(st, items[start]);
                 if (!text) break;
                 writer.add_text(text);
@@ -1039,7 +1063,7 @@ Ref sequence_text(State& st, PyObject* iterable) {
     // could change the list): their texts again, which runs no code either.
     for (Py_ssize_t i = 0; i < start; ++i) {
         PyObject* item = PySequence_Fast_GET_ITEM(iterable, i);
-        Ref text = ready(item) ? Ref::borrow(item) : plain_text(st, item);
+        Ref text = ready(st, item) ? Ref::borrow(item) : plain_text(st, item);
         texts.push_back(text ? std::move(text) : element_for_join(st, item));
     }
     if (start == 0) {
@@ -1575,6 +1599,10 @@ void State::exec(PyObject* module) {
     empty = own(PyUnicode_New(0, 0));
     get_cache_token = import_from("abc", "get_cache_token");
     token_native = PyCFunction_Check(get_cache_token.get());
+    if (token_native && PyCFunction_GetFlags(get_cache_token) == METH_NOARGS) {
+        token_function = PyCFunction_GetFunction(get_cache_token);
+        token_self = PyCFunction_GetSelf(get_cache_token);
+    }
     function_type = make_dict_function_type(module);
 
     Ref abc = import("collections.abc");
