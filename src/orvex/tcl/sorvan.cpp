@@ -263,15 +263,16 @@ constexpr Table escapes_with_braces = [] {
 }();
 
 // Backslash mode for one-byte text, as the two bytes stored for each
-// character (little-endian): the character and a byte the next one
-// overwrites, or a backslash and the escape; escaped characters are the
-// entries above 0xff.
-using PairTable = std::array<std::uint16_t, 256>;
+// character (little-endian, the low half of an entry): the character and a
+// byte the next one overwrites, or a backslash and the escape; the high
+// half is how far the output moves on (1 or 2).
+using PairTable = std::array<std::uint32_t, 256>;
 
 constexpr PairTable pairs_of(const Table& escapes) {
     PairTable pairs{};
     for (unsigned c = 0; c < 256; ++c)
-        pairs[c] = escapes[c] ? std::uint16_t('\\' | escapes[c] << 8) : std::uint16_t(c);
+        pairs[c] = escapes[c] ? std::uint32_t('\\' | escapes[c] << 8 | 2 << 16)
+                              : std::uint32_t(c | 1 << 16);
     return pairs;
 }
 
@@ -431,9 +432,10 @@ O* write_backslashed(O* __restrict out, const C* __restrict s, Py_ssize_t n, boo
     }
     auto put = [&](C c) {
         if constexpr (pairs) {
-            std::uint16_t pair = pair_table[c];
+            std::uint32_t entry = pair_table[c];
+            std::uint16_t pair = std::uint16_t(entry);
             std::memcpy(out, &pair, 2);
-            out += 1 + (pair > 0xff);
+            out += entry >> 16;
         } else {
             out = put_backslashed(out, c, table);
         }
