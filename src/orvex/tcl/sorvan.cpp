@@ -1336,6 +1336,30 @@ private:
     Py_ssize_t count_ = 0, capacity_ = local_size;
 };
 
+// The tuple for a short list or tuple of plain values (the leaves of most
+// structures), made at once with no walk; an empty result for any other.
+// Making the tuple may run Python code (through the collector), so each
+// item is tested again as it is stored; should one have changed, the
+// tuple is dropped at once, before anything could see its empty slots.
+Ref plain_tuple(State& st, PyObject* sequence) {
+    Py_ssize_t count = PySequence_Fast_GET_SIZE(sequence);
+    if (count > 16) return Ref();
+    PyObject* const* values = PySequence_Fast_ITEMS(sequence);
+    for (Py_ssize_t i = 0; i < count; ++i)
+        if (plain_kind(values[i]) > Plain::none) return Ref();
+    Ref tuple = own(PyTuple_New(count));
+    if (PySequence_Fast_GET_SIZE(sequence) != count || !st.tclobj_direct.holds(st.watch))
+        return Ref();
+    values = PySequence_Fast_ITEMS(sequence);
+    for (Py_ssize_t i = 0; i < count; ++i) {
+        Plain kind = plain_kind(values[i]);
+        if (kind > Plain::none) return Ref();
+        PyObject* value = kind == Plain::none ? st.empty.get() : values[i];
+        PyTuple_SET_ITEM(tuple.get(), i, Ref::borrow(value).release());
+    }
+    return tuple;
+}
+
 // Levels of nested lists and tuples walked before the recursion guard
 // counts each further one: a walk goes this deep on its own bounded stack,
 // so the records of a structure (a list of lists of plain values) cost no
@@ -1373,8 +1397,12 @@ Ref walked_tuple(State& st, PyObject* sequence, int level = 0) {
                 case Plain::none: items.push(Ref::borrow(st.empty)); continue;
                 case Plain::sequence: {
                     Ref held = Ref::borrow(item);
-                    if (level >= unguarded_levels) enter();
-                    items.push(walked_tuple(st, held, level + 1));
+                    Ref tuple = plain_tuple(st, held);
+                    if (!tuple) {
+                        if (level >= unguarded_levels) enter();
+                        tuple = walked_tuple(st, held, level + 1);
+                    }
+                    items.push(std::move(tuple));
                     look_again();
                     continue;
                 }
