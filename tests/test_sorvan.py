@@ -9,6 +9,7 @@ import _tkinter
 import collections
 import collections.abc
 import enum
+import gc
 import inspect
 import pickle
 import subprocess
@@ -893,3 +894,45 @@ def test_tclobj_of_short_and_nested_lists():
         deep = [deep]
     with pytest.raises(RecursionError):
         tclobj(deep)
+
+
+def test_tuples_under_construction_never_meet_python_code():
+    # Collections run finalizers; a finalizer that looks through every
+    # tuple the collector knows must find only complete ones, while hooks
+    # deep inside the structure make garbage, change the list being walked
+    # and so keep the collector busy.
+    seen = []
+
+    class Finalized:
+        def __init__(self):
+            self.cycle = self
+
+        def __del__(self):
+            for obj in gc.get_objects():
+                if type(obj) is tuple:
+                    seen.append(len(repr(obj)) > 0)
+
+    class Hook:
+        def __init__(self, target):
+            self.target = target
+
+        def __tclobj__(self):
+            Finalized()
+            gc.collect(0)
+            self.target.append(["late", 1.5])
+            return "hooked"
+
+    structure = []
+    for i in range(50):
+        inner = [i, "a b", [1.5, None, "c d"]]
+        inner.append(Hook(inner))
+        structure.append(inner)
+    threshold = gc.get_threshold()
+    gc.set_threshold(1)
+    try:
+        result = tclobj(structure)
+    finally:
+        gc.set_threshold(*threshold)
+    assert all(seen) and seen
+    assert result[0] == (0, "a b", (1.5, "", "c d"), "hooked", ("late", 1.5))
+    assert len(result) == 50
