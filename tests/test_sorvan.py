@@ -895,6 +895,16 @@ def test_tclobj_of_short_and_nested_lists():
     with pytest.raises(RecursionError):
         tclobj(deep)
 
+    class Items(list):
+        pass
+
+    # Plain lists and tuples between lists that take the long way.
+    deep = []
+    for i in range(100_000):
+        deep = Items([deep]) if i % 3 == 0 else [deep] if i % 3 == 1 else (deep,)
+    with pytest.raises(RecursionError):
+        tclobj(deep)
+
 
 def test_tuples_under_construction_never_meet_python_code():
     # Collections run finalizers; a finalizer that looks through every

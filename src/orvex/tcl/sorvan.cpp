@@ -1364,7 +1364,7 @@ Ref plain_tuple(State& st, PyObject* sequence) {
 // counts each further one: a walk goes this deep on its own bounded stack,
 // so the records of a structure (a list of lists of plain values) cost no
 // guard each.
-constexpr int unguarded_levels = 4;
+constexpr int unguarded_levels = 2;
 
 // The tuple for a list or tuple, walked by index against its current
 // length, as a for loop walks it: a conversion that runs Python code may
