@@ -9,6 +9,7 @@ import _tkinter
 import collections
 import collections.abc
 import enum
+import gc
 import inspect
 import pickle
 import subprocess
@@ -371,6 +372,46 @@ def test_registering_a_built_in_type_counts_at_once():
             assert "float" in str(error)
         else:
             raise AssertionError("float is a Set now")
+        print("ok")
+        """
+    )
+    result = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True)
+    assert result.stdout.strip() == "ok", result.stderr
+
+
+def test_registering_int_or_float_counts_at_once():
+    # Run apart: registrations cannot be undone.  Numbers are converted many
+    # times first, so that whatever is remembered about their types is in
+    # place; a registration through an ABC of our own counts as well.
+    script = textwrap.dedent(
+        """
+        import abc, collections.abc
+        from orvex.tcl.sorvan import sorvan, tclobj
+        for _ in range(1000):
+            assert sorvan(5) == "5" and sorvan(-12345) == "-12345" and sorvan(1.5) == "1.5"
+            assert sorvan([5, 1.5]) == "5 1.5" and tclobj(2**70) == str(2**70)
+        class Numbers(abc.ABC):
+            pass
+        Numbers.register(int)
+        assert sorvan(5) == "5"
+        collections.abc.Sequence.register(Numbers)
+        calls = (lambda: sorvan(5), lambda: sorvan([1]), lambda: sorvan({1: "a"}), lambda: tclobj(2**70))
+        for call in calls:
+            try:
+                call()
+            except TypeError as error:
+                assert "int" in str(error), error
+            else:
+                raise AssertionError("int is a Sequence now")
+        assert tclobj(5) == 5  # an int of machine size is passed before any test
+        assert sorvan(1.5) == "1.5"
+        collections.abc.Mapping.register(float)
+        try:
+            sorvan(1.5)
+        except TypeError as error:
+            assert "float" in str(error), error
+        else:
+            raise AssertionError("float is a Mapping now")
         print("ok")
         """
     )
@@ -853,3 +894,55 @@ def test_tclobj_of_short_and_nested_lists():
         deep = [deep]
     with pytest.raises(RecursionError):
         tclobj(deep)
+
+    class Items(list):
+        pass
+
+    # Plain lists and tuples between lists that take the long way.
+    deep = []
+    for i in range(100_000):
+        deep = Items([deep]) if i % 3 == 0 else [deep] if i % 3 == 1 else (deep,)
+    with pytest.raises(RecursionError):
+        tclobj(deep)
+
+
+def test_tuples_under_construction_never_meet_python_code():
+    # Collections run finalizers; a finalizer that looks through every
+    # tuple the collector knows must find only complete ones, while hooks
+    # deep inside the structure make garbage, change the list being walked
+    # and so keep the collector busy.
+    seen = []
+
+    class Finalized:
+        def __init__(self):
+            self.cycle = self
+
+        def __del__(self):
+            for obj in gc.get_objects():
+                if type(obj) is tuple:
+                    seen.append(len(repr(obj)) > 0)
+
+    class Hook:
+        def __init__(self, target):
+            self.target = target
+
+        def __tclobj__(self):
+            Finalized()
+            gc.collect(0)
+            self.target.append(["late", 1.5])
+            return "hooked"
+
+    structure = []
+    for i in range(50):
+        inner = [i, "a b", [1.5, None, "c d"]]
+        inner.append(Hook(inner))
+        structure.append(inner)
+    threshold = gc.get_threshold()
+    gc.set_threshold(1)
+    try:
+        result = tclobj(structure)
+    finally:
+        gc.set_threshold(*threshold)
+    assert all(seen) and seen
+    assert result[0] == (0, "a b", (1.5, "", "c d"), "hooked", ("late", 1.5))
+    assert len(result) == 50

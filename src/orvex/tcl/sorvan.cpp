@@ -104,11 +104,12 @@ struct State {
 
     // Whether module globals still hold the module's own objects: the names
     // the text conversion tests types with; those and the ones tclobj adds;
-    // those and the functions the list quoting calls; and each function that
-    // a step calls through its global.  One comparison each while the
-    // module's dict is unchanged.
+    // those and the functions the list quoting calls; tclobj's types with
+    // `tclobj` and `_tclobj_from_sequence` (a list walked by tclobj); and
+    // each function that a step calls through its global.  One comparison
+    // each while the module's dict is unchanged.
     GlobalsWatch watch;
-    Held text_types, object_types, direct_join;
+    Held text_types, object_types, direct_join, tclobj_direct;
     Held own_sorvan, own_tclobj, own_sorvan_from_sequence, own_sorvan_from_mapping,
         own_tclobj_from_sequence, own_tclobj_from_mapping;
 
@@ -123,11 +124,16 @@ struct State {
     bool abc_token_read = false;
     unsigned long long abc_token = 0;
     bool token_native = false;  // reading the token runs no Python code
+    // The C function behind abc.get_cache_token and its module, when it is
+    // the builtin taking no arguments (see read_abc_token).
+    PyCFunction token_function = nullptr;
+    PyObject* token_self = nullptr;  // borrowed: get_cache_token holds it
 
     void exec(PyObject* module);
-    Held* helds[9] = {&text_types, &object_types, &direct_join, &own_sorvan, &own_tclobj,
-                      &own_sorvan_from_sequence, &own_sorvan_from_mapping,
-                      &own_tclobj_from_sequence, &own_tclobj_from_mapping};
+    Held* helds[10] = {&text_types, &object_types, &direct_join, &tclobj_direct,
+                       &own_sorvan, &own_tclobj, &own_sorvan_from_sequence,
+                       &own_sorvan_from_mapping, &own_tclobj_from_sequence,
+                       &own_tclobj_from_mapping};
     int traverse(visitproc visit, void* arg) {
         if (int r = visit_refs(visit, arg, dict, sorvan, tclobj, get_cache_token, one, empty,
                                function_type))
@@ -257,15 +263,16 @@ constexpr Table escapes_with_braces = [] {
 }();
 
 // Backslash mode for one-byte text, as the two bytes stored for each
-// character (little-endian): the character and a byte the next one
-// overwrites, or a backslash and the escape; escaped characters are the
-// entries above 0xff.
-using PairTable = std::array<std::uint16_t, 256>;
+// character (little-endian, the low half of an entry): the character and a
+// byte the next one overwrites, or a backslash and the escape; the high
+// half is how far the output moves on (1 or 2).
+using PairTable = std::array<std::uint32_t, 256>;
 
 constexpr PairTable pairs_of(const Table& escapes) {
     PairTable pairs{};
     for (unsigned c = 0; c < 256; ++c)
-        pairs[c] = escapes[c] ? std::uint16_t('\\' | escapes[c] << 8) : std::uint16_t(c);
+        pairs[c] = escapes[c] ? std::uint32_t('\\' | escapes[c] << 8 | 2 << 16)
+                              : std::uint32_t(c | 1 << 16);
     return pairs;
 }
 
@@ -425,9 +432,10 @@ O* write_backslashed(O* __restrict out, const C* __restrict s, Py_ssize_t n, boo
     }
     auto put = [&](C c) {
         if constexpr (pairs) {
-            std::uint16_t pair = pair_table[c];
+            std::uint32_t entry = pair_table[c];
+            std::uint16_t pair = std::uint16_t(entry);
             std::memcpy(out, &pair, 2);
-            out += 1 + (pair > 0xff);
+            out += entry >> 16;
         } else {
             out = put_backslashed(out, c, table);
         }
@@ -548,9 +556,22 @@ bool machine_size(PyObject* value) {
     return machine_int(value, number) && number >= PY_SSIZE_T_MIN && number <= PY_SSIZE_T_MAX;
 }
 
-bool ready(PyObject* obj) {
+unsigned long long current_abc_token(State& st);
+
+// Whether exact ints are written as their digits without the container
+// tests: while int is known to be no Sequence, Set or Mapping for abc's
+// current token, and the token is read without running Python code.  Until
+// one int has been tested (which makes it known), ints take the long way.
+bool ints_plain(State& st) {
+    const State::AbcKnown& entry = st.abc_known[size_t(Exact::integer)];
+    return entry.valid && entry.abc == Abc::none && st.token_native &&
+           entry.token == current_abc_token(st);
+}
+
+bool ready(State& st, PyObject* obj) {
     long long value;
-    return PyUnicode_CheckExact(obj) || (PyLong_CheckExact(obj) && machine_int(obj, value));
+    return PyUnicode_CheckExact(obj) ||
+           (PyLong_CheckExact(obj) && machine_int(obj, value) && ints_plain(st));
 }
 
 // The decimal text of `value`, ending at `end`; returns where it starts.
@@ -565,16 +586,16 @@ char* decimal(long long value, char* end) {
     return end;
 }
 
-struct Digits {
+// str() of an int of machine size.
+Ref decimal_text(long long value) {
     char buffer[24];
-    char* start;
-    explicit Digits(PyObject* number) {
-        long long value;
-        machine_int(number, value);
-        start = decimal(value, buffer + sizeof buffer);
-    }
-    Py_ssize_t length() const { return buffer + sizeof buffer - start; }
-};
+    char* start = decimal(value, buffer + sizeof buffer);
+    Py_ssize_t length = buffer + sizeof buffer - start;
+    if (length == 1) return own(PyUnicode_FromOrdinal(start[0]));  // Python keeps these
+    Ref text = own(PyUnicode_New(length, 0x7f));
+    copy_text(PyUnicode_1BYTE_DATA(text.get()), reinterpret_cast<const Py_UCS1*>(start), length);
+    return text;
+}
 
 // Resize a str made here and not yet shared; *text is left as it was when
 // that fails.
@@ -601,13 +622,14 @@ public:
 
     // An exact str or an exact int of machine size is written; false for
     // anything else (nothing written).
-    bool add_ready(PyObject* element) {
+    bool add_ready(State& st, PyObject* element) {
         if (PyUnicode_CheckExact(element)) {
             add_text(element);
             return true;
         }
         long long value;
-        if (!PyLong_CheckExact(element) || !machine_int(element, value)) return false;
+        if (!PyLong_CheckExact(element) || !machine_int(element, value) || !ints_plain(st))
+            return false;
         char buffer[24];
         char* start = decimal(value, buffer + sizeof buffer);
         Py_ssize_t n = buffer + sizeof buffer - start;
@@ -706,11 +728,12 @@ private:
 // A list of one element, scanned alone before anything is written: a single
 // element is often a long text, given back as it is when it needs no
 // quoting (as ' '.join does).  An empty result when it is not ready.
-Ref join_one(PyObject* element) {
-    if (!ready(element)) return Ref();
+Ref join_one(State& st, PyObject* element) {
+    if (!ready(st, element)) return Ref();
     if (!PyUnicode_CheckExact(element)) {
-        Digits digits(element);
-        return own(PyUnicode_FromStringAndSize(digits.start, digits.length()));
+        long long value;
+        machine_int(element, value);
+        return decimal_text(value);
     }
     return with_data(element, [&](auto s, Py_ssize_t n) -> Ref {
         unsigned flags = first_element_flags(s, scan_element(s, n, true));
@@ -724,12 +747,12 @@ Ref join_one(PyObject* element) {
 // result (no exception set) when an element is not ready; nothing has
 // happened then that the caller could notice.
 template <typename ElementAt>
-Ref join_quoted(Py_ssize_t count, ElementAt element_at) {
+Ref join_quoted(State& st, Py_ssize_t count, ElementAt element_at) {
     if (count == 0) return empty_text();
-    if (count == 1) return join_one(element_at(0));
+    if (count == 1) return join_one(st, element_at(0));
     ListWriter writer(count);
     for (Py_ssize_t i = 0; i < count; ++i)
-        if (!writer.add_ready(element_at(i))) return Ref();
+        if (!writer.add_ready(st, element_at(i))) return Ref();
     return writer.finish();
 }
 
@@ -775,9 +798,17 @@ Abc abc_kind(State& st, PyObject* obj) {
 // Each function the module exposes starts by forgetting the token it read.
 void new_call(State& st) { st.abc_token_read = false; }
 
+// The builtin get_cache_token is called through its C function, as the
+// call machinery would call it, without the machinery: the token is read
+// on every call into the module with an int or a float.
+Ref read_abc_token(State& st) {
+    if (st.token_function) return own(st.token_function(st.token_self, nullptr));
+    return call(st.get_cache_token);
+}
+
 unsigned long long current_abc_token(State& st) {
     if (!st.abc_token_read) {
-        Ref token = call(st.get_cache_token);
+        Ref token = read_abc_token(st);
         st.abc_token = PyLong_AsUnsignedLongLong(token);
         if (st.abc_token == ~0ull && PyErr_Occurred()) throw PyError{};
         st.abc_token_read = true;
@@ -828,10 +859,7 @@ Ref container_text(State& st, PyObject* obj, Abc abc) {
     // An exact int of machine size gives the digits str() would give,
     // written directly (str() of an int takes a general base conversion).
     long long value;
-    if (PyLong_CheckExact(obj) && machine_int(obj, value)) {
-        Digits digits(obj);
-        return own(PyUnicode_FromStringAndSize(digits.start, digits.length()));
-    }
+    if (PyLong_CheckExact(obj) && machine_int(obj, value)) return decimal_text(value);
     return own(PyObject_Str(obj));
 }
 
@@ -936,7 +964,7 @@ Ref list_of(Refs& items) {
 // SORVAN(item) for the first pass over a list's items.  While the module
 // is untouched, a ready element stands for its own text.
 Ref element_for_join(State& st, PyObject* item) {
-    if (st.direct_join.holds(st.watch) && ready(item)) return Ref::borrow(item);
+    if (st.direct_join.holds(st.watch) && ready(st, item)) return Ref::borrow(item);
     return sorvan_global(st, item);
 }
 
@@ -954,7 +982,7 @@ Ref element_text(State& st, PyObject* obj);
 Ref join_texts(State& st, Refs& texts) {
     Py_ssize_t count = Py_ssize_t(texts.size());
     if (st.direct_join.holds(st.watch)) {
-        Ref joined = join_quoted(count, [&](Py_ssize_t i) { return texts[i].get(); });
+        Ref joined = join_quoted(st, count, [&](Py_ssize_t i) { return texts[i].get(); });
         if (joined) return joined;
     }
 
@@ -1016,12 +1044,12 @@ Ref sequence_text(State& st, PyObject* iterable) {
         PyObject* const* items = PySequence_Fast_ITEMS(iterable);
         Py_ssize_t count = PySequence_Fast_GET_SIZE(iterable);
         if (count <= 1) {
-            if (Ref joined = join_quoted(count, [items](Py_ssize_t i) { return items[i]; }))
+            if (Ref joined = join_quoted(st, count, [items](Py_ssize_t i) { return items[i]; }))
                 return joined;
         } else {
             ListWriter writer(count);
             for (; start < count; ++start) {
-                if (writer.add_ready(items[start])) continue;
+                if (writer.add_ready(st, items[start])) continue;
                 Ref text = plain_text(st, items[start]);
                 if (!text) break;
                 writer.add_text(text);
@@ -1037,7 +1065,7 @@ Ref sequence_text(State& st, PyObject* iterable) {
     // could change the list): their texts again, which runs no code either.
     for (Py_ssize_t i = 0; i < start; ++i) {
         PyObject* item = PySequence_Fast_GET_ITEM(iterable, i);
-        Ref text = ready(item) ? Ref::borrow(item) : plain_text(st, item);
+        Ref text = ready(st, item) ? Ref::borrow(item) : plain_text(st, item);
         texts.push_back(text ? std::move(text) : element_for_join(st, item));
     }
     if (start == 0) {
@@ -1202,22 +1230,31 @@ Ref tuple_from(Refs& items) {
 }
 
 
-// The one rule for "tclobj(obj) is obj, and no Python code runs": a plain
-// value other than None, while the names tclobj tests types with are the
-// module's own.  A text with a lone surrogate is not passed: tclobj refuses
-// it.
-[[gnu::always_inline]] inline bool passes_unchanged(State& st, PyObject* obj) {
+// What tclobj makes of a value by its type alone, running no Python code,
+// while the names tclobj tests types with are the module's own: the value
+// itself (a plain value; not a text with a lone surrogate, which tclobj
+// refuses), '' for None, a tuple for an exact list or tuple, or something
+// only the whole conversion decides.
+enum class Plain : std::uint8_t { unchanged, none, sequence, other };
+
+[[gnu::always_inline]] inline Plain plain_kind(PyObject* obj) {
     PyTypeObject* type = Py_TYPE(obj);
-    bool plain;
     if (type == &PyUnicode_Type)
-        plain = PyUnicode_KIND(obj) == PyUnicode_1BYTE_KIND || !has_surrogates(obj);
-    else if (type == &PyLong_Type)
-        plain = machine_size(obj);
-    else
-        plain = type == &PyFloat_Type || type == &PyBool_Type || type == &PyBytes_Type;
-    return plain && st.object_types.holds(st.watch);
+        return PyUnicode_KIND(obj) == PyUnicode_1BYTE_KIND || !has_surrogates(obj)
+                   ? Plain::unchanged
+                   : Plain::other;
+    if (type == &PyLong_Type) return machine_size(obj) ? Plain::unchanged : Plain::other;
+    if (type == &PyFloat_Type || type == &PyBool_Type || type == &PyBytes_Type)
+        return Plain::unchanged;
+    if (obj == Py_None) return Plain::none;
+    if (type == &PyList_Type || type == &PyTuple_Type) return Plain::sequence;
+    return Plain::other;
 }
 
+// The one rule for "tclobj(obj) is obj, and no Python code runs".
+[[gnu::always_inline]] inline bool passes_unchanged(State& st, PyObject* obj) {
+    return plain_kind(obj) == Plain::unchanged && st.object_types.holds(st.watch);
+}
 
 // TCLOBJ(item) for every item of a tuple made here, in order: the tuple
 // itself while every item converts to itself, else a new tuple of the
@@ -1246,108 +1283,143 @@ Ref convert_items(State& st, Ref tuple) {
     return tuple_from(results);
 }
 
-// Converted items collected before their tuple is made (no tuple is ever
-// changed once made): on the stack for short sequences, from Python's
-// allocator beyond.
+// Converted items collected before their tuple is made: a conversion may
+// run Python code, which may come across a tuple (through the collector,
+// say), so no tuple is made before its items are all there.  Short
+// sequences (the leaves of most structures) keep their items on the stack;
+// only the items pushed are ever constructed or destroyed.
 class ItemBuffer {
 public:
-    explicit ItemBuffer(Py_ssize_t expected) : spilled_(expected > local_size) {
-        if (spilled_) heap_.reserve(size_t(expected));
+    explicit ItemBuffer(Py_ssize_t expected) {
+        if (expected > local_size) grow(expected);
     }
+    ItemBuffer(const ItemBuffer&) = delete;
+    ItemBuffer& operator=(const ItemBuffer&) = delete;
+    ~ItemBuffer() {
+        std::destroy(items_, items_ + count_);
+        if (items_ != local()) PyMem_Free(items_);
+    }
+
     [[gnu::always_inline]] void push(Ref item) {
-        if (!spilled_ && count_ < local_size)
-            local_[count_++] = std::move(item);
-        else
-            spill(std::move(item));
+        if (count_ == capacity_) [[unlikely]]
+            grow(capacity_ > PY_SSIZE_T_MAX / 4 / Py_ssize_t(sizeof(Ref)) ? -1 : 2 * capacity_);
+        new (items_ + count_) Ref(std::move(item));
+        ++count_;
     }
+
     Ref tuple() {
         Ref result = own(PyTuple_New(count_));
-        Ref* items = spilled_ ? heap_.data() : local_;
         for (Py_ssize_t i = 0; i < count_; ++i)
-            PyTuple_SET_ITEM(result.get(), i, items[i].release());
+            PyTuple_SET_ITEM(result.get(), i, items_[i].release());
+        count_ = 0;  // what is left is empty
         return result;
     }
 
 private:
-    [[gnu::noinline]] void spill(Ref item) {
-        if (!spilled_) {
-            heap_.reserve(2 * local_size);
-            for (Ref& held : local_) heap_.push_back(std::move(held));
-            spilled_ = true;
-        }
-        heap_.push_back(std::move(item));
-        ++count_;
+    Ref* local() { return std::launder(reinterpret_cast<Ref*>(storage_)); }
+
+    [[gnu::noinline]] void grow(Py_ssize_t capacity) {
+        if (capacity < 0 || capacity > PY_SSIZE_T_MAX / Py_ssize_t(sizeof(Ref)))
+            throw std::bad_alloc();
+        auto bigger = static_cast<Ref*>(PyMem_Malloc(size_t(capacity) * sizeof(Ref)));
+        if (bigger == nullptr) throw std::bad_alloc();
+        std::uninitialized_move(items_, items_ + count_, bigger);
+        std::destroy(items_, items_ + count_);
+        if (items_ != local()) PyMem_Free(items_);
+        items_ = bigger;
+        capacity_ = capacity;
     }
 
-    static constexpr Py_ssize_t local_size = 8;
-    Ref local_[local_size];
-    Refs heap_;
-    Py_ssize_t count_ = 0;
-    bool spilled_;
+    static constexpr Py_ssize_t local_size = 16;
+    alignas(Ref) unsigned char storage_[local_size * sizeof(Ref)];
+    Ref* items_ = local();
+    Py_ssize_t count_ = 0, capacity_ = local_size;
 };
 
 // The tuple for a short list or tuple of plain values (the leaves of most
-// structures), copied at once; an empty result for any other.  Nothing
-// runs, and nothing leads deeper.
+// structures), made at once with no walk; an empty result for any other.
+// Making the tuple may run Python code (through the collector), so each
+// item is tested again as it is stored; should one have changed, the
+// tuple is dropped at once, before anything could see its empty slots.
 Ref plain_tuple(State& st, PyObject* sequence) {
     Py_ssize_t count = PySequence_Fast_GET_SIZE(sequence);
-    if (count > 8 || !st.own_tclobj.holds(st.watch) || !st.object_types.holds(st.watch))
-        return Ref();
+    if (count > 16) return Ref();
     PyObject* const* values = PySequence_Fast_ITEMS(sequence);
     for (Py_ssize_t i = 0; i < count; ++i)
-        if (values[i] != Py_None && !passes_unchanged(st, values[i])) return Ref();
+        if (plain_kind(values[i]) > Plain::none) return Ref();
     Ref tuple = own(PyTuple_New(count));
+    if (PySequence_Fast_GET_SIZE(sequence) != count || !st.tclobj_direct.holds(st.watch))
+        return Ref();
+    values = PySequence_Fast_ITEMS(sequence);
     for (Py_ssize_t i = 0; i < count; ++i) {
-        PyObject* value = values[i] == Py_None ? st.empty.get() : values[i];
+        Plain kind = plain_kind(values[i]);
+        if (kind > Plain::none) return Ref();
+        PyObject* value = kind == Plain::none ? st.empty.get() : values[i];
         PyTuple_SET_ITEM(tuple.get(), i, Ref::borrow(value).release());
     }
     return tuple;
 }
 
-// The tuple for a list or tuple, walked by index against the current
+// Levels of nested lists and tuples walked before the recursion guard
+// counts each further one: a walk goes this deep on its own bounded stack,
+// so the records of a structure (a list of lists of plain values) cost no
+// guard each.
+constexpr int unguarded_levels = 2;
+
+// The tuple for a list or tuple, walked by index against its current
 // length, as a for loop walks it: a conversion that runs Python code may
-// change a list.  Plain values run nothing and lead no deeper, so the
-// recursion guard is entered only when another item comes.
-Ref walked_tuple(State& st, PyObject* iterable) {
-    Py_ssize_t count = PySequence_Fast_GET_SIZE(iterable);
-    ItemBuffer items(count);
+// change a list.  While the module is untouched, plain values and nested
+// lists and tuples are converted here, by type, running no Python code;
+// anything else goes through TCLOBJ inside the recursion guard.  Only
+// those two steps make objects, so only they can let Python code run (and
+// change the list or the module): what the loop keeps of them is read
+// again after each.
+Ref walked_tuple(State& st, PyObject* sequence, int level = 0) {
+    ItemBuffer items(PySequence_Fast_GET_SIZE(sequence));
     std::optional<RecursionGuard> guard;
-    for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(iterable); ++i) {
-        PyObject* item = PySequence_Fast_GET_ITEM(iterable, i);
-        if (st.own_tclobj.holds(st.watch)) {
-            if (passes_unchanged(st, item)) {
-                items.push(Ref::borrow(item));  // tclobj(item) is item
-                continue;
-            }
-            if (item == Py_None && st.object_types.holds(st.watch)) {
-                items.push(Ref::borrow(st.empty));
-                continue;
+    auto enter = [&guard] {
+        if (!guard) guard.emplace(" while converting a value to Tcl objects");
+    };
+    PyObject* const* values;
+    Py_ssize_t count;
+    bool direct;
+    auto look_again = [&] {
+        values = PySequence_Fast_ITEMS(sequence);
+        count = PySequence_Fast_GET_SIZE(sequence);
+        direct = st.tclobj_direct.holds(st.watch);
+    };
+    look_again();
+    for (Py_ssize_t i = 0; i < count; ++i) {
+        PyObject* item = values[i];
+        if (direct) {
+            switch (plain_kind(item)) {
+                case Plain::unchanged: items.push(Ref::borrow(item)); continue;
+                case Plain::none: items.push(Ref::borrow(st.empty)); continue;
+                case Plain::sequence: {
+                    Ref held = Ref::borrow(item);
+                    Ref tuple = plain_tuple(st, held);
+                    if (!tuple) {
+                        if (level >= unguarded_levels) enter();
+                        tuple = walked_tuple(st, held, level + 1);
+                    }
+                    items.push(std::move(tuple));
+                    look_again();
+                    continue;
+                }
+                case Plain::other: break;
             }
         }
         Ref held = Ref::borrow(item);
-        // A nested list or tuple goes straight where tclobj would send it.
-        if ((PyList_CheckExact(item) || PyTuple_CheckExact(item)) &&
-            st.own_tclobj.holds(st.watch) && st.object_types.holds(st.watch) &&
-            st.own_tclobj_from_sequence.holds(st.watch)) {
-            if (Ref tuple = plain_tuple(st, item)) {
-                items.push(std::move(tuple));
-                continue;
-            }
-            if (!guard) guard.emplace(" while converting a value to Tcl objects");
-            items.push(walked_tuple(st, held));
-            continue;
-        }
-        if (!guard) guard.emplace(" while converting a value to Tcl objects");
+        enter();
         items.push(tclobj_global(st, held));
+        look_again();
     }
     return items.tuple();
 }
 
 Ref sequence_tuple(State& st, PyObject* iterable) {
-    if (PyList_CheckExact(iterable) || PyTuple_CheckExact(iterable)) {
-        if (Ref tuple = plain_tuple(st, iterable)) return tuple;
+    if (PyList_CheckExact(iterable) || PyTuple_CheckExact(iterable))
         return walked_tuple(st, iterable);
-    }
     RecursionGuard guard(" while converting a value to Tcl objects");
     Refs items;
     for_each_item(iterable, [&](PyObject* item) { items.push_back(tclobj_global(st, item)); });
@@ -1557,6 +1629,10 @@ void State::exec(PyObject* module) {
     empty = own(PyUnicode_New(0, 0));
     get_cache_token = import_from("abc", "get_cache_token");
     token_native = PyCFunction_Check(get_cache_token.get());
+    if (token_native && PyCFunction_GetFlags(get_cache_token) == METH_NOARGS) {
+        token_function = PyCFunction_GetFunction(get_cache_token);
+        token_self = PyCFunction_GetSelf(get_cache_token);
+    }
     function_type = make_dict_function_type(module);
 
     Ref abc = import("collections.abc");
@@ -1628,6 +1704,12 @@ void State::exec(PyObject* module) {
     direct_join.pin(dict, names[n_sorvan], sorvan);
     direct_join.pin(dict, names[n_scan_element], scan_element);
     direct_join.pin(dict, names[n_convert_element], convert_element);
+    pin_text_types(tclobj_direct);
+    tclobj_direct.pin(dict, names[n_tcl_obj], tcl_obj);
+    tclobj_direct.pin(dict, names[n_sysmaxsize], sysmaxsize);
+    tclobj_direct.pin(dict, names[n_long_type], long_type);
+    tclobj_direct.pin(dict, names[n_tclobj], tclobj);
+    tclobj_direct.pin(dict, names[n_tclobj_from_sequence], tclobj_from_sequence);
     own_sorvan.pin(dict, names[n_sorvan], sorvan);
     own_tclobj.pin(dict, names[n_tclobj], tclobj);
     own_sorvan_from_sequence.pin(dict, names[n_sorvan_from_sequence], sorvan_from_sequence);
