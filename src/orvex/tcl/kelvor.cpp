@@ -682,6 +682,19 @@ public:
                std::equal(s_ + a.begin, s_ + a.end, s_ + b.begin);
     }
 
+    bool has_dot(Span span) const { return std::find(s_ + span.begin, s_ + span.end, Ch('.')) != s_ + span.end; }
+
+    // Whether [span] is one bare word: no separator, brace, quote or
+    // backslash.  Such a text is a list of itself alone, so no keyed list.
+    bool bare_word(Span span) const {
+        if (span.begin == span.end) return false;  // the empty list: an empty keyed list
+        return std::none_of(s_ + span.begin, s_ + span.end, [](Ch c) {
+            return tcl_space(c) || c == '{' || c == '"' || c == '\\';
+        });
+    }
+
+    const Ch* chars() const { return s_; }
+
 private:
     Py_ssize_t count_to_close(Py_ssize_t p, Py_ssize_t end) const {
         int depth = 1;
@@ -702,11 +715,46 @@ private:
     std::vector<uint32_t> stack_;
 };
 
+// The keys of one parse, each text made into a str once: nested keyed
+// lists repeat the same few key names at every level, and a shared key
+// also spares the allocation, the hash and the freeing of a copy.  A small
+// table of recent short keys, found by the text's own hash; a text that
+// is not there is made anew and takes the slot.
+template <typename Ch>
+class SharedKeys {
+public:
+    SharedKeys(PyObject* text, const ListText<Ch>& list) : text_(text), list_(list) {}
+
+    Ref key(Span span) {
+        Py_ssize_t length = span.end - span.begin;
+        if (length > longest_key) return own(PyUnicode_Substring(text_, span.begin, span.end));
+        size_t hash = size_t(length);
+        for (const Ch *c = list_.chars() + span.begin, *end = list_.chars() + span.end; c != end; ++c)
+            hash = (hash ^ size_t(*c)) * 0x100000001b3u;
+        Slot& slot = slots_[(hash ^ (hash >> 29)) % slot_count];
+        if (slot.key && list_.same_text(slot.span, span)) return slot.key;
+        slot.key = own(PyUnicode_Substring(text_, span.begin, span.end));
+        slot.span = span;
+        return slot.key;
+    }
+
+private:
+    static constexpr size_t slot_count = 64;
+    static constexpr Py_ssize_t longest_key = 32;
+    struct Slot {
+        Ref key;
+        Span span;
+    };
+    PyObject* text_;
+    const ListText<Ch>& list_;
+    Slot slots_[slot_count];
+};
+
 // The keyed list in [whole] of `list`, or <empty> when that text is no
 // keyed list (nested levels only: at the top that throws NeedsCasts, for
 // the package's own error).  `text` is the str the list text is of.
 template <typename Ch>
-Ref parse_keyed(State& st, PyObject* text, ListText<Ch>& list, Span whole, bool top) {
+Ref parse_keyed(State& st, PyObject* text, ListText<Ch>& list, SharedKeys<Ch>& keys, Span whole, bool top) {
     RecursionGuard guard(" while parsing a keyed list");
     Spans items;  // key, value, key, value, ...
     if (!list.pairs(whole, top, items)) {
@@ -724,17 +772,13 @@ Ref parse_keyed(State& st, PyObject* text, ListText<Ch>& list, Span whole, bool 
     bool dotted = false;
     auto make_key = [&](size_t i) {
         Span span = items[2 * i];
-        Ref key = own(PyUnicode_Substring(text, span.begin, span.end));
-        if (!dotted) {
-            Py_ssize_t dot = PyUnicode_FindChar(key, '.', 0, span.end - span.begin, 1);
-            if (dot == -2) rethrow();
-            dotted = dot >= 0;
-        }
-        return key;
+        dotted = dotted || list.has_dot(span);
+        return keys.key(span);
     };
     auto make_value = [&](size_t i) {
         Span span = items[2 * i + 1];
-        Ref value = parse_keyed(st, text, list, span, false);
+        if (list.bare_word(span)) return own(PyUnicode_Substring(text, span.begin, span.end));
+        Ref value = parse_keyed(st, text, list, keys, span, false);
         return value ? value : own(PyUnicode_Substring(text, span.begin, span.end));
     };
     constexpr size_t small = 8;
@@ -742,9 +786,9 @@ Ref parse_keyed(State& st, PyObject* text, ListText<Ch>& list, Span whole, bool 
         for (size_t i = 0; i < count; ++i)
             for (size_t j = i + 1; j < count; ++j)
                 if (list.same_text(items[2 * i], items[2 * j])) throw NeedsCasts{};
-        Ref keys[small];
-        for (size_t i = 0; i < count; ++i) keys[i] = make_key(i);
-        for (size_t i = 0; i < count; ++i) check(PyDict_SetItem(level, keys[i], make_value(i)));
+        Ref level_keys[small];
+        for (size_t i = 0; i < count; ++i) level_keys[i] = make_key(i);
+        for (size_t i = 0; i < count; ++i) check(PyDict_SetItem(level, level_keys[i], make_value(i)));
     } else {
         for (size_t i = 0; i < count; ++i) check(PyDict_SetItem(level, make_key(i), Py_None));
         if (size_t(PyDict_GET_SIZE(level.get())) != count) throw NeedsCasts{};
@@ -792,7 +836,8 @@ Ref parse_keyed_text(State& st, PyObject* text) {
     CollectorPaused paused;
     Py_ssize_t length = PyUnicode_GET_LENGTH(text);
     ListText<Ch> list(static_cast<const Ch*>(PyUnicode_DATA(text)), length);
-    return parse_keyed(st, text, list, Span{0, length}, true);
+    SharedKeys<Ch> keys(text, list);
+    return parse_keyed(st, text, list, keys, Span{0, length}, true);
 }
 
 // The package's own casts, recognised: orvex.tcl.cast_list, the functions
