@@ -628,6 +628,39 @@ def test_from_tcl_splits_as_the_package_casts_do(text):
     assert fast == by_casts
 
 
+# Nested levels repeating a few key names (some dotted, some long, and more
+# distinct ones than a parse keeps at hand), each key and value braced.
+tree_keys = st.one_of(
+    st.sampled_from(["n0", "n1", "a", "a.b", "", "x y", "k" * 40, "k" * 40 + "."]),
+    st.integers(0, 150).map(lambda i: f"key{i}"),
+)
+tree_values = st.sampled_from(["v", "1", "", "x y", "{p q}", "{}", "a.b", "{n0 1} {n1 2}"])
+trees_deep = st.recursive(
+    tree_values,
+    lambda inner: st.dictionaries(tree_keys, inner, min_size=1, max_size=4),
+    max_leaves=60,
+)
+
+
+def _tcl_text(tree):
+    if not isinstance(tree, dict):
+        return tree
+    return " ".join("{{" + k + "} {" + _tcl_text(v) + "}}" for k, v in tree.items())
+
+
+@settings(max_examples=200, deadline=None)
+@given(trees_deep)
+def test_from_tcl_of_nested_levels_splits_as_the_package_casts_do(tree):
+    text = _tcl_text(tree)
+    fast = _from_tcl_outcome(text)
+    original = orvex.tcl.cast_list
+    orvex.tcl.cast_list = lambda value: original(value)
+    try:
+        assert fast == _from_tcl_outcome(text)
+    finally:
+        orvex.tcl.cast_list = original
+
+
 def test_from_tcl_honours_replaced_interpreter_casts(monkeypatch):
     original = orvex.tcl.Interpreter.cast_list
     calls = []
