@@ -50,31 +50,41 @@ enum : size_t {
 };
 
 // Dotted str keys are split once and remembered: a program reads and writes
-// the same paths over and over, and the components kept here carry their
-// hash and, once stored, are the very keys of the nested dicts, so each
-// level's lookup neither allocates nor hashes nor compares text.  The memo
-// is a table of a fixed number of slots, each remembering one key whose
-// hash falls on it.  Nothing is ever emptied: a new key takes an empty
-// slot, or replaces the key in its slot at every eighth such miss, so a
-// working set larger than the table keeps most of what it holds instead
-// of churning it, and a miss costs little more than the split itself.
+// the same paths over and over.  The memo is a table of a fixed number of
+// slots, each remembering one key whose hash falls on it.  Nothing is ever
+// emptied: a new key takes an empty slot, or replaces the key in its slot
+// at every eighth such miss, so a working set larger than the table keeps
+// most of what it holds instead of churning it, and a miss costs little
+// more than the split itself.
+//
+// The components themselves are shared the same way, through a second
+// table of the same kind keyed by their text: the many keys under one
+// level carry that level's name as one object, which is also the key the
+// level was stored under (a store builds levels from these components), so
+// each level's lookup matches by identity instead of comparing text, and a
+// key split anew allocates only the components not met lately.
 class SplitMemo {
 public:
     static constexpr size_t slot_count = 4096;
     static constexpr Py_ssize_t longest_key = 200;
+    static constexpr Py_ssize_t longest_part = 64;
 
     // The components of `key`, an exact str holding ".".
-    Ref components_of(PyObject* key, PyObject* dot) {
+    Ref components_of(PyObject* key) {
         Py_hash_t hash = PyObject_Hash(key);  // kept in the str after the first time
         if (hash == -1) rethrow();
         if (!slots_) slots_.reset(new Slot[slot_count]);
         Slot& slot = slots_[size_t(hash) % slot_count];
-        if (slot.key.get() == key ||
-            (slot.key && slot.hash == hash && PyUnicode_Compare(slot.key, key) == 0))
-            return slot.components;
-        if (PyErr_Occurred()) rethrow();
-        Ref parts = own(PyUnicode_Split(key, dot, -1));
-        Ref components = own(PyList_AsTuple(parts));
+        if (slot.key.get() == key) return slot.components;
+        if (slot.key && slot.hash == hash) {
+            int equal = PyUnicode_Compare(slot.key, key);
+            if (equal == -1 && PyErr_Occurred()) rethrow();
+            if (equal == 0) {
+                slot.key = Ref::borrow(key);  // the next time, known by identity
+                return slot.components;
+            }
+        }
+        Ref components = split(key);
         if (PyUnicode_GET_LENGTH(key) <= longest_key && (!slot.key || ++misses_ % 8 == 0)) {
             slot.key = Ref::borrow(key);
             slot.hash = hash;
@@ -84,20 +94,65 @@ public:
     }
 
     int traverse(visitproc visit, void* arg) const {
-        if (!slots_) return 0;
-        for (size_t i = 0; i < slot_count; ++i)
-            if (int r = visit_refs(visit, arg, slots_[i].key, slots_[i].components)) return r;
+        if (slots_)
+            for (size_t i = 0; i < slot_count; ++i)
+                if (int r = visit_refs(visit, arg, slots_[i].key, slots_[i].components)) return r;
+        if (parts_)
+            for (size_t i = 0; i < slot_count; ++i)
+                if (int r = visit_refs(visit, arg, parts_[i])) return r;
         return 0;
     }
-    void clear() { slots_.reset(); }
+    void clear() {
+        slots_.reset();
+        parts_.reset();
+    }
 
 private:
+    // key.split('.') as a tuple of shared components.
+    Ref split(PyObject* key) {
+        int kind = PyUnicode_KIND(key);
+        const void* data = PyUnicode_DATA(key);
+        Py_ssize_t length = PyUnicode_GET_LENGTH(key);
+        Py_ssize_t count = 1;
+        for (Py_ssize_t i = 0; i < length; ++i) count += PyUnicode_READ(kind, data, i) == '.';
+        Ref components = own(PyTuple_New(count));
+        Py_ssize_t begin = 0, index = 0;
+        for (Py_ssize_t i = 0; i <= length; ++i) {
+            if (i < length && PyUnicode_READ(kind, data, i) != '.') continue;
+            PyTuple_SET_ITEM(components.get(), index++, part(key, kind, data, begin, i).release());
+            begin = i + 1;
+        }
+        return components;
+    }
+
+    // key[begin:end], the shared object when one with that text is at hand.
+    Ref part(PyObject* key, int kind, const void* data, Py_ssize_t begin, Py_ssize_t end) {
+        Py_ssize_t length = end - begin;
+        if (length > longest_part) return own(PyUnicode_Substring(key, begin, end));
+        size_t hash = size_t(length);
+        for (Py_ssize_t i = begin; i < end; ++i) hash = (hash ^ PyUnicode_READ(kind, data, i)) * 0x100000001b3u;
+        if (!parts_) parts_.reset(new Ref[slot_count]);
+        Ref& held = parts_[(hash ^ (hash >> 29)) % slot_count];
+        if (held && PyUnicode_GET_LENGTH(held.get()) == length) {
+            int held_kind = PyUnicode_KIND(held.get());
+            const void* held_data = PyUnicode_DATA(held.get());
+            Py_ssize_t i = 0;
+            while (i < length && PyUnicode_READ(held_kind, held_data, i) == PyUnicode_READ(kind, data, begin + i)) ++i;
+            if (i == length) return held;
+        }
+        Ref made = own(PyUnicode_Substring(key, begin, end));
+        if (!held || ++part_misses_ % 8 == 0) held = made;
+        return made;
+    }
+
     struct Slot {
         Ref key, components;
         Py_hash_t hash = 0;
     };
     std::unique_ptr<Slot[]> slots_;
-    unsigned misses_ = 0;  // misses on taken slots
+    std::unique_ptr<Ref[]> parts_;
+    unsigned misses_ = 0;       // misses on taken key slots
+    unsigned part_misses_ = 0;  // and on taken component slots
 };
 
 struct State {
@@ -186,7 +241,7 @@ public:
             Py_ssize_t dot = PyUnicode_FindChar(key_, '.', 0, PyUnicode_GET_LENGTH(key_.get()), 1);
             if (dot == -2) rethrow();
             if (dot < 0) return false;
-            components_ = st_.split_memo.components_of(key_, st_.names[n_dot]);
+            components_ = st_.split_memo.components_of(key_);
         }
         if (index_ + 1 >= PyTuple_GET_SIZE(components_.get())) return false;
         head = Ref::borrow(PyTuple_GET_ITEM(components_.get(), index_));
