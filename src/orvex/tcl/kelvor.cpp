@@ -99,7 +99,7 @@ public:
                 if (int r = visit_refs(visit, arg, slots_[i].key, slots_[i].components)) return r;
         if (parts_)
             for (size_t i = 0; i < slot_count; ++i)
-                if (int r = visit_refs(visit, arg, parts_[i])) return r;
+                if (int r = visit_refs(visit, arg, parts_[i].text)) return r;
         return 0;
     }
     void clear() {
@@ -131,17 +131,21 @@ private:
         if (length > longest_part) return own(PyUnicode_Substring(key, begin, end));
         size_t hash = size_t(length);
         for (Py_ssize_t i = begin; i < end; ++i) hash = (hash ^ PyUnicode_READ(kind, data, i)) * 0x100000001b3u;
-        if (!parts_) parts_.reset(new Ref[slot_count]);
-        Ref& held = parts_[(hash ^ (hash >> 29)) % slot_count];
-        if (held && PyUnicode_GET_LENGTH(held.get()) == length) {
-            int held_kind = PyUnicode_KIND(held.get());
-            const void* held_data = PyUnicode_DATA(held.get());
+        if (!parts_) parts_.reset(new Part[slot_count]);
+        Part& held = parts_[(hash ^ (hash >> 29)) % slot_count];
+        // The hash kept beside the text spares reading a text that differs.
+        if (held.text && held.hash == hash && PyUnicode_GET_LENGTH(held.text.get()) == length) {
+            int held_kind = PyUnicode_KIND(held.text.get());
+            const void* held_data = PyUnicode_DATA(held.text.get());
             Py_ssize_t i = 0;
             while (i < length && PyUnicode_READ(held_kind, held_data, i) == PyUnicode_READ(kind, data, begin + i)) ++i;
-            if (i == length) return held;
+            if (i == length) return held.text;
         }
         Ref made = own(PyUnicode_Substring(key, begin, end));
-        if (!held || ++part_misses_ % 8 == 0) held = made;
+        if (!held.text || ++part_misses_ % 8 == 0) {
+            held.text = made;
+            held.hash = hash;
+        }
         return made;
     }
 
@@ -149,8 +153,12 @@ private:
         Ref key, components;
         Py_hash_t hash = 0;
     };
+    struct Part {
+        Ref text;
+        size_t hash = 0;  // of the text, our own (it mixes in the length)
+    };
     std::unique_ptr<Slot[]> slots_;
-    std::unique_ptr<Ref[]> parts_;
+    std::unique_ptr<Part[]> parts_;
     unsigned misses_ = 0;       // misses on taken key slots
     unsigned part_misses_ = 0;  // and on taken component slots
 };
