@@ -828,8 +828,8 @@ Ref parse_keyed(State& st, PyObject* text, ListText<Ch>& list, SharedKeys<Ch>& k
     // dict(pairs) places the keys, then their values are converted in that
     // order.  A duplicate key (first place, last value, whose conversion
     // order the package's way fixes) is left to the package's casts.  A
-    // small level is checked for duplicates by text, and each key and value
-    // goes in once; a larger one gets its keys in first.
+    // small level is checked for duplicates by text, and each pair goes in
+    // once; a larger one gets its keys in first.
     size_t count = items.size() / 2;
     Ref level = new_kelvor(st);
     bool dotted = false;
@@ -849,9 +849,12 @@ Ref parse_keyed(State& st, PyObject* text, ListText<Ch>& list, SharedKeys<Ch>& k
         for (size_t i = 0; i < count; ++i)
             for (size_t j = i + 1; j < count; ++j)
                 if (list.same_text(items[2 * i], items[2 * j])) throw NeedsCasts{};
-        Ref level_keys[small];
-        for (size_t i = 0; i < count; ++i) level_keys[i] = make_key(i);
-        for (size_t i = 0; i < count; ++i) check(PyDict_SetItem(level, level_keys[i], make_value(i)));
+        // With no duplicate, each pair's place is its own: key and value
+        // go in together.
+        for (size_t i = 0; i < count; ++i) {
+            Ref key = make_key(i);
+            check(PyDict_SetItem(level, key, make_value(i)));
+        }
     } else {
         for (size_t i = 0; i < count; ++i) check(PyDict_SetItem(level, make_key(i), Py_None));
         if (size_t(PyDict_GET_SIZE(level.get())) != count) throw NeedsCasts{};
