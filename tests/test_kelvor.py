@@ -563,6 +563,36 @@ def test_behaves_as_the_plain_python_class(ops):
     assert _apply(Kelvor, ops) == _apply(baseline_kelvor.Kelvor, ops)
 
 
+# Components of every str width (a Latin-1 component inside a wider key
+# among them), long ones, and enough distinct ones to pass any table of
+# recent components.
+wide_components = st.one_of(
+    st.sampled_from(["a", "", "\u00e9", "\u20ac", "\U0001f600", "x" * 70, "x" * 70 + "y"]),
+    st.integers(0, 20_000).map(lambda i: f"c{i}"),
+)
+wide_paths = st.lists(wide_components, min_size=1, max_size=4).map(".".join)
+wide_operations = st.lists(
+    st.tuples(st.sampled_from(["set", "get", "in", "del"]), wide_paths, st.integers(0, 3)),
+    max_size=40,
+)
+
+
+@settings(max_examples=200, deadline=None)
+@given(wide_operations)
+def test_paths_of_any_text_behave_as_the_plain_python_class(ops):
+    assert _apply(Kelvor, ops) == _apply(baseline_kelvor.Kelvor, ops)
+
+
+def test_paths_past_the_remembered_ones_still_resolve():
+    keys = [f"g{i % 13}.{chr(0x100 + i % 300)}{i}.\u00e9{i % 5000}" for i in range(20_000)]
+    kl = Kelvor()
+    for i, key in enumerate(keys):
+        kl[key] = i
+    expected = {key: i for i, key in enumerate(keys)}
+    assert all(kl[key] == value for key, value in expected.items())
+    assert all("".join([key, "x"]) not in kl for key in keys[:2000])
+
+
 # --- from_tcl's own split against the package's casts -------------------------------
 
 # Texts near the keyed-list form: pairs of words and nested levels, with the
@@ -626,6 +656,39 @@ def test_from_tcl_splits_as_the_package_casts_do(text):
     finally:
         orvex.tcl.cast_list = original
     assert fast == by_casts
+
+
+# Nested levels repeating a few key names (some dotted, some long, and more
+# distinct ones than a parse keeps at hand), each key and value braced.
+tree_keys = st.one_of(
+    st.sampled_from(["n0", "n1", "a", "a.b", "", "x y", "k" * 40, "k" * 40 + "."]),
+    st.integers(0, 150).map(lambda i: f"key{i}"),
+)
+tree_values = st.sampled_from(["v", "1", "", "x y", "{p q}", "{}", "a.b", "{n0 1} {n1 2}"])
+trees_deep = st.recursive(
+    tree_values,
+    lambda inner: st.dictionaries(tree_keys, inner, min_size=1, max_size=4),
+    max_leaves=60,
+)
+
+
+def _tcl_text(tree):
+    if not isinstance(tree, dict):
+        return tree
+    return " ".join("{{" + k + "} {" + _tcl_text(v) + "}}" for k, v in tree.items())
+
+
+@settings(max_examples=200, deadline=None)
+@given(trees_deep)
+def test_from_tcl_of_nested_levels_splits_as_the_package_casts_do(tree):
+    text = _tcl_text(tree)
+    fast = _from_tcl_outcome(text)
+    original = orvex.tcl.cast_list
+    orvex.tcl.cast_list = lambda value: original(value)
+    try:
+        assert fast == _from_tcl_outcome(text)
+    finally:
+        orvex.tcl.cast_list = original
 
 
 def test_from_tcl_honours_replaced_interpreter_casts(monkeypatch):

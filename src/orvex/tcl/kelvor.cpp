@@ -50,31 +50,41 @@ enum : size_t {
 };
 
 // Dotted str keys are split once and remembered: a program reads and writes
-// the same paths over and over, and the components kept here carry their
-// hash and, once stored, are the very keys of the nested dicts, so each
-// level's lookup neither allocates nor hashes nor compares text.  The memo
-// is a table of a fixed number of slots, each remembering one key whose
-// hash falls on it.  Nothing is ever emptied: a new key takes an empty
-// slot, or replaces the key in its slot at every eighth such miss, so a
-// working set larger than the table keeps most of what it holds instead
-// of churning it, and a miss costs little more than the split itself.
+// the same paths over and over.  The memo is a table of a fixed number of
+// slots, each remembering one key whose hash falls on it.  Nothing is ever
+// emptied: a new key takes an empty slot, or replaces the key in its slot
+// at every eighth such miss, so a working set larger than the table keeps
+// most of what it holds instead of churning it, and a miss costs little
+// more than the split itself.
+//
+// The components themselves are shared the same way, through a second
+// table of the same kind keyed by their text: the many keys under one
+// level carry that level's name as one object, which is also the key the
+// level was stored under (a store builds levels from these components), so
+// each level's lookup matches by identity instead of comparing text, and a
+// key split anew allocates only the components not met lately.
 class SplitMemo {
 public:
     static constexpr size_t slot_count = 4096;
     static constexpr Py_ssize_t longest_key = 200;
+    static constexpr Py_ssize_t longest_part = 64;
 
     // The components of `key`, an exact str holding ".".
-    Ref components_of(PyObject* key, PyObject* dot) {
+    Ref components_of(PyObject* key) {
         Py_hash_t hash = PyObject_Hash(key);  // kept in the str after the first time
         if (hash == -1) rethrow();
         if (!slots_) slots_.reset(new Slot[slot_count]);
         Slot& slot = slots_[size_t(hash) % slot_count];
-        if (slot.key.get() == key ||
-            (slot.key && slot.hash == hash && PyUnicode_Compare(slot.key, key) == 0))
-            return slot.components;
-        if (PyErr_Occurred()) rethrow();
-        Ref parts = own(PyUnicode_Split(key, dot, -1));
-        Ref components = own(PyList_AsTuple(parts));
+        if (slot.key.get() == key) return slot.components;
+        if (slot.key && slot.hash == hash) {
+            int equal = PyUnicode_Compare(slot.key, key);
+            if (equal == -1 && PyErr_Occurred()) rethrow();
+            if (equal == 0) {
+                slot.key = Ref::borrow(key);  // the next time, known by identity
+                return slot.components;
+            }
+        }
+        Ref components = split(key);
         if (PyUnicode_GET_LENGTH(key) <= longest_key && (!slot.key || ++misses_ % 8 == 0)) {
             slot.key = Ref::borrow(key);
             slot.hash = hash;
@@ -84,20 +94,73 @@ public:
     }
 
     int traverse(visitproc visit, void* arg) const {
-        if (!slots_) return 0;
-        for (size_t i = 0; i < slot_count; ++i)
-            if (int r = visit_refs(visit, arg, slots_[i].key, slots_[i].components)) return r;
+        if (slots_)
+            for (size_t i = 0; i < slot_count; ++i)
+                if (int r = visit_refs(visit, arg, slots_[i].key, slots_[i].components)) return r;
+        if (parts_)
+            for (size_t i = 0; i < slot_count; ++i)
+                if (int r = visit_refs(visit, arg, parts_[i].text)) return r;
         return 0;
     }
-    void clear() { slots_.reset(); }
+    void clear() {
+        slots_.reset();
+        parts_.reset();
+    }
 
 private:
+    // key.split('.') as a tuple of shared components.
+    Ref split(PyObject* key) {
+        int kind = PyUnicode_KIND(key);
+        const void* data = PyUnicode_DATA(key);
+        Py_ssize_t length = PyUnicode_GET_LENGTH(key);
+        Py_ssize_t count = 1;
+        for (Py_ssize_t i = 0; i < length; ++i) count += PyUnicode_READ(kind, data, i) == '.';
+        Ref components = own(PyTuple_New(count));
+        Py_ssize_t begin = 0, index = 0;
+        for (Py_ssize_t i = 0; i <= length; ++i) {
+            if (i < length && PyUnicode_READ(kind, data, i) != '.') continue;
+            PyTuple_SET_ITEM(components.get(), index++, part(key, kind, data, begin, i).release());
+            begin = i + 1;
+        }
+        return components;
+    }
+
+    // key[begin:end], the shared object when one with that text is at hand.
+    Ref part(PyObject* key, int kind, const void* data, Py_ssize_t begin, Py_ssize_t end) {
+        Py_ssize_t length = end - begin;
+        if (length > longest_part) return own(PyUnicode_Substring(key, begin, end));
+        size_t hash = size_t(length);
+        for (Py_ssize_t i = begin; i < end; ++i) hash = (hash ^ PyUnicode_READ(kind, data, i)) * 0x100000001b3u;
+        if (!parts_) parts_.reset(new Part[slot_count]);
+        Part& held = parts_[(hash ^ (hash >> 29)) % slot_count];
+        // The hash kept beside the text spares reading a text that differs.
+        if (held.text && held.hash == hash && PyUnicode_GET_LENGTH(held.text.get()) == length) {
+            int held_kind = PyUnicode_KIND(held.text.get());
+            const void* held_data = PyUnicode_DATA(held.text.get());
+            Py_ssize_t i = 0;
+            while (i < length && PyUnicode_READ(held_kind, held_data, i) == PyUnicode_READ(kind, data, begin + i)) ++i;
+            if (i == length) return held.text;
+        }
+        Ref made = own(PyUnicode_Substring(key, begin, end));
+        if (!held.text || ++part_misses_ % 8 == 0) {
+            held.text = made;
+            held.hash = hash;
+        }
+        return made;
+    }
+
     struct Slot {
         Ref key, components;
         Py_hash_t hash = 0;
     };
+    struct Part {
+        Ref text;
+        size_t hash = 0;  // of the text, our own (it mixes in the length)
+    };
     std::unique_ptr<Slot[]> slots_;
-    unsigned misses_ = 0;  // misses on taken slots
+    std::unique_ptr<Part[]> parts_;
+    unsigned misses_ = 0;       // misses on taken key slots
+    unsigned part_misses_ = 0;  // and on taken component slots
 };
 
 struct State {
@@ -186,7 +249,7 @@ public:
             Py_ssize_t dot = PyUnicode_FindChar(key_, '.', 0, PyUnicode_GET_LENGTH(key_.get()), 1);
             if (dot == -2) rethrow();
             if (dot < 0) return false;
-            components_ = st_.split_memo.components_of(key_, st_.names[n_dot]);
+            components_ = st_.split_memo.components_of(key_);
         }
         if (index_ + 1 >= PyTuple_GET_SIZE(components_.get())) return false;
         head = Ref::borrow(PyTuple_GET_ITEM(components_.get(), index_));
@@ -682,6 +745,19 @@ public:
                std::equal(s_ + a.begin, s_ + a.end, s_ + b.begin);
     }
 
+    bool has_dot(Span span) const { return std::find(s_ + span.begin, s_ + span.end, Ch('.')) != s_ + span.end; }
+
+    // Whether [span] is one bare word: no separator, brace, quote or
+    // backslash.  Such a text is a list of itself alone, so no keyed list.
+    bool bare_word(Span span) const {
+        if (span.begin == span.end) return false;  // the empty list: an empty keyed list
+        return std::none_of(s_ + span.begin, s_ + span.end, [](Ch c) {
+            return tcl_space(c) || c == '{' || c == '"' || c == '\\';
+        });
+    }
+
+    const Ch* chars() const { return s_; }
+
 private:
     Py_ssize_t count_to_close(Py_ssize_t p, Py_ssize_t end) const {
         int depth = 1;
@@ -702,11 +778,46 @@ private:
     std::vector<uint32_t> stack_;
 };
 
+// The keys of one parse, each text made into a str once: nested keyed
+// lists repeat the same few key names at every level, and a shared key
+// also spares the allocation, the hash and the freeing of a copy.  A small
+// table of recent short keys, found by the text's own hash; a text that
+// is not there is made anew and takes the slot.
+template <typename Ch>
+class SharedKeys {
+public:
+    SharedKeys(PyObject* text, const ListText<Ch>& list) : text_(text), list_(list) {}
+
+    Ref key(Span span) {
+        Py_ssize_t length = span.end - span.begin;
+        if (length > longest_key) return own(PyUnicode_Substring(text_, span.begin, span.end));
+        size_t hash = size_t(length);
+        for (const Ch *c = list_.chars() + span.begin, *end = list_.chars() + span.end; c != end; ++c)
+            hash = (hash ^ size_t(*c)) * 0x100000001b3u;
+        Slot& slot = slots_[(hash ^ (hash >> 29)) % slot_count];
+        if (slot.key && list_.same_text(slot.span, span)) return slot.key;
+        slot.key = own(PyUnicode_Substring(text_, span.begin, span.end));
+        slot.span = span;
+        return slot.key;
+    }
+
+private:
+    static constexpr size_t slot_count = 64;
+    static constexpr Py_ssize_t longest_key = 32;
+    struct Slot {
+        Ref key;
+        Span span;
+    };
+    PyObject* text_;
+    const ListText<Ch>& list_;
+    Slot slots_[slot_count];
+};
+
 // The keyed list in [whole] of `list`, or <empty> when that text is no
 // keyed list (nested levels only: at the top that throws NeedsCasts, for
 // the package's own error).  `text` is the str the list text is of.
 template <typename Ch>
-Ref parse_keyed(State& st, PyObject* text, ListText<Ch>& list, Span whole, bool top) {
+Ref parse_keyed(State& st, PyObject* text, ListText<Ch>& list, SharedKeys<Ch>& keys, Span whole, bool top) {
     RecursionGuard guard(" while parsing a keyed list");
     Spans items;  // key, value, key, value, ...
     if (!list.pairs(whole, top, items)) {
@@ -717,24 +828,20 @@ Ref parse_keyed(State& st, PyObject* text, ListText<Ch>& list, Span whole, bool 
     // dict(pairs) places the keys, then their values are converted in that
     // order.  A duplicate key (first place, last value, whose conversion
     // order the package's way fixes) is left to the package's casts.  A
-    // small level is checked for duplicates by text, and each key and value
-    // goes in once; a larger one gets its keys in first.
+    // small level is checked for duplicates by text, and each pair goes in
+    // once; a larger one gets its keys in first.
     size_t count = items.size() / 2;
     Ref level = new_kelvor(st);
     bool dotted = false;
     auto make_key = [&](size_t i) {
         Span span = items[2 * i];
-        Ref key = own(PyUnicode_Substring(text, span.begin, span.end));
-        if (!dotted) {
-            Py_ssize_t dot = PyUnicode_FindChar(key, '.', 0, span.end - span.begin, 1);
-            if (dot == -2) rethrow();
-            dotted = dot >= 0;
-        }
-        return key;
+        dotted = dotted || list.has_dot(span);
+        return keys.key(span);
     };
     auto make_value = [&](size_t i) {
         Span span = items[2 * i + 1];
-        Ref value = parse_keyed(st, text, list, span, false);
+        if (list.bare_word(span)) return own(PyUnicode_Substring(text, span.begin, span.end));
+        Ref value = parse_keyed(st, text, list, keys, span, false);
         return value ? value : own(PyUnicode_Substring(text, span.begin, span.end));
     };
     constexpr size_t small = 8;
@@ -742,9 +849,12 @@ Ref parse_keyed(State& st, PyObject* text, ListText<Ch>& list, Span whole, bool 
         for (size_t i = 0; i < count; ++i)
             for (size_t j = i + 1; j < count; ++j)
                 if (list.same_text(items[2 * i], items[2 * j])) throw NeedsCasts{};
-        Ref keys[small];
-        for (size_t i = 0; i < count; ++i) keys[i] = make_key(i);
-        for (size_t i = 0; i < count; ++i) check(PyDict_SetItem(level, keys[i], make_value(i)));
+        // With no duplicate, each pair's place is its own: key and value
+        // go in together.
+        for (size_t i = 0; i < count; ++i) {
+            Ref key = make_key(i);
+            check(PyDict_SetItem(level, key, make_value(i)));
+        }
     } else {
         for (size_t i = 0; i < count; ++i) check(PyDict_SetItem(level, make_key(i), Py_None));
         if (size_t(PyDict_GET_SIZE(level.get())) != count) throw NeedsCasts{};
@@ -792,7 +902,8 @@ Ref parse_keyed_text(State& st, PyObject* text) {
     CollectorPaused paused;
     Py_ssize_t length = PyUnicode_GET_LENGTH(text);
     ListText<Ch> list(static_cast<const Ch*>(PyUnicode_DATA(text)), length);
-    return parse_keyed(st, text, list, Span{0, length}, true);
+    SharedKeys<Ch> keys(text, list);
+    return parse_keyed(st, text, list, keys, Span{0, length}, true);
 }
 
 // The package's own casts, recognised: orvex.tcl.cast_list, the functions
