@@ -178,6 +178,12 @@ def test_cast_any_replaced_anywhere_is_honoured(tcl, monkeypatch):
             return ("own", value)
 
     assert Own().hux.set("x", 5) == ("own", "5")
+    # The framework's own method, bound and kept on the instance, or with
+    # the instance's __dict__ made, is still the framework's.
+    monkeypatch.setattr(tcl, "cast_any", tcl.cast_any, raising=False)
+    assert tcl.hux.set("x", 5) == "5" and vars(tcl)["cast_any"](value=7) == 7
+    monkeypatch.undo()
+    assert "cast_any" not in vars(tcl) and tcl.hux.set("x", 5) == "5"
     # The framework's cast_any is native: plain results come back as they
     # are, anything else goes to orvex.tcl._cast_value, read when it runs.
     seen = []

@@ -30,7 +30,6 @@ import tkinter
 import traceback
 from _tkinter import Tcl_Obj, TclError
 from collections.abc import Iterator, MutableMapping
-from functools import cached_property
 from typing import TYPE_CHECKING, Any
 
 from orvex.tcl._version import __version__ as __version__
@@ -38,9 +37,7 @@ from orvex.tcl._version import __version__ as __version__
 if TYPE_CHECKING:
     from _tkinter import TkappType
 
-    from orvex.tcl.hux import Hux
-
-from orvex.tcl.hux import _cast_any
+from orvex.tcl.hux import Hux, _cast_any
 
 __all__ = [
     "Interpreter",
@@ -184,18 +181,13 @@ class Interpreter:
         self.history: collections.deque[list[str]] = collections.deque(maxlen=history_limit)
         #: The global variables, as a mapping.
         self.vars = TclVars(self.tk)
+        #: Quick calls: ``tcl.hux.ns.cmd(arg, opt=1)`` runs ``ns::cmd arg -opt 1``.
+        self.hux: Hux = Hux(self)
         if tclx:
             self.load_tclx()
 
     def __repr__(self) -> str:
         return f"<{type(self).__module__}.{type(self).__qualname__} object at {id(self):#x}>"
-
-    @cached_property
-    def hux(self) -> Hux:
-        """Quick calls: ``tcl.hux.ns.cmd(arg, opt=1)`` runs ``ns::cmd arg -opt 1``."""
-        from orvex.tcl.hux import Hux
-
-        return Hux(self)
 
     # --- running Tcl -----------------------------------------------------
 

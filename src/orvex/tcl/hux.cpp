@@ -84,12 +84,12 @@ const char* const hux_code_doc = "Worker class implementing the Hux logic.";
 constexpr const char* name_texts[] = {
     "append", "call",    "cast_any", "cast_", "::errorInfo", "history", "tk",  "vars",
     "::",     "-",       "sorvan",   "Hux_Code", "TclError", "__str__", "tcl",
-    "orvex.tcl", "_cast_value", "_tcl_failure",
+    "orvex.tcl", "_tcl_failure",
 };
 enum : size_t {
     n_append, n_call,    n_cast_any, n_cast_, n_error_info, n_history, n_tk,  n_vars,
     n_separator, n_dash, n_sorvan,   n_Hux_Code, n_TclError, n_str,    n_tcl,
-    n_orvex_tcl, n_cast_value, n_tcl_failure,
+    n_orvex_tcl, n_tcl_failure,
 };
 
 struct State {
@@ -104,7 +104,7 @@ struct State {
     // directly while the class still has them.
     newfunc own_new = nullptr;
     initproc own_init = nullptr;
-    PyCFunction own_cast_any = nullptr;  // the C entry of _cast_any
+    Ref cast_any_descriptor;  // `_cast_any`, the framework's Interpreter.cast_any
 
     // interp.history and interp.tk (instance attributes), history.append,
     // tk.call and interp.cast_any, each remembered for its type.
@@ -117,7 +117,8 @@ struct State {
 
     void exec(PyObject* module);
     int traverse(visitproc visit, void* arg) {
-        if (int r = visit_refs(visit, arg, dict, code_class, tcl_keyword)) return r;
+        if (int r = visit_refs(visit, arg, dict, code_class, tcl_keyword, cast_any_descriptor))
+            return r;
         for (TypeCache* cache : caches())
             if (int r = cache->traverse(visit, arg)) return r;
         if (int r = own_sorvan.traverse(visit, arg)) return r;
@@ -125,7 +126,7 @@ struct State {
         return sorvan.traverse(visit, arg);
     }
     void clear() {
-        clear_refs(dict, code_class, tcl_keyword);
+        clear_refs(dict, code_class, tcl_keyword, cast_any_descriptor);
         names.clear();
         for (TypeCache* cache : caches()) cache->clear();
         own_sorvan.clear();
@@ -190,10 +191,28 @@ Ref tcl_text(State& st, PyObject* result) {
 // or tuple, which it returns as they are, and running a Python function for
 // that would be a large part of a quick call's own time.  Anything else
 // (a Tcl_Obj) goes to the framework's orvex.tcl._cast_value, looked up when
-// it runs.  A quick call calls the C body directly while the interpreter's
-// cast_any is this function: found on its class (recognised by the C
-// function behind it, whichever interpreter's module made the object) and
-// not shadowed by the instance.  Any other cast_any is called as it is.
+// it runs.
+//
+// `_cast_any` is a method descriptor, as a method written in C on a class
+// is: it binds to the interpreter, Python's attribute cache treats it as a
+// method, and a quick call can see that interp.cast_any is this very object
+// (found on the class, not shadowed by the instance) without binding it or
+// making the instance's __dict__.  Then the C body is called directly; any
+// other cast_any is called as it is.  The descriptor is made on `object`, so
+// that every interpreter passes its check, and its method entry is plain C
+// data: a descriptor may outlive the module that made it.
+
+bool is_plain_result(PyObject* result) {
+    PyTypeObject* type = Py_TYPE(result);
+    return type == &PyUnicode_Type || type == &PyLong_Type || type == &PyTuple_Type ||
+           type == &PyFloat_Type || type == &PyBool_Type || type == &PyBytes_Type;
+}
+
+Ref cast_any(PyObject* interp, PyObject* value) {
+    if (is_plain_result(value)) return Ref::borrow(value);
+    Ref framework = import_loaded(text("orvex.tcl"));
+    return call_method(framework, text("_cast_value"), interp, value);
+}
 
 const char* const cast_any_doc =
     "A Python value for a Tcl result, directed by its type, never by guessing\n"
@@ -204,37 +223,24 @@ const char* const cast_any_doc =
     "converts a Tcl_Obj by its Tcl type: numbers to numbers, a dict to a dict\n"
     "of texts, a TclX keyed list to a Kelvor; any other type gives its text.";
 
-bool is_plain_result(PyObject* result) {
-    PyTypeObject* type = Py_TYPE(result);
-    return type == &PyUnicode_Type || type == &PyLong_Type || type == &PyTuple_Type ||
-           type == &PyFloat_Type || type == &PyBool_Type || type == &PyBytes_Type;
-}
+Signature cast_any_sig{"cast_any", {req("value")}};
+Ref cast_any_method(PyObject* interp, const Args& args) { return cast_any(interp, args[0]); }
 
-Ref cast_any(State& st, PyObject* interp, PyObject* value) {
-    if (is_plain_result(value)) return Ref::borrow(value);
-    Ref framework = import_loaded(st.names[n_orvex_tcl]);
-    return call_method(framework, st.names[n_cast_value], interp, value);
-}
-
-// Interpreter.cast_any: a builtin function made a method by instancemethod,
-// so that it binds to the interpreter as a Python function would.
-Signature cast_any_sig{"cast_any", {req("self"), req("value")}};
-Ref cast_any_function(State& st, PyObject*, const Args& args) {
-    return cast_any(st, args[0], args[1]);
-}
-
-// interp.cast_any is `_cast_any`: remembered per type while its tag holds;
-// only the instance dict is looked at on every call.
+// interp.cast_any is `_cast_any`.  Where the instance may keep its
+// attributes outside a dict, one method lookup answers both questions;
+// otherwise the class's answer is remembered per type while its tag holds
+// and only the instance dict is looked at on every call.
 bool own_cast_any(State& st, PyObject* interp) {
     PyTypeObject* type = Py_TYPE(interp);
     PyObject* name = st.names[n_cast_any];
+    if (cpython::keeps_attributes_inline(type)) {
+        bool unbound = false;
+        Ref found = cpython::get_method(interp, name, unbound);
+        return unbound && found.get() == st.cast_any_descriptor.get();
+    }
     if (!st.cast_any.hit(type)) {
         if (type->tp_getattro != PyObject_GenericGetAttr) return false;
-        PyObject* found = cpython::type_lookup(type, name);
-        if (found == nullptr || !PyInstanceMethod_Check(found)) return false;
-        PyObject* function = PyInstanceMethod_GET_FUNCTION(found);
-        if (!PyCFunction_Check(function) || PyCFunction_GetFunction(function) != st.own_cast_any)
-            return false;
+        if (cpython::type_lookup(type, name) != st.cast_any_descriptor.get()) return false;
         st.cast_any.store(type);
     }
     PyObject* dict = cpython::instance_dict(interp);
@@ -391,7 +397,7 @@ Ref code_call(PyObject* self, const VectorArgs& args) {
         raise_with_error_info(st, interp, fetch_error());
     }
     if (!truthy(cast)) return tcl_text(st, result);
-    if (own_cast_any(st, interp)) return cast_any(st, interp, result);
+    if (own_cast_any(st, interp)) return cast_any(interp, result);
     return call_method(interp, st.names[n_cast_any], result.get());
 }
 
@@ -428,9 +434,9 @@ void State::exec(PyObject* module) {
 
     add(module, "Hux", hux_class);
     add(module, "Hux_Code", code_class);
-    Ref cast_any_method = make_function<cast_any_sig, cast_any_function>(module, cast_any_doc);
-    own_cast_any = PyCFunction_GetFunction(cast_any_method);
-    add(module, "_cast_any", own(PyInstanceMethod_New(cast_any_method)));
+    cast_any_descriptor = own(PyDescr_NewMethod(
+        &PyBaseObject_Type, method_def<cast_any_sig, cast_any_method>("cast_any", cast_any_doc)));
+    add(module, "_cast_any", cast_any_descriptor);
     add(module, "__all__", tuple_of({text("Hux").get(), text("Hux_Code").get()}));
 
     watch.start();

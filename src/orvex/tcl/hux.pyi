@@ -15,7 +15,7 @@ from orvex.tcl.sorvan import sorvan as sorvan
 __all__ = ("Hux", "Hux_Code")
 
 def _cast_any(self: Any, value: Any) -> Any:
-    """The framework's ``Interpreter.cast_any`` (a builtin made a method)."""
+    """The framework's ``Interpreter.cast_any`` (a method descriptor written in C)."""
 
 @disjoint_base
 class Hux:

@@ -967,13 +967,28 @@ bool framework_casts(State& st, PyObject* package_dict) {
 // the package's own way: an Interpreter exactly, its class unchanged, its
 // cast_list not replaced on the instance and its tk a tkinter application.
 bool splits_natively(State& st, PyObject* interp) {
-    if (!st.interpreter_class.unchanged(Py_TYPE(interp))) return false;
+    PyTypeObject* type = Py_TYPE(interp);
+    if (!st.interpreter_class.unchanged(type)) return false;
+    auto is_app = [&](PyObject* tk) {
+        return tk != nullptr &&
+               PyObject_TypeCheck(tk, reinterpret_cast<PyTypeObject*>(st.tkapp_type.get()));
+    };
+    if (cpython::keeps_attributes_inline(type)) {
+        // Without making the instance's __dict__: cast_list found unbound is
+        // the class's own, and tk is read as an attribute (the class, as
+        // built, has none of that name).
+        bool unbound = false;
+        Ref cast_list = cpython::get_method(interp, st.names[n_cast_list], unbound);
+        if (!unbound || cast_list.get() != cpython::type_lookup(type, st.names[n_cast_list]))
+            return false;
+        return is_app(getattr_optional(interp, st.names[n_tk]).get());
+    }
     PyObject* dict = cpython::instance_dict(interp);
     if (dict == nullptr) return false;
     if (PyDict_GetItemWithError(dict, st.names[n_cast_list]) != nullptr) return false;
     PyObject* tk = PyDict_GetItemWithError(dict, st.names[n_tk]);
     if (PyErr_Occurred()) rethrow();
-    return tk != nullptr && PyObject_TypeCheck(tk, reinterpret_cast<PyTypeObject*>(st.tkapp_type.get()));
+    return is_app(tk);
 }
 
 Ref native_from_tcl(State& st, PyObject* text) {

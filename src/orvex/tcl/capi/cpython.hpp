@@ -64,6 +64,23 @@ inline PyObject* instance_dict(PyObject* obj) {
     return slot ? *slot : nullptr;
 }
 
+// Whether instances of `type` may keep their attributes inside the object,
+// outside any dict, so that instance_dict() would have to make one.  On
+// 3.12 an instance of a plain Python class does so until its __dict__ is
+// asked for, and the dict made then is one the interpreter's attribute
+// specialisation gives up on: every later `obj.attr` in Python code takes
+// the slow path (an interpreter object's `tk`, read by its users all the
+// time).  Such objects are read through getattr and get_method instead.
+// 3.13 reads made dicts as fast: there this is always false.
+inline bool keeps_attributes_inline(PyTypeObject* type) {
+#if PY_VERSION_HEX < 0x030D0000
+    return PyType_HasFeature(type, Py_TPFLAGS_MANAGED_DICT);
+#else
+    (void)type;
+    return false;
+#endif
+}
+
 // The type's short name (tp_name after the last dot), borrowed C text, for
 // error messages.  PyType_GetName returns a new str object instead.
 inline const char* type_name(PyTypeObject* type) { return _PyType_Name(type); }

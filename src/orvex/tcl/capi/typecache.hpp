@@ -105,9 +105,11 @@ Ref cached_method_call(TypeCache& cache, PyObject* name, PyObject* obj, A... arg
 // uses the generic lookup and has no attribute `name` at all (so nothing on
 // the type can win over the instance dict), the dict entry is read directly
 // while the type's tag holds.  A missing entry, and every other object,
-// takes the ordinary path.
+// takes the ordinary path, as does an object whose attributes may live
+// outside a dict (cpython::keeps_attributes_inline).
 inline Ref instance_attr(TypeCache& cache, PyObject* name, PyObject* obj) {
     PyTypeObject* type = Py_TYPE(obj);
+    if (cpython::keeps_attributes_inline(type)) return own(PyObject_GetAttr(obj, name));
     bool dict_only = cache.hit(type);
     if (!dict_only && type->tp_getattro == PyObject_GenericGetAttr &&
         (type->tp_dictoffset != 0 || PyType_HasFeature(type, Py_TPFLAGS_MANAGED_DICT)) &&
