@@ -354,9 +354,17 @@ def test_registered_classes_count():
     assert tclobj(Table(k=2)) == ("k", 2)
 
 
+def run_apart(script: str) -> None:
+    """Run a test script in a fresh interpreter (registrations with the
+    abstract base classes cannot be undone); it prints "ok" when it passes."""
+    script = textwrap.dedent(script)
+    result = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True)
+    assert result.stdout.strip() == "ok", result.stderr
+
+
 def test_registering_a_built_in_type_counts_at_once():
     # Run apart: registrations cannot be undone.
-    script = textwrap.dedent(
+    run_apart(
         """
         import collections.abc
         from orvex.tcl.sorvan import sorvan, tclobj
@@ -375,15 +383,13 @@ def test_registering_a_built_in_type_counts_at_once():
         print("ok")
         """
     )
-    result = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True)
-    assert result.stdout.strip() == "ok", result.stderr
 
 
 def test_registering_int_or_float_counts_at_once():
     # Run apart: registrations cannot be undone.  Numbers are converted many
     # times first, so that whatever is remembered about their types is in
     # place; a registration through an ABC of our own counts as well.
-    script = textwrap.dedent(
+    run_apart(
         """
         import abc, collections.abc
         from orvex.tcl.sorvan import sorvan, tclobj
@@ -415,8 +421,6 @@ def test_registering_int_or_float_counts_at_once():
         print("ok")
         """
     )
-    result = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True)
-    assert result.stdout.strip() == "ok", result.stderr
 
 
 # --- hooks -------------------------------------------------------------------------
@@ -857,7 +861,7 @@ def test_one_wide_or_non_text_element_late_in_a_long_list():
 
 def test_a_float_registered_as_a_set_after_lists_of_floats_were_converted():
     # Run apart: registrations cannot be undone.
-    script = textwrap.dedent(
+    run_apart(
         """
         import collections.abc
         from orvex.tcl.sorvan import sorvan
@@ -873,8 +877,6 @@ def test_a_float_registered_as_a_set_after_lists_of_floats_were_converted():
         print("ok")
         """
     )
-    result = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True)
-    assert result.stdout.strip() == "ok", result.stderr
 
 
 def test_tclobj_of_short_and_nested_lists():
