@@ -9,7 +9,7 @@ plain-Python class's.
 from __future__ import annotations
 
 from baseline_commands import TclCommand as PyTclCommand
-from harness import compare, own_cost_ratio, row
+from harness import against_bare, compare
 
 from orvex.tcl import Interpreter
 from orvex.tcl.namespace import TclCommand
@@ -22,28 +22,19 @@ def main() -> None:
     baseline = PyTclCommand("::set", tcl=tcl)
     words = ("::set", "x", 5)
 
-    times = compare(
+    against_bare(
+        "command.set",
         "set x 5: TclCommand('::set')('x', 5)",
         {
             "bare tk.call(('::set', 'x', 5))": lambda: tk.call(words),
             "TclCommand (C++)": lambda: command("x", 5),
             "TclCommand (plain Python)": lambda: baseline("x", 5),
         },
-    )
-    bare, ours, python = times.values()
-    row(
-        "command.set/bare",
-        "TclCommand / bare call",
-        ours / bare,
-        "<= 1.25",
+        label="TclCommand / bare call",
+        goal="<= 1.25",
         holds="<= 1.5",
-        times=times,
-    )
-    row(
-        "command.set.own_cost/python",
-        "own cost, plain Python / C++",
-        own_cost_ratio(bare, ours, python),
-        ">= 3",
+        own_label="own cost, plain Python / C++",
+        own_goal=">= 3",
     )
 
     listing = TclCommand("::list", keywords={"a": 1}, tcl=tcl)

@@ -2,7 +2,7 @@
 
 from __future__ import annotations
 
-from harness import compare, own_cost_ratio, report, row
+from harness import against_bare, compare, own_cost_ratio, report, row
 
 from orvex.tcl import Interpreter
 
@@ -22,21 +22,19 @@ def main() -> None:
     plain = PlainInterpreter()
     tk = tcl.tk
 
-    times = compare(
+    against_bare(
+        "hux.set",
         "set x 5: two arguments, result cast",
         {
             "bare tk.call('set', 'x', 5)": lambda: tk.call("set", "x", 5),
             "tcl.hux.set('x', 5)": lambda: tcl.hux.set("x", 5),
             "plain Python proxy: .hux.set('x', 5)": lambda: plain.hux.set("x", 5),
         },
-    )
-    bare, quick, python = times.values()
-    row("hux.set/bare", "quick call / bare call", quick / bare, "<= 1.7", holds="<= 2", times=times)
-    row(
-        "hux.set.own_cost/python",
-        "plain Python's own cost / quick call's own cost",
-        own_cost_ratio(bare, quick, python),
-        ">= 3",
+        label="quick call / bare call",
+        goal="<= 1.7",
+        holds="<= 2",
+        own_label="plain Python's own cost / quick call's own cost",
+        own_goal=">= 3",
     )
 
     from orvex.tcl.sorvan import sorvan

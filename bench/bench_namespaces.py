@@ -4,16 +4,12 @@ they make and a plain-Python rendering of the views."""
 from __future__ import annotations
 
 from baseline_namespaces import TclNamespace as PythonTclNamespace
-from harness import compare, own_cost_ratio, row
+from harness import against_bare, compare, row
 
 from orvex.tcl import Interpreter
 from orvex.tcl.namespace import TclNamespace
 
 COUNT = 1000
-
-
-def own_cost(times: dict[str, float]) -> float:
-    return own_cost_ratio(*times.values())
 
 
 def main() -> None:
@@ -48,51 +44,24 @@ def main() -> None:
 
         return run
 
-    text = compare(
-        f"ns.vars[name]: read {COUNT} variables as text",
-        {
-            "bare tk.eval('set ::n::NAME')": bare_eval,
-            "TclNamespace('::n').vars[NAME]": read(ns.vars),
-            "plain-Python views .vars[NAME]": read(baseline.vars),
-        },
-        rounds=15,
-    )
-    row(
-        "views.vars_item/bare",
-        "vars[name] / bare eval",
-        text["TclNamespace('::n').vars[NAME]"] / text["bare tk.eval('set ::n::NAME')"],
-        "<= 2",
-        times=text,
-    )
-    row(
-        "views.vars_item.own_cost/python",
-        "baseline's own cost / views' own cost",
-        own_cost(text),
-        ">= 5",
-    )
-
-    objects = compare(
-        f"ns.objs[name]: read {COUNT} variables as objects",
-        {
-            "bare tk.getvar('::n::NAME')": bare_getvar,
-            "TclNamespace('::n').objs[NAME]": read(ns.objs),
-            "plain-Python views .objs[NAME]": read(baseline.objs),
-        },
-        rounds=15,
-    )
-    row(
-        "views.objs_item/bare",
-        "objs[name] / bare getvar",
-        objects["TclNamespace('::n').objs[NAME]"] / objects["bare tk.getvar('::n::NAME')"],
-        "<= 2",
-        times=objects,
-    )
-    row(
-        "views.objs_item.own_cost/python",
-        "baseline's own cost / views' own cost",
-        own_cost(objects),
-        ">= 5",
-    )
+    for view, what, bare_label, bare, label in (
+        ("vars", "text", "bare tk.eval('set ::n::NAME')", bare_eval, "vars[name] / bare eval"),
+        ("objs", "objects", "bare tk.getvar('::n::NAME')", bare_getvar, "objs[name] / bare getvar"),
+    ):
+        against_bare(
+            f"views.{view}_item",
+            f"ns.{view}[name]: read {COUNT} variables as {what}",
+            {
+                bare_label: bare,
+                f"TclNamespace('::n').{view}[NAME]": read(getattr(ns, view)),
+                f"plain-Python views .{view}[NAME]": read(getattr(baseline, view)),
+            },
+            label=label,
+            goal="<= 2",
+            own_label="baseline's own cost / views' own cost",
+            own_goal=">= 5",
+            rounds=15,
+        )
 
     listings(tcl)
 

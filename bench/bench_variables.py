@@ -3,14 +3,10 @@
 from __future__ import annotations
 
 from baseline_variables import TclVariable as PythonTclVariable
-from harness import compare, own_cost_ratio, row
+from harness import against_bare, compare
 
 from orvex.tcl import Interpreter
 from orvex.tcl.namespace import TclArrayVariable, TclVariable
-
-
-def own_cost(times: dict[str, float]) -> float:
-    return own_cost_ratio(*times.values())
 
 
 # Every candidate is called through a lambda of the same shape, so that the
@@ -22,51 +18,34 @@ def main() -> None:
     handle = TclVariable("x", tcl=tcl)
     baseline = PythonTclVariable("x", tcl=tcl)
 
-    got = compare(
+    against_bare(
+        "variable.get",
         "get(): read a scalar",
         {
             "bare tk.getvar('x')": lambda: tk.getvar("x"),
             "TclVariable('x').get()": lambda: handle.get(),
             "plain-Python TclVariable('x').get()": lambda: baseline.get(),
         },
+        label="get() / bare getvar",
+        goal="<= 1.2",
+        holds="<= 1.5",
+        own_label="baseline's own cost / handle's own cost",
+        own_goal=">= 2",
         rounds=15,
     )
-    row(
-        "variable.get/bare",
-        "get() / bare getvar",
-        got["TclVariable('x').get()"] / got["bare tk.getvar('x')"],
-        "<= 1.2",
-        holds="<= 1.5",
-        times=got,
-    )
-    row(
-        "variable.get.own_cost/python",
-        "baseline's own cost / handle's own cost",
-        own_cost(got),
-        ">= 2",
-    )
-
-    put = compare(
+    against_bare(
+        "variable.set",
         "set(value): write a scalar (text value)",
         {
             "bare tk.setvar('x', 'v')": lambda: tk.setvar("x", "v"),
             "TclVariable('x').set('v')": lambda: handle.set("v"),
             "plain-Python TclVariable('x').set('v')": lambda: baseline.set("v"),
         },
+        label="set() / bare setvar",
+        goal="<= 1.5",
+        own_label="baseline's own cost / handle's own cost",
+        own_goal=">= 2",
         rounds=15,
-    )
-    row(
-        "variable.set/bare",
-        "set() / bare setvar",
-        put["TclVariable('x').set('v')"] / put["bare tk.setvar('x', 'v')"],
-        "<= 1.5",
-        times=put,
-    )
-    row(
-        "variable.set.own_cost/python",
-        "baseline's own cost / handle's own cost",
-        own_cost(put),
-        ">= 2",
     )
 
     array = TclArrayVariable("a", tcl=tcl)

@@ -171,6 +171,29 @@ def row(
     return entry
 
 
+def against_bare(
+    key: str,
+    title: str,
+    candidates: dict[str, Callable[[], object]],
+    *,
+    label: str,
+    goal: str,
+    holds: str = "",
+    own_label: str,
+    own_goal: str,
+    rounds: int = 11,
+) -> dict[str, float]:
+    """Time the bare call, ours and a plain-Python rendering (the candidates,
+    in that order) and record two rows: ours over the bare call
+    (`key`/bare) and the plain rendering's own cost over ours
+    (`key`.own_cost/python)."""
+    times = compare(title, candidates, rounds=rounds)
+    bare, ours, python = times.values()
+    row(f"{key}/bare", label, ours / bare, goal, holds=holds, times=times)
+    row(f"{key}.own_cost/python", own_label, own_cost_ratio(bare, ours, python), own_goal)
+    return times
+
+
 def report(label: str, value: float, goal: str = "") -> None:
     """Print a derived figure that is not kept as a row."""
     print(f"  -> {label}: {value:.2f}" + (f"   (goal: {goal})" if goal else ""))
