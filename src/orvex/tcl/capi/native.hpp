@@ -62,6 +62,10 @@ struct NativeObject {
 
 namespace native {
 
+// The fields come last, so the other members sit at the same offsets
+// whatever N is (code that knows no N reads them through layout<1>).
+static_assert(offsetof(NativeObject<1>, dict) == offsetof(NativeObject<8>, dict));
+
 template <size_t N>
 NativeObject<N>* layout(PyObject* self) {
     return reinterpret_cast<NativeObject<N>*>(self);
