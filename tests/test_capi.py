@@ -223,6 +223,29 @@ def test_instance_attr_reads_the_dict_unless_the_class_has_the_name():
         check.read_label(h)
 
 
+def test_instance_attr_reads_a_slot_as_python_does():
+    class Slotted:
+        __slots__ = ("label", "__dict__")
+
+    s = Slotted()
+    s.label = "field"
+    s.__dict__["label"] = "shadowed"  # a slot is a data descriptor: the dict loses
+    assert check.read_label(s) == s.label == "field"
+    s.label = "changed"
+    assert check.read_label(s) == "changed"
+    del s.label
+    with pytest.raises(AttributeError, match="'Slotted' object has no attribute 'label'"):
+        check.read_label(s)
+
+    class Sub(Slotted):
+        label = property(lambda self: "property")  # the subclass's own attribute wins
+
+    assert check.read_label(Sub()) == "property"
+    s.label = "again"
+    Slotted.label2 = None  # any change to the class: the lookup is made again
+    assert check.read_label(s) == "again"
+
+
 def test_own_method_and_unchanged_class():
     class Sub(Counter):
         pass

@@ -269,9 +269,11 @@ def test_history_and_tk_are_looked_up_as_attributes():
     seen = []
     Interp.history = property(lambda self: seen)
     tcl.hux.set("x", 2)
-    assert seen == [["set", "x", "2"]] and len(tcl.__dict__["history"]) == 1
+    assert seen == [["set", "x", "2"]]
     del Interp.history
-    tk = tcl.__dict__.pop("tk")
+    assert len(tcl.history) == 1
+    tk = tcl.tk
+    del tcl.tk
     with pytest.raises(AttributeError, match="'Interp' object has no attribute 'tk'"):
         tcl.hux.set("x", 3)
     Interp.tk = tk  # a class attribute serves as well

@@ -159,6 +159,11 @@ class Interpreter:
     TclError's ``__cause__``.
     """
 
+    # The attributes every call reads are fields: reading one costs no dict
+    # lookup, from Python or from the C++ modules.  Instances still take
+    # any other attribute in their __dict__.
+    __slots__ = ("tk", "history", "vars", "hux", "__dict__", "__weakref__")
+
     def __init__(
         self,
         app: Any = None,

@@ -101,26 +101,48 @@ Ref cached_method_call(TypeCache& cache, PyObject* name, PyObject* obj, A... arg
     return cached_method_call_vector(cache, name, argv.data(), argv.size());
 }
 
-// obj.name for an attribute kept in the instance's __dict__.  When the type
-// uses the generic lookup and has no attribute `name` at all (so nothing on
-// the type can win over the instance dict), the dict entry is read directly
-// while the type's tag holds.  A missing entry, and every other object,
-// takes the ordinary path, as does an object whose attributes may live
-// outside a dict (cpython::keeps_attributes_inline).
+// The field a __slots__ entry names, when `found` (what the type's MRO
+// gives for the name) is such an entry: a member descriptor holding an
+// object.  Its offset is valid for every instance of a type whose MRO
+// finds it.  Others (plain data members, audited reads) give NULL.
+inline PyMemberDef* object_slot(PyObject* found) {
+    if (found == nullptr || !Py_IS_TYPE(found, &PyMemberDescr_Type)) return nullptr;
+    PyMemberDef* member = reinterpret_cast<PyMemberDescrObject*>(found)->d_member;
+    if (member->type != Py_T_OBJECT_EX || (member->flags & Py_AUDIT_READ)) return nullptr;
+    return member;
+}
+
+// obj.name for an instance attribute, read the way the interpreter's own
+// LOAD_ATTR specialisations read it, while the type's tag holds:
+//
+//  - a __slots__ entry of the class (a member descriptor) is a data
+//    descriptor, so nothing in an instance dict can shadow it: the field
+//    is read at its offset;
+//  - a name the type has no attribute for at all, on a type with instance
+//    dicts, is read from the instance's __dict__ (not where the object
+//    keeps its attributes outside a dict: cpython::keeps_attributes_inline).
+//
+// An empty field, a missing entry and every other case take the ordinary
+// path, PyObject_GetAttr, which also gives the errors.
 inline Ref instance_attr(TypeCache& cache, PyObject* name, PyObject* obj) {
     PyTypeObject* type = Py_TYPE(obj);
-    if (cpython::keeps_attributes_inline(type)) return own(PyObject_GetAttr(obj, name));
-    bool dict_only = cache.hit(type);
-    if (!dict_only && type->tp_getattro == PyObject_GenericGetAttr &&
-        (type->tp_dictoffset != 0 || PyType_HasFeature(type, Py_TPFLAGS_MANAGED_DICT)) &&
-        cpython::type_lookup(type, name) == nullptr) {
-        cache.store(type);
-        dict_only = true;
+    if (!cache.hit(type)) {
+        if (type->tp_getattro != PyObject_GenericGetAttr) return own(PyObject_GetAttr(obj, name));
+        PyObject* found = cpython::type_lookup(type, name);
+        if (object_slot(found)) {
+            cache.store(type, Ref::borrow(found));
+        } else if (found == nullptr && !cpython::keeps_attributes_inline(type) &&
+                   (type->tp_dictoffset != 0 || PyType_HasFeature(type, Py_TPFLAGS_MANAGED_DICT))) {
+            cache.store(type);
+        }
+        if (!cache.hit(type)) return own(PyObject_GetAttr(obj, name));
     }
-    if (dict_only) {
-        PyObject* dict = cpython::instance_dict(obj);
-        PyObject* value = dict ? PyDict_GetItemWithError(dict, name) : nullptr;
-        if (value != nullptr) return Ref::borrow(value);
+    if (PyObject* slot = cache.value()) {
+        Py_ssize_t offset = reinterpret_cast<PyMemberDescrObject*>(slot)->d_member->offset;
+        if (PyObject* value = *reinterpret_cast<PyObject**>(reinterpret_cast<char*>(obj) + offset))
+            return Ref::borrow(value);
+    } else if (PyObject* dict = cpython::instance_dict(obj)) {
+        if (PyObject* value = PyDict_GetItemWithError(dict, name)) return Ref::borrow(value);
         if (PyErr_Occurred()) throw PyError{};
     }
     return own(PyObject_GetAttr(obj, name));
