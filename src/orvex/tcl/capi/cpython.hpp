@@ -88,7 +88,7 @@ inline const char* type_name(PyTypeObject* type) { return _PyType_Name(type); }
 // Tie a class made by calling its metaclass (a class statement's way) to
 // the module that made it, as make_type ties the types it
 // makes: PyType_GetModule, PyType_GetModuleState and PyType_GetModuleByDef
-// then work for it, and METH_METHOD methods reach the module state in O(1).
+// then work for it, and its methods and slots find the module state.
 // PyType_FromMetaclass cannot make these classes (it refuses metaclasses
 // with their own tp_new, such as ABCMeta).  The field is the one that
 // function fills; the type's dealloc releases it and its traverse visits it.

@@ -108,8 +108,8 @@ PyMethodDef* vector_method_def(const char* name, const char* doc) {
     return &def;
 }
 
-// Methods of that shape whose body gets the module state (METH_METHOD, as
-// state.hpp's methods):
+// Methods of that shape whose body gets the module state (found from the
+// instance's class, as state.hpp's methods find it):
 //
 //     Ref call(State& st, PyObject* self, const VectorArgs& args);
 template <typename F>
@@ -124,17 +124,13 @@ struct StateVectorBodyTraits<Ref (*)(S&, PyObject*, const VectorArgs&)> {
 template <typename F>
 concept StateVectorBody = StateVectorBodyTraits<F>::valid;
 
-// The state from an instance, for slots (module.hpp).
-template <typename State>
-State& state_of(PyObject* self);
-
 template <auto F>
     requires StateVectorBody<decltype(F)>
-PyObject* state_vector_trampoline(PyObject* self, PyTypeObject* defining_class,
-                                  PyObject* const* args, size_t nargsf, PyObject* kwnames) {
+PyObject* state_vector_trampoline(PyObject* self, PyObject* const* args, Py_ssize_t nargsf,
+                                  PyObject* kwnames) {
     using State = typename StateVectorBodyTraits<decltype(F)>::State;
     return guarded<PyObject*>(nullptr, [&] {
-        State& st = class_state<State>(defining_class);
+        State& st = state_of<State>(self);
         return detail::result_of(
             F(st, self, VectorArgs{args, size_t(PyVectorcall_NARGS(nargsf)), kwnames}), "method");
     });
@@ -146,7 +142,7 @@ PyMethodDef* state_vector_method_def(const char* name, const char* doc) {
     static const std::string signed_doc = vector_signed_doc(name, doc);
     static PyMethodDef def{name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(
                                      &state_vector_trampoline<F>)),
-                           METH_METHOD | METH_FASTCALL | METH_KEYWORDS, signed_doc.c_str()};
+                           METH_FASTCALL | METH_KEYWORDS, signed_doc.c_str()};
     return &def;
 }
 
@@ -296,8 +292,8 @@ public:
         for (PyObject* base : bases) PyTuple_SET_ITEM(bases_.get(), i++, Py_NewRef(base));
     }
 
-    // def name(self, ...): an instance method; METH_METHOD when its body
-    // gets the module state.
+    // def name(self, ...): an instance method; its body may get the
+    // module state.
     template <Signature& S, auto F>
         requires MemberBody<decltype(F)>
     ClassBuilder& method(const char* name, const char* doc = nullptr) {

@@ -21,14 +21,12 @@
 // The state is constructed (placement new, zeroed memory before) when the
 // module is executed, released by m_clear and destroyed by m_free.
 //
-// Reaching the state, cheapest first:
+// Reaching the state:
 //   - module-level functions: `self` is the module; PyModule_GetState.
-//   - methods (METH_METHOD): the defining class comes with the call;
-//     PyType_GetModuleState on it, O(1).
-//   - slots (tp_call, tp_dealloc, tp_init, ...): only the object is known;
-//     state_of<State>(self) finds the module through the type's MRO
-//     (PyType_GetModuleByDef), O(depth of the MRO).  A hot slot may keep a
-//     pointer to what it needs in the instance instead.
+//   - methods and slots (tp_call, tp_dealloc, tp_init, ...): state_of<State>
+//     (self) finds the module through the type's MRO (PyType_GetModuleByDef),
+//     at its first entry for an instance of one of our classes.  State.hpp
+//     says why methods are not METH_METHOD.
 #pragma once
 
 #include "cpython.hpp"
@@ -184,7 +182,7 @@ PyObject* module_init() {
 // --- reaching the state from a slot -------------------------------------------
 
 // From any instance of one of the module's classes, or of a subclass: the
-// module is found on the type's MRO (for slots, which get no defining class).
+// module is found on the type's MRO (methods and slots alike).
 template <typename State>
 State& state_of(PyObject* self) {
     PyObject* module = PyType_GetModuleByDef(Py_TYPE(self), &module_definition<State>());

@@ -324,7 +324,7 @@ public:
         return *this;
     }
 
-    // def name(self, ...); METH_METHOD when its body gets the module state.
+    // def name(self, ...); its body may get the module state.
     template <Signature& S, auto F>
         requires MemberBody<decltype(F)>
     NativeClass& method(const char* name, const char* doc = nullptr) {

@@ -5,11 +5,18 @@
 //
 //     Ref body(State& st, PyObject* self, const Args& args);
 //
-// and the trampolines below hand it the state as cheaply as CPython allows:
-// a module-level function (or static method) gets the module as `self` and
-// the state with PyModule_GetState; a method is defined METH_METHOD, so the
-// call brings the class that defines it, and PyType_GetModuleState gives the
-// state in O(1) whatever subclass the instance belongs to.
+// and the trampolines below hand it the state: a module-level function (or
+// static method) gets the module as `self` and the state with
+// PyModule_GetState; a method finds it from its instance's class
+// (PyType_GetModuleByDef, whose first look, at the class itself, answers
+// for instances of our own classes).
+//
+// Methods are plain METH_FASTCALL | METH_KEYWORDS, not METH_METHOD, although
+// that would bring the defining class with every call: the interpreter
+// specialises calls to the plain kind (the C function is called straight
+// from the bytecode) and never to METH_METHOD ones, whose calls all take the
+// generic vectorcall path.  That path costs more than the lookup: about 125
+// instructions of the ~400 a TclVariable.get() adds to the bare getvar.
 #pragma once
 
 #include "args.hpp"
@@ -19,6 +26,10 @@
 #include <vector>
 
 namespace orvex::capi {
+
+// The state from an instance (module.hpp).
+template <typename State>
+State& state_of(PyObject* self);
 
 namespace detail {
 
@@ -76,15 +87,6 @@ State& module_state(PyObject* module) {
     return *std::launder(reinterpret_cast<State*>(detail::storage<State>(module)->bytes));
 }
 
-// From the class that defines a method (METH_METHOD): O(1).
-template <typename State>
-State& class_state(PyTypeObject* defining_class) {
-    void* state = PyType_GetModuleState(defining_class);
-    if (state == nullptr) throw PyError{};
-    return *std::launder(reinterpret_cast<State*>(
-        static_cast<detail::StateStorage<State>*>(state)->bytes));
-}
-
 // --- functions and methods that get the state ---------------------------------
 //
 //     Ref body(State& st, PyObject* self, const Args& args);
@@ -138,16 +140,16 @@ PyObject* function_trampoline(PyObject* module, PyObject* const* args, Py_ssize_
     });
 }
 
-// Methods: METH_METHOD | METH_FASTCALL | METH_KEYWORDS, with the class that
-// defines them.
+// Methods: METH_FASTCALL | METH_KEYWORDS, the state found from the
+// instance's class.
 template <Signature& S, auto F>
-PyObject* method_trampoline(PyObject* self, PyTypeObject* defining_class, PyObject* const* args,
-                            size_t nargsf, PyObject* kwnames) {
+PyObject* method_trampoline(PyObject* self, PyObject* const* args, Py_ssize_t nargsf,
+                            PyObject* kwnames) {
     using State = typename StateBodyTraits<decltype(F)>::State;
     return guarded<PyObject*>(nullptr, [&] {
-        State& st = class_state<State>(defining_class);
+        State& st = state_of<State>(self);
         Args bound;
-        S.bind(bound, args, Py_ssize_t(nargsf), kwnames, &st);
+        S.bind(bound, args, nargsf, kwnames, &st);
         return result_of(F(st, self, bound), S);
     });
 }
@@ -172,7 +174,7 @@ PyMethodDef* state_method_def(const char* name, const char* doc) {
     static PyMethodDef def{name,
                            reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(
                                &detail::method_trampoline<S, F>)),
-                           METH_METHOD | METH_FASTCALL | METH_KEYWORDS,
+                           METH_FASTCALL | METH_KEYWORDS,
                            S.signed_doc(name, "$self", doc)};
     return &def;
 }
