@@ -542,6 +542,12 @@ unsigned scan_text(PyObject* text) {
 // exact int of machine size, whose decimal digits (and minus sign) never
 // need quoting and are written without making a str of them first.
 bool machine_int(PyObject* obj, long long& value) {
+    // A compact int (one digit) is read as it is.
+    auto* number = reinterpret_cast<PyLongObject*>(obj);
+    if (PyUnstable_Long_IsCompact(number)) {
+        value = PyUnstable_Long_CompactValue(number);
+        return true;
+    }
     int overflow = 0;
     value = PyLong_AsLongLongAndOverflow(obj, &overflow);
     if (value == -1 && !overflow && PyErr_Occurred()) throw PyError{};
