@@ -234,7 +234,7 @@ def test_instance_attr_reads_a_slot_as_python_does():
     s.label = "changed"
     assert check.read_label(s) == "changed"
     del s.label
-    with pytest.raises(AttributeError, match="'Slotted' object has no attribute 'label'"):
+    with pytest.raises(AttributeError, match="Slotted' object has no attribute 'label'"):
         check.read_label(s)
 
     class Sub(Slotted):

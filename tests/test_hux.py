@@ -274,7 +274,7 @@ def test_history_and_tk_are_looked_up_as_attributes():
     assert len(tcl.history) == 1
     tk = tcl.tk
     del tcl.tk
-    with pytest.raises(AttributeError, match="'Interp' object has no attribute 'tk'"):
+    with pytest.raises(AttributeError, match="Interp' object has no attribute 'tk'"):
         tcl.hux.set("x", 3)
     Interp.tk = tk  # a class attribute serves as well
     assert tcl.hux.set("x", 4, cast_=False) == "4"
