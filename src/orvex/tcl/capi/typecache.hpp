@@ -104,11 +104,13 @@ Ref cached_method_call(TypeCache& cache, PyObject* name, PyObject* obj, A... arg
 // The field a __slots__ entry names, when `found` (what the type's MRO
 // gives for the name) is such an entry: a member descriptor holding an
 // object.  Its offset is valid for every instance of a type whose MRO
-// finds it.  Others (plain data members, audited reads) give NULL.
+// finds it.  Others (plain data members, audited reads, offsets still
+// relative to a base's layout) give NULL.
 inline PyMemberDef* object_slot(PyObject* found) {
     if (found == nullptr || !Py_IS_TYPE(found, &PyMemberDescr_Type)) return nullptr;
     PyMemberDef* member = reinterpret_cast<PyMemberDescrObject*>(found)->d_member;
-    if (member->type != Py_T_OBJECT_EX || (member->flags & Py_AUDIT_READ)) return nullptr;
+    if (member->type != Py_T_OBJECT_EX || (member->flags & (Py_AUDIT_READ | Py_RELATIVE_OFFSET)))
+        return nullptr;
     return member;
 }
 
