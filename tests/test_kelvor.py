@@ -714,6 +714,24 @@ def test_from_tcl_honours_replaced_interpreter_casts(monkeypatch):
     assert calls[0] == "{a {{b 1}}} {d 3}"
 
 
+def test_from_tcl_splits_natively_while_the_casts_are_the_packages():
+    # Seen through the profiler: the package's cast_list never runs.
+    called = []
+
+    def profile(frame, event, arg):
+        if event == "call" and frame.f_code.co_name == "cast_list":
+            called.append(frame.f_code.co_qualname)
+
+    orvex.tcl.default_interpreter()
+    sys.setprofile(profile)
+    try:
+        result = Kelvor.from_tcl("{a {{b 1}}} {d 3}")
+    finally:
+        sys.setprofile(None)
+    assert plain(result) == ("K", {"a": ("K", {"b": "1"}), "d": "3"})
+    assert called == []
+
+
 def test_from_tcl_leaves_the_tcl_type_alone(tclx):
     tclx.eval("keylset k a.b 1 a.e {two words} d 3")
     obj = tclx.tk.getvar("k")

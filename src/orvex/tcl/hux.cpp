@@ -226,26 +226,10 @@ const char* const cast_any_doc =
 Signature cast_any_sig{"cast_any", {req("value")}};
 Ref cast_any_method(PyObject* interp, const Args& args) { return cast_any(interp, args[0]); }
 
-// interp.cast_any is `_cast_any`.  Where the instance may keep its
-// attributes outside a dict, one method lookup answers both questions;
-// otherwise the class's answer is remembered per type while its tag holds
-// and only the instance dict is looked at on every call.
+// interp.cast_any is `_cast_any`, found on the class and not replaced on
+// the instance.
 bool own_cast_any(State& st, PyObject* interp) {
-    PyTypeObject* type = Py_TYPE(interp);
-    PyObject* name = st.names[n_cast_any];
-    if (cpython::keeps_attributes_inline(type)) {
-        bool unbound = false;
-        Ref found = cpython::get_method(interp, name, unbound);
-        return unbound && found.get() == st.cast_any_descriptor.get();
-    }
-    if (!st.cast_any.hit(type)) {
-        if (type->tp_getattro != PyObject_GenericGetAttr) return false;
-        if (cpython::type_lookup(type, name) != st.cast_any_descriptor.get()) return false;
-        st.cast_any.store(type);
-    }
-    PyObject* dict = cpython::instance_dict(interp);
-    if (dict == nullptr || PyDict_GET_SIZE(dict) == 0) return true;
-    return check(PyDict_Contains(dict, name)) == 0;
+    return own_method_found(st.cast_any, st.names[n_cast_any], st.cast_any_descriptor, interp);
 }
 
 bool is_keyword(PyObject* key, PyObject* name) {

@@ -184,6 +184,7 @@ struct State {
     PyObject* casts_dict = nullptr;       // the globals they are pinned in (compared only)
     Ref watched_dict;                     // the globals watched
     TypeCache interpreter_class;          // its Interpreter class, unchanged
+    TypeCache own_cast_list, tk_attr;     // an interpreter's cast_list and tk, per class
 
     PyTypeObject* kelvor_type() const { return reinterpret_cast<PyTypeObject*>(kelvor.get()); }
 
@@ -191,6 +192,7 @@ struct State {
     int traverse(visitproc visit, void* arg) {
         if (int r = visit_refs(visit, arg, kelvor, globals, tcl_obj_type, tkapp_type, watched_dict)) return r;
         if (int r = split_memo.traverse(visit, arg)) return r;
+        if (int r = tk_attr.traverse(visit, arg)) return r;
         return casts.traverse(visit, arg);
     }
     void clear() {
@@ -201,6 +203,8 @@ struct State {
         names.clear();
         built_without_missing.clear();
         interpreter_class.clear();
+        own_cast_list.clear();
+        tk_attr.clear();
         split_memo.clear();
     }
 };
@@ -969,26 +973,18 @@ bool framework_casts(State& st, PyObject* package_dict) {
 bool splits_natively(State& st, PyObject* interp) {
     PyTypeObject* type = Py_TYPE(interp);
     if (!st.interpreter_class.unchanged(type)) return false;
-    auto is_app = [&](PyObject* tk) {
-        return tk != nullptr &&
-               PyObject_TypeCheck(tk, reinterpret_cast<PyTypeObject*>(st.tkapp_type.get()));
-    };
-    if (cpython::keeps_attributes_inline(type)) {
-        // Without making the instance's __dict__: cast_list found unbound is
-        // the class's own, and tk is read as an attribute (the class, as
-        // built, has none of that name).
-        bool unbound = false;
-        Ref cast_list = cpython::get_method(interp, st.names[n_cast_list], unbound);
-        if (!unbound || cast_list.get() != cpython::type_lookup(type, st.names[n_cast_list]))
-            return false;
-        return is_app(getattr_optional(interp, st.names[n_tk]).get());
+    PyObject* name = st.names[n_cast_list];
+    if (!own_method_found(st.own_cast_list, name, cpython::type_lookup(type, name), interp))
+        return false;
+    Ref tk;
+    try {
+        tk = instance_attr(st.tk_attr, st.names[n_tk], interp);
+    } catch (const PyError&) {
+        if (!error_matches(PyExc_AttributeError)) throw;
+        PyErr_Clear();
+        return false;
     }
-    PyObject* dict = cpython::instance_dict(interp);
-    if (dict == nullptr) return false;
-    if (PyDict_GetItemWithError(dict, st.names[n_cast_list]) != nullptr) return false;
-    PyObject* tk = PyDict_GetItemWithError(dict, st.names[n_tk]);
-    if (PyErr_Occurred()) rethrow();
-    return is_app(tk);
+    return PyObject_TypeCheck(tk, reinterpret_cast<PyTypeObject*>(st.tkapp_type.get()));
 }
 
 Ref native_from_tcl(State& st, PyObject* text) {

@@ -151,13 +151,28 @@ inline Ref instance_attr(TypeCache& cache, PyObject* name, PyObject* obj) {
 }
 
 // True when obj.name finds `original` (the raw class-dict entry: a method
-// descriptor, a staticmethod object) from the class: on the type's MRO and
-// not shadowed by the instance __dict__.  Lets a C++ method call a sibling
+// descriptor, a function, a staticmethod object) from the class: the type
+// looks attributes up the generic way, finds `original` on its MRO, and the
+// instance __dict__ does not shadow it.  Lets C++ code call the original
 // directly while neither a subclass nor the instance replaced it.
+//
+// An object that may keep its attributes outside a dict
+// (cpython::keeps_attributes_inline) is asked with one method lookup
+// instead, which answers both questions without making its __dict__: a
+// method found unbound came from the class.  There a staticmethod, which
+// such a lookup hands back unwrapped, never counts as found (the caller
+// takes its general path).
 inline bool own_method_found(TypeCache& cache, PyObject* name, PyObject* original, PyObject* obj) {
     PyTypeObject* type = Py_TYPE(obj);
+    if (cpython::keeps_attributes_inline(type)) {
+        bool unbound = false;
+        Ref found = cpython::get_method(obj, name, unbound);
+        return unbound && found.get() == original;
+    }
     if (!cache.hit(type)) {
-        if (original == nullptr || cpython::type_lookup(type, name) != original) return false;
+        if (original == nullptr || type->tp_getattro != PyObject_GenericGetAttr ||
+            cpython::type_lookup(type, name) != original)
+            return false;
         cache.store(type);
     }
     PyObject* dict = cpython::instance_dict(obj);

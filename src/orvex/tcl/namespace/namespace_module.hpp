@@ -130,7 +130,7 @@ struct State {
     // --- namespaces.cpp: TclNamespace, TempTclNamespace, the name algebra ----------
     struct Namespaces {
         static constexpr const char* name_texts[] = {
-            "ns", "tcl", "tk", "call", "eval", "current", "cast_list", "cast_boolean",
+            "ns", "tcl", "call", "eval", "current", "cast_list", "cast_boolean",
             "is_absolute", "absolute", "create", "delete", "split", "join", "startswith",
             "__sorvan__", "__tclobj__", "VariablesView", "ObjectsView", "ProcsView",
             "CommandsView", "vars", "objs", "procs", "cmds",
@@ -139,7 +139,7 @@ struct State {
             "origin", "which", "-clear", "-force", "-command", "-variable", "::",
         };
         enum N : size_t {
-            n_ns, n_tcl, n_tk, n_call, n_eval, n_current, n_cast_list, n_cast_boolean,
+            n_ns, n_tcl, n_call, n_eval, n_current, n_cast_list, n_cast_boolean,
             n_is_absolute, n_absolute, n_create, n_delete, n_split, n_join, n_startswith,
             n_sorvan_hook, n_tclobj_hook, n_VariablesView, n_ObjectsView, n_ProcsView,
             n_CommandsView, n_vars, n_objs, n_procs, n_cmds,
@@ -165,14 +165,14 @@ struct State {
     // --- views.cpp: the four mapping views of TclNamespace -------------------------
     struct Views {
         static constexpr const char* name_texts[] = {
-            "ns", "tk", "eval", "getvar", "set", "byref", "get", "unset", "exists", "delete",
+            "ns", "eval", "getvar", "set", "byref", "get", "unset", "exists", "delete",
             "createcommand", "get_str", "get_obj", "array_get_str", "array_get_obj",
             "array_set", "array_unset", "array_names", "is_array", "is_proc", "rename",
             "origin", "proc_body", "proc_args", "proc_arg_default", "cast_list", "var_type",
             "args", "tcl", "__qualname__",
         };
         enum N : size_t {
-            n_ns, n_tk, n_eval, n_getvar, n_set, n_byref, n_get, n_unset, n_exists, n_delete,
+            n_ns, n_eval, n_getvar, n_set, n_byref, n_get, n_unset, n_exists, n_delete,
             n_createcommand, n_get_str, n_get_obj, n_array_get_str, n_array_get_obj,
             n_array_set, n_array_unset, n_array_names, n_is_array, n_is_proc, n_rename,
             n_origin, n_proc_body, n_proc_args, n_proc_arg_default, n_cast_list, n_var_type,

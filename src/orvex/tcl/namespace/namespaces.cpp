@@ -297,7 +297,7 @@ Ref tcl_of(State& st, PyObject* self) {
     return getattr(self, nm(st, n_tcl));
 }
 
-Ref app_of(State& st, PyObject* self) { return getattr(tcl_of(st, self), nm(st, n_tk)); }
+Ref app_of(State& st, PyObject* self) { return handle_app(st, tcl_of(st, self)); }
 
 // A text or name that is not empty (the empty name means the current
 // namespace).

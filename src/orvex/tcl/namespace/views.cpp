@@ -166,7 +166,7 @@ Ref read_text(State& st, PyObject* self, PyObject* var_name) {
         Ref tcl = namespace_tcl(st, ns);
         if (truthy(tcl))
             return cached_method_call(st.views.eval_cache, nm(st, n_eval),
-                                      getattr(tcl, nm(st, n_tk)).get(), set_script(st, name).get());
+                                      handle_app(st, tcl).get(), set_script(st, name).get());
     }
     return call_method(variable_of(st, self, var_name), nm(st, n_get_str));
 }
@@ -179,7 +179,7 @@ Ref read_object(State& st, PyObject* self, PyObject* var_name, PyObject* array_i
         Ref tcl = namespace_tcl(st, ns);
         if (truthy(tcl))
             return cached_method_call(st.views.getvar_cache, nm(st, n_getvar),
-                                      getattr(tcl, nm(st, n_tk)).get(), name.get());
+                                      handle_app(st, tcl).get(), name.get());
     }
     return call_method_keywords(variable_of(st, self, var_name), nm(st, n_get_obj),
                                 st.views.kw_array_index, array_index);
