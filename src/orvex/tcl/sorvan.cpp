@@ -556,8 +556,6 @@ bool machine_int(PyObject* obj, long long& value) {
 
 // -sys.maxsize - 1 <= value <= sys.maxsize, for an exact int.
 bool machine_size(PyObject* value) {
-    // A compact int (one digit) always fits.
-    if (PyUnstable_Long_IsCompact(reinterpret_cast<PyLongObject*>(value))) return true;
     long long number;
     return machine_int(value, number) && number >= PY_SSIZE_T_MIN && number <= PY_SSIZE_T_MAX;
 }
